@@ -1,0 +1,103 @@
+// The graph: owns every node, adds nodes by the input rules, walks a node's
+// ancestors into cached execution paths and keeps execution state.
+#ifndef DFQ_DAG_H
+#define DFQ_DAG_H
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "Node.h"
+#include "dfqCommon.h"
+
+class DAG {
+ public:
+  using Path = std::vector<nodeid_t>;
+  using PathMap = std::unordered_map<nodeid_t, Path>;
+
+  DAG();
+  DAG(std::string user, std::string initArg2, int logLevel, std::string initArg3);
+  virtual ~DAG();
+  DAG(const DAG &) = delete;
+  DAG &operator=(const DAG &) = delete;
+
+  nodeid_t addNode(std::string argType, std::string argName, std::string argValue,
+                   std::string outputTable, std::string outputSchema, std::string functionName,
+                   int nodeType, int numInputs, nodeid_t *inputIds);
+  Node *getNode(nodeid_t id) const;
+  bool existsNodeid(nodeid_t id) const { return nodeMap.count(id) != 0; }
+  size_t nodeCount() const { return nodeMap.size(); }
+  void printDAG() const;
+
+  // Forwarding operations: look the node up (absent: their own code).
+  void updateInputEdgeAsReference(nodeid_t id);
+  void getTablename(nodeid_t id, std::string &table, std::string &schema);
+  void getSourceTablename(nodeid_t id, std::string &table, std::string &schema);
+  void updateInputEdgeDetails(nodeid_t id, const std::string *aliases, std::string columns);
+  void updateInputEdgeDetails(nodeid_t id, const std::string *columns);
+  void updateInputEdgeDetails(nodeid_t id, bool drop);
+  void updateInputEdgeDetails(nodeid_t id, bool hasPrefix, std::string prefix);
+  void updateInputEdgeDetails(nodeid_t id, std::string fractions, bool withReplacement,
+                              bool randomizedAllocation, const std::string *when,
+                              const std::string *then, std::string elseValue, int count);
+  void updateInputNodeidsIncaseofMultipleQueries(nodeid_t id, std::vector<nodeid_t> ids);
+  void updateNumOutputs(nodeid_t id, int n);
+  std::string getGroupbyExpr(nodeid_t id);
+  std::vector<nodeid_t> getParentNodeIds(nodeid_t id);
+  int getNumberOfInputEdges(nodeid_t id);
+
+  // Paths (consumers first; base nodes never listed).
+  int genDAGPath(nodeid_t id, bool mlAsTable);
+  int genFullDAGPath(nodeid_t id, bool mlAsTable);
+  Path getDAGPath(nodeid_t id, bool mlAsTable);
+  Path getFullDAGPath(nodeid_t id, bool mlAsTable);
+  bool existsDAGNodePath(nodeid_t id, bool mlAsTable) const;
+  void removeDagPathMap(nodeid_t id) { dagPathMap.erase(id); }
+  void visit(Node *node, bool mlAsTable, bool full);
+  void clearDAGPath(nodeid_t id);
+  void resetVisit(Node *node);
+  bool isInDagPath(nodeid_t id) const { return dagPathSet.count(id) != 0; }
+  bool isNodeExecuted(Node *node) const;
+  void printDAGPath(nodeid_t id);
+
+  // State and query type.
+  void updateNodeState(nodeid_t id, int state);
+  int getNodeState(nodeid_t id);
+  std::string getQueryType(nodeid_t id);
+  static std::string queryTypeOf(const Node &node);
+  std::string getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTable);
+
+  int getLogLevel() const { return logLevel; }
+  const std::string &getUser() const { return user; }
+  const std::string &getInitArg2() const { return initArg2; }
+  const std::string &getInitArg3() const { return initArg3; }
+
+ private:
+  Node *requireNode(nodeid_t id, int code) const;
+  bool stopsWalk(Node *node, bool mlAsTable, bool full) const;
+  // The mark of `node` in the current walk: marks written before the last
+  // clearDAGPath count as NOT_VISITED.
+  Visit markOf(const Node *node) const {
+    return node->getVisitEpoch() == walkEpoch ? node->getVisit() : NOT_VISITED;
+  }
+  void setMark(Node *node, Visit v) const { node->setVisit(v, walkEpoch); }
+  void tracePath(nodeid_t id, const Path &path) const;
+
+  std::unordered_map<nodeid_t, std::unique_ptr<Node>> nodeMap;
+  Path dagPath;
+  std::unordered_set<nodeid_t> dagPathSet;  // membership of dagPath
+  PathMap dagPathMap;
+  Path fullDagPath;
+  PathMap fullDagPathMap;
+  PathMap dagPathMapMlAsTable;
+  PathMap fullDagPathMapMlAsTable;
+  std::string user = "user";
+  std::string initArg2;
+  int logLevel = 4;
+  std::string initArg3;
+  unsigned walkEpoch = 1;
+};
+
+#endif

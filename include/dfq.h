@@ -1,0 +1,318 @@
+/*
+ * libdfq: describe a chain of table operations as a graph of nodes and get
+ * the SQL that materialises any node.
+ *
+ * Conventions shared by every function below:
+ *  - Every argument is a pointer. `char **` is an array of C strings; unless
+ *    stated otherwise only its first string is read or written. Node ids
+ *    cross the boundary as decimal strings.
+ *  - Output texts are copied, with their terminating zero, into buffers the
+ *    host owns; the library never allocates memory for the host. A node-id
+ *    buffer needs 21 bytes; other sizes come from the count/length calls.
+ *  - `ret_code` receives 0 on success or an error code; the message of a code
+ *    is read with dfq_get_error_message. A null `ret_code` is never written.
+ *  - Argument checks: 1501 null `char **`, 1502 required string empty,
+ *    1503 null `int *`, 1504 required integer not above zero, 1302 no DAG
+ *    instance, 1000 any other failure. Operation-specific codes are listed
+ *    per function.
+ *  - One DAG instance per process; call from one thread at a time.
+ */
+#ifndef DFQ_H
+#define DFQ_H
+
+#include <stdio.h>
+
+#if defined(_WIN32)
+#define DFQ_API
+#elif defined(__GNUC__)
+#define DFQ_API __attribute__((visibility("default")))
+#else
+#define DFQ_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- DAG instance, errors and log level ------------------------------ */
+
+/** Create the DAG instance from `init_user[0]`, `init_arg2[0]`, `init_arg3[0]`
+ *  (stored, not used) and `*log_level` (0..5), then set the log level. On an
+ *  existing instance only the level is applied. `*ret_code`: 0, 1000 (level
+ *  out of range), 1201, 1501, 1503. */
+DFQ_API void init_dag(char **init_user, char **init_arg2, int *log_level,
+                      char **init_arg3, int *ret_code);
+
+/** Discard the DAG instance, its nodes, statements and error messages. */
+DFQ_API void close_dag(void);
+
+/** Add a base-table node reading `arg_value[0]` (a table reference); creates
+ *  the DAG instance when there is none. `arg_name[0]`, `arg_value[0]` must
+ *  be non-empty. The new id is written to `nodeid_out_str[0]` (21 bytes).
+ *  `*ret_code`: 0, 1501, 1502, 1101. */
+DFQ_API void dfq_table(char **arg_name, char **arg_value, char **output_table,
+                       char **output_schema, char **nodeid_out_str,
+                       int *ret_code);
+
+/** Add a free-query node whose SQL is `arg_value[0]`; creates the DAG
+ *  instance when there is none. All four strings must be non-empty. The new
+ *  id goes to `nodeid_out_str[0]`. `*ret_code`: 0, 1501, 1502, 1101. */
+DFQ_API void dfq_query(char **arg_name, char **arg_value, char **output_table,
+                       char **output_schema, char **nodeid_out_str,
+                       int *ret_code);
+
+/** Copy the message last recorded for `*error_code` into `error_message[0]`
+ *  (the empty string when none is recorded). The buffer must hold the
+ *  message and its terminating zero. Nothing is written on a bad argument. */
+DFQ_API void dfq_get_error_message(int *error_code, char **error_message);
+
+/** Write the log facility's level to `*log_level`. `*ret_code`: 0, 1503. */
+DFQ_API void get_log_level(int *log_level, int *ret_code);
+
+/** Set the log facility's level to `*log_level` (0 TRACE .. 5 FATAL).
+ *  `*ret_code`: 0, 1503, 1000 (outside 0..5). */
+DFQ_API void set_log_level(int *log_level, int *ret_code);
+
+/** Print every node of the graph to standard output. Without a DAG instance
+ *  an ERROR record is logged and nothing is printed. */
+DFQ_API void print_dag(void);
+
+/** Print the nodes still to compute for node `nodeid[0]` to standard output;
+ *  marks reference nodes whose input is executed as executed. A bad id or a
+ *  missing DAG instance logs an ERROR record and prints nothing more. */
+DFQ_API void print_dag_path(char **nodeid);
+
+/* ---- Operations: each adds a node and writes its id ------------------ */
+
+/** Projection of node `nodeid_in[0]`: "select <arg_value[0]> from <input>";
+ *  with `arg_name[0]` "top"/"TOP" a row limit of `arg_value[0]` rows. When
+ *  `*length` is 2, `arg_value[1]` is written in front of the query.
+ *  `*ret_code`: 0, 1303, 1202, 1203, 15xx, 1302. */
+DFQ_API void dfq_select(char **nodeid_in, char **arg_name, char **arg_value,
+                        char **output_table, char **output_schema,
+                        char **nodeid_out_str, int *length, int *ret_code);
+
+/** Filter of node `nodeid_in[0]` with the condition `arg_value[0]`.
+ *  `*ret_code`: 0, 1304, 1202, 1203, 15xx, 1302. */
+DFQ_API void dfq_filter(char **nodeid_in, char **arg_name, char **arg_value,
+                        char **output_table, char **output_schema,
+                        char **nodeid_out_str, int *ret_code);
+
+/** Computed columns `arg_value[0]` on node `nodeid_in[0]`; `arg_value[1]`
+ *  ("1" or "Y" drops the input's columns) must be present.
+ *  `*ret_code`: 0, 1322, 1202, 1203, 1000, 15xx, 1302. */
+DFQ_API void dfq_assign(char **nodeid_in, char **arg_name, char **arg_value,
+                        char **output_table, char **output_schema,
+                        char **nodeid_out_str, int *ret_code);
+
+/** Ordering `arg_value[0]` of node `nodeid_in[0]`; nothing can be built on
+ *  an ordering. `*ret_code`: 0, 1317, 1202, 1203, 15xx, 1302. */
+DFQ_API void dfq_orderby(char **nodeid_in, char **arg_name, char **arg_value,
+                         char **output_table, char **output_schema,
+                         char **nodeid_out_str, int *ret_code);
+
+/** Group node `nodeid_in[0]` by the expression `arg_value[0]`
+ *  ("F|word columns"). `output_table[0]`/`output_schema[0]` are overwritten
+ *  with the input's output names (buffers must be large enough).
+ *  `*ret_code`: 0, 1316, 1211, 1202, 1203, 15xx, 1302. */
+DFQ_API void dfq_groupby(char **nodeid_in, char **arg_name, char **arg_value,
+                         char **output_table, char **output_schema,
+                         char **nodeid_out_str, int *ret_code);
+
+/** Time-series grouping of node `nodeid_in[0]`: `arg_value[0..4]` are the
+ *  interval, grouping columns, timecode column, timecode option and fill
+ *  (entries 1..4 may be null or empty). Output names are overwritten as for
+ *  dfq_groupby. `*ret_code`: 0, 1316, 1211, 1202, 1203, 15xx, 1302. */
+DFQ_API void dfq_groupby_time(char **nodeid_in, char **arg_name,
+                              char **arg_value, char **output_table,
+                              char **output_schema, char **nodeid_out_str,
+                              int *ret_code);
+
+/** Aggregate expressions `arg_value[0]` over node `nodeid_in[0]`, grouped by
+ *  the grouping that reaches it. `*ret_code`: 0, 1320, 1202, 1203, 15xx,
+ *  1302. */
+DFQ_API void dfq_aggregate(char **nodeid_in, char **arg_name, char **arg_value,
+                           char **output_table, char **output_schema,
+                           char **nodeid_out_str, int *ret_code);
+
+/** Join of `nodeid_in[0]` and `nodeid_in[1]`. `arg_name[0]` is the join type
+ *  (inner, left, right, full, cross; any case), `arg_name[1..3]` non-empty
+ *  tags; `arg_value[0..3]` the condition, the two aliases and the select
+ *  list ("" = "*"). `*ret_code`: 0, 1402-1405, 1318, 1202, 1203, 15xx, 1302. */
+DFQ_API void dfq_join(char **nodeid_in, char **arg_name, char **arg_value,
+                      char **output_table, char **output_schema,
+                      char **nodeid_out_str, int *ret_code);
+
+/** Set operation `arg_name[0]` (union, unionall, minus, minusall, intersect,
+ *  intersectall; any case) over the `*num_inputs` (>= 2) nodes of
+ *  `nodeid_in`, projecting input i to the columns `arg_value[i]`.
+ *  `*ret_code`: 0, 1406-1410, 1326, 1202, 1203, 15xx, 1302. */
+DFQ_API void dfq_setop(char **nodeid_in, char **arg_name, char **arg_value,
+                       char **output_table, char **output_schema,
+                       int *num_inputs, char **nodeid_out_str, int *ret_code);
+
+/** Sample of node `nodeid_in[0]`. `arg_value[0..4]`: select list,
+ *  with-replacement ("1"/"Y"), randomized allocation ("1"/"Y"), fractions,
+ *  else value. Either fractions with `*len_of_list` 0, or `*len_of_list`
+ *  WHEN conditions and THEN sizes in `when_list`/`then_list`.
+ *  `*ret_code`: 0, 1411-1413, 1326, 1202, 1203, 15xx, 1302. */
+DFQ_API void dfq_sample(char **nodeid_in, char **arg_name, char **arg_value,
+                        char **output_table, char **output_schema,
+                        char **nodeid_out_str, char **when_list,
+                        char **then_list, int *len_of_list, int *ret_code);
+
+/** ML function call `arg_value[0]` (function `function_name[0]`) reading the
+ *  `*nodeid_count` nodes of `nodeid_in`, yielding `*num_outputs` (>= 1)
+ *  tables named by `output_table[k]`/`output_schema[k]`. The ids of the ML
+ *  node and its output nodes go to `nodeid_out_str[0..num_outputs-1]`
+ *  (21 bytes each). Optional `query_nodeids` (`*query_nodeids_count` ids)
+ *  lists nodes whose statements must run with it.
+ *  `*ret_code`: 0, 1314, 1202, 1203, 1000, 15xx, 1302. */
+DFQ_API void dfq_ml_query(char **nodeid_in, char **arg_name, char **arg_value,
+                          char **output_table, char **output_schema,
+                          char **function_name, int *nodeid_count,
+                          int *num_outputs, char **nodeid_out_str,
+                          int *ret_code, char **query_nodeids,
+                          int *query_nodeids_count);
+
+/* ---- Statements ---------------------------------------------------- */
+
+/** Generate (or reuse) the executable statements of node `nodeid_in[0]` and
+ *  write their number to `*queries_count`. `*ret_code`: 0, 1206, 1207, 1217,
+ *  1305, 1307, 15xx, 1302. */
+DFQ_API void dfq_gen_exec_queries(char **nodeid_in, int *queries_count,
+                                  int *ret_code);
+
+/** Write each generated statement's length plus one (buffer size) to
+ *  `query_lengths[i]`; the array must hold one entry per statement.
+ *  `queries_count` is not read. `*ret_code`: 0, 1309, 1501, 1502, 1503. */
+DFQ_API void dfq_get_exec_querysize(char **nodeid_in, int *queries_count,
+                                    int *query_lengths, int *ret_code);
+
+/** Copy at most `*queries_count` statements: the i-th statement's text into
+ *  `query[i]` (sized from dfq_get_exec_querysize), its table or view name
+ *  into `tablename[i]`, its query type into `query_type[i]` and its node id
+ *  into `nodeid[i]` (host buffers). `*ret_code`: 0, 1308, 15xx. */
+DFQ_API void dfq_get_exec_query(char **nodeid_in, int *queries_count,
+                                char **query, char **tablename,
+                                char **query_type, char **nodeid,
+                                int *ret_code);
+
+/** Write the buffer sizes of node `node_in[0]`'s show query for `*option`
+ *  (1 statements, 2 one query per full-path node, 3 top-node statements)
+ *  to `length_out[i]`. Option 1 generates the statements.
+ *  `*ret_code`: 0, 1325, 1329, 1206, 1207, 1307, 15xx, 1302. */
+DFQ_API void dfq_show_query_length(char **node_in, int *option,
+                                   int *length_out, int *ret_code);
+
+/** Copy node `node_id[0]`'s show query for `*option` into `query_out[i]`
+ *  (sized from dfq_show_query_length); option 2 also writes each node id
+ *  into `nodeid_list[i]`. `*ret_code`: 0, 1324, 1328, 1206, 1207, 1307,
+ *  15xx, 1302. */
+DFQ_API void dfq_show_query(char **node_id, int *option, char **query_out,
+                            char **nodeid_list, int *ret_code);
+
+/** Generate node `nodeid_in[0]`'s full path (ignoring execution) and write
+ *  its number of nodes to `*nodes_count`. `*ret_code`: 0, 1205, 1217, 15xx,
+ *  1302. */
+DFQ_API void dfq_gen_full_dagpath(char **nodeid_in, int *nodes_count,
+                                  int *ret_code);
+
+/** Generate (once) node `nodeid_in[0]`'s statements written against the top
+ *  of the graph and write their number to `*queries_count`.
+ *  `*ret_code`: 0, 1206, 1207, 1217, 1307, 15xx, 1302. */
+DFQ_API void dfq_gen_queries_with_reference_to_topnode(char **nodeid_in,
+                                                       int *queries_count,
+                                                       int *ret_code);
+
+/* ---- Node state ---------------------------------------------------- */
+
+/** Set node `nodeid_in[0]` to `*node_state` (0 or 1): alone when
+ *  `*dag_nodes_count` is 1, else with its whole generated path; the number
+ *  of nodes updated is written back to `*dag_nodes_count`.
+ *  `*ret_code`: 0, 1401, 1310, 1206, 1208, 15xx, 1302. */
+DFQ_API void dfq_update_node_state(char **nodeid_in, int *node_state,
+                                   int *dag_nodes_count, int *ret_code);
+
+/** Set node `nodeid_in[0]` alone to `*node_state` (0 or 1).
+ *  `*ret_code`: 0, 1401, 1208, 15xx, 1302. */
+DFQ_API void dfq_update_node_state_single(char **nodeid_in, int *node_state,
+                                          int *ret_code);
+
+/** Write 1 to `*node_state` when node `nodeid_in[0]` is executed, else 0.
+ *  `*ret_code`: 0, 1315, 1209, 15xx, 1302. */
+DFQ_API void dfq_is_node_executed(char **nodeid_in, int *node_state,
+                                  int *ret_code);
+
+/* ---- Node inspection ------------------------------------------------ */
+
+/** Copy node `nodeid_in[0]`'s output table and schema into `output_table[0]`
+ *  and `output_schema[0]` (non-empty host buffers). `*ret_code`: 0, 1316,
+ *  1211, 15xx, 1302. */
+DFQ_API void dfq_get_tablename(char **nodeid_in, char **output_table,
+                               char **output_schema, int *ret_code);
+
+/** As dfq_get_tablename, but a base table made from its source with empty
+ *  output names yields its source table. `*ret_code`: as dfq_get_tablename. */
+DFQ_API void dfq_get_source_tablename(char **nodeid_in, char **output_table,
+                                      char **output_schema, int *ret_code);
+
+/** Copy node `nodeid_in[0]`'s query type into `query_type[0]`.
+ *  `*ret_code`: 0, 1321, 1214, 15xx, 1302. */
+DFQ_API void dfq_get_node_query_type(char **nodeid_in, char **query_type,
+                                     int *ret_code);
+
+/** Copy node `nodeid_in[0]`'s group-by expression (maybe empty) into
+ *  `query_type[0]`. `*ret_code`: 0, 1323, 1216, 15xx, 1302. */
+DFQ_API void dfq_get_node_groupby_expr(char **nodeid_in, char **query_type,
+                                       int *ret_code);
+
+/** Write node `nodeid_in[0]`'s number of inputs to `*inputs_count`.
+ *  `*ret_code`: 0, 1331, 1219, 15xx, 1302. */
+DFQ_API void dfq_get_parent_nodes_count(char **nodeid_in, int *inputs_count,
+                                        int *ret_code);
+
+/** Copy the ids of node `nodeid_in[0]`'s inputs, in input order, into
+ *  `parent_nodeid[i]` (21-byte buffers, count from
+ *  dfq_get_parent_nodes_count). `*ret_code`: 0, 1330, 1218, 15xx, 1302. */
+DFQ_API void dfq_get_parent_nodeids(char **nodeid_in, char **parent_nodeid,
+                                    int *ret_code);
+
+/* ---- Log facility --------------------------------------------------- */
+
+/** Lock callback: called with (udata, 1) before and (udata, 0) after a
+ *  record is written to standard error. */
+typedef void (*log_LockFn)(void *udata, int lock);
+
+/** Write one record of `level` (0 TRACE .. 5 FATAL) from `file`:`line` with
+ *  printf-style `fmt`: to the stream set by log_set_fp always, to standard
+ *  error when `level` equals the configured level and quiet is off. */
+DFQ_API void log_log(int level, const char *file, int line, const char *fmt,
+                     ...);
+
+/** Store the pointer handed back to the lock callback. */
+DFQ_API void log_set_udata(void *udata);
+
+/** Install the lock callback (null switches locking off). */
+DFQ_API void log_set_lock(log_LockFn fn);
+
+/** Send every record also to `fp` (owned by the host; null switches off). */
+DFQ_API void log_set_fp(FILE *fp);
+
+/** Return the configured level. */
+DFQ_API int log_get_level(void);
+
+/** Set the level without a range check. */
+DFQ_API void log_set_level(int level);
+
+/** Quiet (non-zero) suppresses standard-error output. */
+DFQ_API void log_set_quiet(int enable);
+
+/** Return the library's log file name buffer ("dfq.log"); `fp` is unused. */
+DFQ_API char *getFilename(FILE *fp);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* DFQ_H */

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, when it is missing (Debian).
+set -euo pipefail
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v ninja >/dev/null || need+=(ninja-build)
+command -v g++ >/dev/null || need+=(g++)
+command -v clang++ >/dev/null || need+=(clang)
+command -v python3 >/dev/null || need+=(python3)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+[ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
+command -v sqlite3 >/dev/null || need+=(sqlite3)
+command -v valgrind >/dev/null || need+=(valgrind)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: installing ${need[*]}" >&2
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}"
+fi

@@ -1,0 +1,397 @@
+#define DFQ_LOG_UNIT "../src/DAG"
+#include "DAG.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unordered_set>
+
+#include "DagException.h"
+#include "Utils.h"
+#include "log.h"
+
+namespace {
+
+std::string missingNode(nodeid_t id) { return "DAG entry does not exist for nodeid " + std::to_string(id); }
+
+}  // namespace
+
+DAG::DAG() = default;
+
+DAG::DAG(std::string user_, std::string initArg2_, int logLevel_, std::string initArg3_) {
+  DFQ_INNER_FRAME([&] {
+    user = std::move(user_);
+    initArg2 = std::move(initArg2_);
+    if (logLevel_ < 0 || logLevel_ > 5) {
+      DFQ_DEBUG("log Level set to %d", logLevel_);
+      throw DagException("Invalid log level:" + std::to_string(logLevel_), 1201);
+    }
+    logLevel = logLevel_;
+    log_set_level(logLevel_);
+    DFQ_DEBUG("log Level set to %d", logLevel_);
+    if (!initArg3_.empty()) initArg3 = std::move(initArg3_);
+  });
+}
+
+DAG::~DAG() = default;
+
+Node *DAG::getNode(nodeid_t id) const {
+  const auto it = nodeMap.find(id);
+  return it == nodeMap.end() ? nullptr : it->second.get();
+}
+
+Node *DAG::requireNode(nodeid_t id, int code) const {
+  Node *node = getNode(id);
+  if (node == nullptr) throw DagException(missingNode(id), code);
+  return node;
+}
+
+nodeid_t DAG::addNode(std::string argType, std::string argName, std::string argValue,
+                      std::string outputTable, std::string outputSchema,
+                      std::string functionName, int nodeType, int numInputs,
+                      nodeid_t *inputIds) {
+  DFQ_TRACE("Entering addNode.......");
+  std::string carriedGroupby, carriedGroupbytime, carriedGroupbytimeColumns;
+  DFQ_TRACE("Allocating inputEdgeNodesRefVec.......");
+  std::vector<Node *> inputs(numInputs > 0 ? numInputs : 0, nullptr);
+  return DFQ_INNER_FRAME([&] {
+    for (int i = 0; i < numInputs; ++i) {
+      if (log_would_write(LOG_DEBUG))
+        DFQ_DEBUG("%s", ("Checking input edge node " + std::to_string(inputIds[i])).c_str());
+      Node *input = getNode(inputIds[i]);
+      if (input == nullptr)
+        throw DagException("Input edge nodeid " + std::to_string(inputIds[i]) + " does not exist",
+                           1202);
+      if (input->argTypeRef() == "orderby")
+        throw DagException("Cannot perform transformations on \"orderby\" input", 1203);
+      inputs[i] = input;
+      // An aggregate ends the grouping: nothing is carried from it.
+      if (input->argTypeRef() != "aggregate") {
+        carriedGroupby = input->getGroupby();
+        carriedGroupbytime = input->getGroupbytime();
+        carriedGroupbytimeColumns = input->getGroupbytimeColumns();
+      }
+    }
+    DFQ_DEBUG("Collection of input edge nodes complete");
+    DFQ_TRACE("Creating Node.......");
+    auto node = std::make_unique<Node>(std::move(argType), std::move(argName),
+                                       std::move(argValue), std::move(outputTable),
+                                       std::move(outputSchema), std::move(functionName), nodeType,
+                                       numInputs, inputIds, std::move(inputs));
+    if (!carriedGroupby.empty()) node->updateGroupby(carriedGroupby);
+    if (!carriedGroupbytime.empty()) node->updateGroupbytime(carriedGroupbytime);
+    if (!carriedGroupbytimeColumns.empty()) node->updateGroupbytimeColumns(carriedGroupbytimeColumns);
+    // Ids come from the clock and rand() and may repeat: draw again rather
+    // than replace a node of the graph.
+    while (existsNodeid(node->getNodeid())) node->drawNewId();
+    const nodeid_t id = node->getNodeid();
+    nodeMap.emplace(id, std::move(node));
+    DFQ_TRACE("Exiting addNode.......");
+    return id;
+  });
+}
+
+void DAG::printDAG() const {
+  for (const auto &entry : nodeMap) entry.second->printNode();
+}
+
+// ---- forwarding operations ---------------------------------------------
+
+void DAG::updateInputEdgeAsReference(nodeid_t id) {
+  DFQ_INNER_FRAME([&] { requireNode(id, 1210)->updateInputEdgeAsReference(); });
+}
+
+void DAG::getTablename(nodeid_t id, std::string &table, std::string &schema) {
+  DFQ_INNER_FRAME([&] { requireNode(id, 1211)->getTablename(table, schema); });
+}
+
+void DAG::getSourceTablename(nodeid_t id, std::string &table, std::string &schema) {
+  DFQ_INNER_FRAME([&] {
+    Node *node = requireNode(id, 1211);
+    node->getTablename(table, schema);
+    if (table.empty()) node->getSourceTablename(table);
+  });
+}
+
+void DAG::updateInputEdgeDetails(nodeid_t id, const std::string *aliases, std::string columns) {
+  DFQ_INNER_FRAME(
+      [&] { requireNode(id, 1212)->updateInputEdgeDetails(aliases, std::move(columns)); });
+}
+
+void DAG::updateInputEdgeDetails(nodeid_t id, const std::string *columns) {
+  DFQ_INNER_FRAME([&] { requireNode(id, 1212)->updateInputEdgeDetails(columns); });
+}
+
+void DAG::updateInputEdgeDetails(nodeid_t id, bool drop) {
+  DFQ_INNER_FRAME([&] { requireNode(id, 1212)->updateInputEdgeDetails(drop); });
+}
+
+void DAG::updateInputEdgeDetails(nodeid_t id, bool hasPrefix, std::string prefix) {
+  DFQ_INNER_FRAME(
+      [&] { requireNode(id, 1212)->updateInputEdgeDetails(hasPrefix, std::move(prefix)); });
+}
+
+void DAG::updateInputEdgeDetails(nodeid_t id, std::string fractions, bool withReplacement,
+                                 bool randomizedAllocation, const std::string *when,
+                                 const std::string *then, std::string elseValue, int count) {
+  DFQ_INNER_FRAME([&] {
+    requireNode(id, 1212)->updateInputEdgeDetails(std::move(fractions), withReplacement,
+                                                  randomizedAllocation, when, then,
+                                                  std::move(elseValue), count);
+  });
+}
+
+void DAG::updateInputNodeidsIncaseofMultipleQueries(nodeid_t id, std::vector<nodeid_t> ids) {
+  DFQ_INNER_FRAME(
+      [&] { requireNode(id, 1212)->updateNodeidsIncaseofMultipleQueries(std::move(ids)); });
+}
+
+void DAG::updateNumOutputs(nodeid_t id, int n) {
+  DFQ_INNER_FRAME([&] { requireNode(id, 1215)->updateNumOutputs(n); });
+}
+
+std::string DAG::getGroupbyExpr(nodeid_t id) {
+  return DFQ_INNER_FRAME([&] { return requireNode(id, 1216)->getGroupby(); });
+}
+
+std::vector<nodeid_t> DAG::getParentNodeIds(nodeid_t id) {
+  return DFQ_INNER_FRAME([&] { return requireNode(id, 1218)->getInputEdgeNodes(); });
+}
+
+int DAG::getNumberOfInputEdges(nodeid_t id) {
+  return DFQ_INNER_FRAME([&] { return requireNode(id, 1219)->getNumEdges(); });
+}
+
+// ---- traversal -----------------------------------------------------------
+
+bool DAG::isNodeExecuted(Node *node) const {
+  if (node->getNodeState() == 1) return true;
+  if (isInDagPath(node->getNodeid())) return true;
+  if (node->hasReferenceNode()) {
+    const Node *input = node->firstInput();
+    return input != nullptr && input->getNodeState() == 1;
+  }
+  return false;
+}
+
+bool DAG::stopsWalk(Node *node, bool mlAsTable, bool full) const {
+  if (markOf(node) == VISITED) return true;
+  if (mlAsTable && node->argTypeRef() == "ml_query") return true;
+  return !full && isNodeExecuted(node);
+}
+
+// Depth-first walk from `start` through the inputs, on an explicit stack so
+// that long chains cannot exhaust the call stack. A node is listed once all
+// its inputs are done, in front of what was listed before it: consumers come
+// first, and ancestors reached through a later input precede those reached
+// through an earlier one.
+void DAG::visit(Node *start, bool mlAsTable, bool full) {
+  struct Frame {
+    Node *node;
+    int nextInput;
+  };
+  std::vector<Frame> stack;
+  std::vector<nodeid_t> finished;  // in finishing order
+
+  auto publish = [&] {
+    Path &path = full ? fullDagPath : dagPath;
+    std::reverse(finished.begin(), finished.end());
+    path.insert(path.begin(), finished.begin(), finished.end());
+    finished.clear();
+  };
+  auto enter = [&](Node *node) {
+    if (node == nullptr || stopsWalk(node, mlAsTable, full)) return;
+    if (markOf(node) == IN_PROGRESS) throw DagException("DAG has a cycle", 1217);
+    setMark(node, IN_PROGRESS);
+    stack.push_back({node, 0});
+  };
+
+  try {
+    enter(start);
+    while (!stack.empty()) {
+      Frame &top = stack.back();
+      if (top.nextInput < top.node->getNumEdges()) {
+        Node *input = top.node->inputAt(top.nextInput++);
+        enter(input);
+        continue;
+      }
+      Node *node = top.node;
+      stack.pop_back();
+      setMark(node, VISITED);
+      if (node->getNumEdges() <= 0) continue;
+      finished.push_back(node->getNodeid());
+      if (!full) dagPathSet.insert(node->getNodeid());
+    }
+  } catch (...) {
+    publish();
+    throw;
+  }
+  publish();
+}
+
+void DAG::resetVisit(Node *node) {
+  // Each reachable node once, however many routes lead to it.
+  std::vector<Node *> stack{node};
+  std::unordered_set<Node *> seen{node};
+  while (!stack.empty()) {
+    Node *current = stack.back();
+    stack.pop_back();
+    for (Node *input : current->getInputEdgeNodesRefVec())
+      if (input && seen.insert(input).second) stack.push_back(input);
+    setMark(current, NOT_VISITED);
+  }
+}
+
+// Resetting every mark reachable from the node is the same, for any walk
+// from it, as starting a new epoch in which no earlier mark counts; the
+// epoch costs nothing however much of the graph lies behind the node.
+void DAG::clearDAGPath(nodeid_t id) {
+  if (getNode(id) != nullptr) ++walkEpoch;
+}
+
+void DAG::tracePath(nodeid_t id, const Path &path) const {
+  if (logLevel != 0) return;
+  DFQ_TRACE("*********************************\n");
+  DFQ_TRACE("dagPath for nodeid: %lld\n", static_cast<long long>(id));
+  for (nodeid_t entry : path) DFQ_TRACE("->%lld", static_cast<long long>(entry));
+  DFQ_TRACE("*********************************\n");
+}
+
+int DAG::genDAGPath(nodeid_t id, bool mlAsTable) {
+  return DFQ_INNER_FRAME([&] {
+    Node *node = getNode(id);
+    if (node == nullptr) throw DagException("DAG entry does not exist for nodeid", 1205);
+    dagPath.clear();
+    dagPathSet.clear();
+    clearDAGPath(id);
+    visit(node, mlAsTable, false);
+    if (!dagPath.empty()) {
+      (mlAsTable ? dagPathMapMlAsTable : dagPathMap)[id] = dagPath;
+      tracePath(id, dagPath);
+    }
+    return static_cast<int>(dagPath.size());
+  });
+}
+
+int DAG::genFullDAGPath(nodeid_t id, bool mlAsTable) {
+  return DFQ_INNER_FRAME([&] {
+    Node *node = getNode(id);
+    if (node == nullptr) throw DagException("DAG entry does not exist for nodeid", 1205);
+    const Path &cached = fullDagPathMap[id];
+    if (!cached.empty() && !mlAsTable) return static_cast<int>(cached.size());
+    fullDagPath.clear();
+    clearDAGPath(id);
+    visit(node, mlAsTable, true);
+    if (!fullDagPath.empty()) (mlAsTable ? fullDagPathMapMlAsTable : fullDagPathMap)[id] = fullDagPath;
+    return static_cast<int>(fullDagPath.size());
+  });
+}
+
+namespace {
+
+DAG::Path cachedPath(DAG::PathMap &cache, nodeid_t id) {
+  const DAG::Path &path = cache[id];
+  if (path.empty())
+    throw DagException("DagPath does not exist or NOT generated for nodeid" + std::to_string(id),
+                       1206);
+  return path;
+}
+
+}  // namespace
+
+DAG::Path DAG::getDAGPath(nodeid_t id, bool mlAsTable) {
+  return DFQ_INNER_FRAME(
+      [&] { return cachedPath(mlAsTable ? dagPathMapMlAsTable : dagPathMap, id); });
+}
+
+DAG::Path DAG::getFullDAGPath(nodeid_t id, bool mlAsTable) {
+  return DFQ_INNER_FRAME(
+      [&] { return cachedPath(mlAsTable ? fullDagPathMapMlAsTable : fullDagPathMap, id); });
+}
+
+bool DAG::existsDAGNodePath(nodeid_t id, bool mlAsTable) const {
+  return (mlAsTable ? dagPathMapMlAsTable : dagPathMap).count(id) != 0;
+}
+
+void DAG::printDAGPath(nodeid_t id) {
+  DFQ_INNER_FRAME([&] {
+    if (getNode(id) == nullptr) throw DagException("DAG entry does not exist for nodeid", 1204);
+    printf("DAGPath:");
+    std::vector<Node *> stack{getNode(id)};
+    while (!stack.empty()) {
+      Node *top = stack.back();
+      stack.pop_back();
+      if (top == nullptr) {
+        printf("<-DAGPathBegin\n");
+        continue;
+      }
+      Node *node = getNode(top->getNodeid());
+      if (node == nullptr) throw DagException("DAG entry does not exist for nodeid", 1204);
+      if (node->getNodeState() == 1 || isInDagPath(node->getNodeid())) {
+        stack.push_back(nullptr);
+        continue;
+      }
+      const Node *input = node->firstInput();
+      if (node->hasReferenceNode() && input && input->getNodeState() == 1) {
+        node->updateNodeState(1);
+        stack.push_back(nullptr);
+        continue;
+      }
+      printf("<-%lld ", static_cast<long long>(node->getNodeid()));
+      const std::vector<Node *> inputs = node->getInputEdgeNodesRefVec();
+      if (inputs.empty()) stack.push_back(nullptr);
+      for (auto it = inputs.rbegin(); it != inputs.rend(); ++it) stack.push_back(*it);
+    }
+    fflush(stdout);
+  });
+}
+
+// ---- state and query type ------------------------------------------------
+
+void DAG::updateNodeState(nodeid_t id, int state) {
+  DFQ_INNER_FRAME([&] {
+    Node *node = requireNode(id, 1208);
+    node->updateNodeState(state);
+    // Marking an output node of an ML query marks the ML query node too.
+    if (queryTypeOf(*node) == "reference") {
+      Node *input = node->firstInput();
+      if (input) {
+        const std::string inputType = queryTypeOf(*input);
+        if (inputType == "ml_query_multi_output" || inputType == "ml_query_single_output")
+          input->updateNodeState(state);
+      }
+    }
+  });
+}
+
+int DAG::getNodeState(nodeid_t id) {
+  return DFQ_INNER_FRAME([&] {
+    Node *node = requireNode(id, 1209);
+    const Node *input = node->firstInput();
+    if (node->hasReferenceNode() && node->getNodeState() == 0 && input &&
+        input->getNodeState() == 1)
+      node->updateNodeState(1);
+    return node->getNodeState();
+  });
+}
+
+std::string DAG::queryTypeOf(const Node &node) {
+  if (node.argTypeRef() != "ml_query") return node.argTypeRef();
+  if (node.hasReferenceNode()) return "reference";
+  return node.getNodeNumOutputs() < 2 ? "ml_query_single_output" : "ml_query_multi_output";
+}
+
+std::string DAG::getQueryType(nodeid_t id) {
+  return DFQ_INNER_FRAME([&] { return queryTypeOf(*requireNode(id, 1214)); });
+}
+
+std::string DAG::getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTable) {
+  return DFQ_INNER_FRAME([&] {
+    Node *node = requireNode(id, 1207);
+    std::string query = node->getExecQuery(tablename, mlAsTable);
+    if (logLevel == 0) {
+      DFQ_TRACE("qry:%s", query.c_str());
+      DFQ_TRACE("tablename:%s", tablename.c_str());
+    }
+    return query;
+  });
+}

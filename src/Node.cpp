@@ -1,0 +1,293 @@
+#define DFQ_LOG_UNIT "../src/Node"
+#include "Node.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+
+#include "DagException.h"
+#include "Utils.h"
+
+Node::Node(std::string argType_, std::string argName_, std::string argValue_,
+           std::string outputTable_, std::string outputSchema_, std::string functionName_,
+           int nodeType_, int numNodesIn_, nodeid_t * /*inputIds*/, std::vector<Node *> inputs) {
+  DFQ_TRACE("Entering Node constructor");
+  DFQ_INNER_FRAME([&] {
+    DFQ_TRACE("Setting inputEdgeNodesRefVec, numNodesIn:%d", numNodesIn_);
+    if (numNodesIn_ < 1) {
+      inputEdgeNodesRefVec.assign(1, nullptr);
+    } else {
+      inputEdgeNodesRefVec.assign(inputs.begin(), inputs.begin() + numNodesIn_);
+      numNodesIn = numNodesIn_;
+    }
+    DFQ_TRACE("Setting argType: %s", argType_.c_str());
+    argType = std::move(argType_);
+    if (argType == "table" || argType == "query") nodeState = 1;
+
+    if (argType == "groupby" || argType == "groupbytime") {
+      if (argType == "groupby") {
+        DFQ_TRACE("Adding Groupby node output table");
+        groupby = argValue_;
+      } else {
+        DFQ_TRACE("Adding Groupbytime node output table");
+        groupbytime = argValue_;
+        groupbytimeColumns = argName_;
+      }
+      // A grouping node has no output of its own: it takes its input's name.
+      const Node *input = firstInput();
+      if (input && input->argType != "table") {
+        DFQ_TRACE("Groupby is input table %s", input->outputTable.c_str());
+        DFQ_TRACE("Groupby is input table %s", input->outputSchema.c_str());
+        outputTable = input->outputTable;
+        outputSchema = input->outputSchema;
+      } else if (input) {
+        DFQ_TRACE("Input for groupby is base table %s", input->argValue.c_str());
+        outputTable = input->argValue;
+        outputSchema.clear();
+      }
+    } else {
+      outputTable = std::move(outputTable_);
+      outputSchema = std::move(outputSchema_);
+    }
+    argName = std::move(argName_);
+    argValue = std::move(argValue_);
+    functionName = std::move(functionName_);
+    nodeType = nodeType_;
+    drawNewId();
+  });
+  DFQ_TRACE("Exiting Node constructor");
+}
+
+void Node::drawNewId() {
+  nodeid = Utils::generateID();
+  if (nodeid < 1)
+    throw DagException(
+        "Invalid Nodeid generated as " + std::to_string(nodeid) + " for " + argType, 1101);
+}
+
+std::vector<nodeid_t> Node::getInputEdgeNodes() const {
+  std::vector<nodeid_t> ids;
+  ids.reserve(numNodesIn);
+  for (int i = 0; i < numNodesIn; ++i)
+    if (inputEdgeNodesRefVec[i]) ids.push_back(inputEdgeNodesRefVec[i]->nodeid);
+  return ids;
+}
+
+std::vector<Node *> Node::getInputEdgeNodesRefVec() const {
+  return std::vector<Node *>(inputEdgeNodesRefVec.begin(),
+                             inputEdgeNodesRefVec.begin() + numNodesIn);
+}
+
+std::string Node::getNodeArgType() const {
+  DFQ_TRACE("Node argType value:%s", argType.c_str());
+  return argType;
+}
+
+void Node::getTablename(std::string &table, std::string &schema) const {
+  table = outputTable;
+  schema = outputSchema;
+}
+
+void Node::getSourceTablename(std::string &table) const {
+  if (argType == "table" && argName == "source" && outputTable.empty() && outputSchema.empty())
+    table = argValue;
+}
+
+void Node::updateInputEdgeDetails(const std::string *aliases, std::string columns) {
+  inputAliases.assign(aliases, aliases + numNodesIn);
+  selectColumns = std::move(columns);
+}
+
+void Node::updateInputEdgeDetails(const std::string *columns) {
+  inputColumns.assign(columns, columns + numNodesIn);
+}
+
+void Node::updateInputEdgeDetails(bool drop) { dropExistingColumns = drop; }
+
+void Node::updateInputEdgeDetails(bool hasPrefix, std::string prefix) {
+  hasQueryPrefix = hasPrefix;
+  queryPrefix = std::move(prefix);
+}
+
+void Node::updateInputEdgeDetails(std::string fractions, bool withReplacement_,
+                                  bool randomizedAllocation_, const std::string *when,
+                                  const std::string *then, std::string elseValue_, int count) {
+  withReplacement = withReplacement_;
+  randomizedAllocation = randomizedAllocation_;
+  sampleFractions = std::move(fractions);
+  elseValue = std::move(elseValue_);
+  const int n = count > 0 ? count : 0;
+  whenConditions.assign(when, when + n);
+  thenValues.assign(then, then + n);
+  caseCount = count;
+}
+
+void Node::printNode() const {
+  std::cout << "\nnodeid:" << nodeid << std::endl;
+  std::cout << "nodeState:" << nodeState << std::endl;
+  std::cout << "nodeType:" << nodeType << std::endl;
+  std::cout << "functionName:" << functionName << std::endl;
+  std::cout << "argType:" << argType << std::endl;
+  std::cout << "argName:" << argName << std::endl;
+  std::cout << "argValue:" << argValue << std::endl;
+  std::cout << "outputTable:" << outputTable << std::endl;
+  std::cout << "outputSchema:" << outputSchema << std::endl;
+  for (int i = 0; i < numNodesIn; ++i) {
+    const Node *input = inputEdgeNodesRefVec[i];
+    std::cout << "input node[" << i << "]:" << (input ? input->nodeid : 0) << std::endl;
+    std::cout << "isInputEdgeAsreference:" << (input && input->isInputEdgeAsreference ? 1 : 0)
+              << std::endl;
+  }
+}
+
+std::string Node::qualifiedOutputName() const {
+  return Utils::qualifiedName(outputTable, outputSchema);
+}
+
+// ---- SQL composition ---------------------------------------------------
+
+struct Node::QueryFrame {
+  std::string selectList;               // selectColumns, or "*"
+  std::vector<std::string> inputTexts;  // how each input is referred to
+  bool mlAsTable = false;
+};
+
+// Dispatch: the first entry whose argType matches builds the query. The two
+// ml_query rows are told apart inside mlQuery by the mlAsTable flag.
+const Node::BranchEntry Node::branches[] = {
+    {"table", &Node::tableQuery},        {"query", &Node::freeQuery},
+    {"ml_query", &Node::mlQuery},        {"select", &Node::selectQuery},
+    {"filter", &Node::filterQuery},      {"assign", &Node::assignQuery},
+    {"groupby", &Node::groupingQuery},   {"groupbytime", &Node::groupingQuery},
+    {"aggregate", &Node::aggregateQuery}, {"orderby", &Node::orderbyQuery},
+    {"join", &Node::joinQuery},          {"setop", &Node::setopQuery},
+    {"sample", &Node::sampleQuery},
+};
+
+std::string Node::inputText(int i) const {
+  const Node *input = inputEdgeNodesRefVec.empty() ? nullptr : inputEdgeNodesRefVec[i];
+  if (input == nullptr)
+    throw DagException("Query generation failed while retrieving input nodes for nodeid " +
+                           std::to_string(nodeid) + " and operation type " + argType,
+                       1102);
+  if (input->argType == "table") {
+    DFQ_DEBUG("Working with nodeid %lld, got base table input with nodeid:%lld",
+              static_cast<long long>(nodeid), static_cast<long long>(input->nodeid));
+    return input->argValue;
+  }
+  DFQ_DEBUG("Working with nodeid %lld, got input table with nodeid:%lld",
+            static_cast<long long>(nodeid), static_cast<long long>(input->nodeid));
+  return input->qualifiedOutputName();
+}
+
+std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
+  srand(static_cast<unsigned>(time(nullptr)));
+  return DFQ_INNER_FRAME([&] {
+    QueryFrame frame;
+    frame.mlAsTable = mlAsTable;
+    frame.selectList = selectColumns.empty() ? "*" : selectColumns;
+    std::string ownName = qualifiedOutputName();
+    frame.inputTexts.reserve(numNodesIn);
+    for (int i = 0; i < numNodesIn; ++i) frame.inputTexts.push_back(inputText(i));
+    for (const BranchEntry &entry : branches) {
+      if (argType == entry.argType) {
+        std::string query = (this->*entry.branch)(frame);
+        tablename = std::move(ownName);
+        return query;
+      }
+    }
+    throw DagException("Query generation failed for nodeid " + std::to_string(nodeid) +
+                           " with invalid operation " + argType,
+                       1104);
+  });
+}
+
+std::string Node::tableQuery(const QueryFrame &) { return "select * from " + argValue; }
+
+std::string Node::freeQuery(const QueryFrame &) { return argValue; }
+
+std::string Node::mlQuery(const QueryFrame &f) {
+  return f.mlAsTable ? "select * from " + outputTable : argValue;
+}
+
+std::string Node::selectQuery(const QueryFrame &f) {
+  std::string query = (argName == "top" || argName == "TOP")
+                          ? "select top " + argValue + " * from " + f.inputTexts[0]
+                          : "select " + argValue + " from " + f.inputTexts[0];
+  if (hasQueryPrefix) query = queryPrefix + " " + query;
+  return query;
+}
+
+std::string Node::filterQuery(const QueryFrame &f) {
+  return "select " + f.selectList + " from " + f.inputTexts[0] + " where " + argValue;
+}
+
+std::string Node::assignQuery(const QueryFrame &f) {
+  const std::string &input = f.inputTexts[0];
+  const std::string columns = dropExistingColumns ? argValue : input + ".*, " + argValue;
+  return "select " + columns + " from " + input;
+}
+
+std::string Node::groupingQuery(const QueryFrame &f) {
+  return "select " + f.selectList + " from " + f.inputTexts[0];
+}
+
+std::string Node::aggregateQuery(const QueryFrame &f) {
+  const std::string &input = f.inputTexts[0];
+  if (!groupby.empty()) {
+    // "F|word columns": F wraps the columns in the group by when non-empty.
+    const size_t bar = groupby.find('|');
+    const std::string function = bar == std::string::npos ? groupby : groupby.substr(0, bar);
+    const std::string rest = bar == std::string::npos ? groupby : groupby.substr(bar + 1);
+    const size_t blank = rest.find(' ');
+    const std::string columns = blank == std::string::npos ? rest : rest.substr(blank + 1);
+    const std::string grouping = function.empty() ? columns : function + "(" + columns + ")";
+    return "select " + columns + ", " + argValue + " from " + input + " group by " + grouping;
+  }
+  if (!groupbytime.empty()) {
+    std::string head = "select $QZ_TIMECODE_RANGE, $QZ_GROUP_BY_TIME, ";
+    if (!groupbytimeColumns.empty()) head += groupbytimeColumns + ", ";
+    return head + argValue + " from " + input + groupbytime;
+  }
+  return "select " + argValue + " from " + input;
+}
+
+std::string Node::orderbyQuery(const QueryFrame &f) {
+  return "select " + f.selectList + " from " + f.inputTexts[0] + " order by " + argValue;
+}
+
+std::string Node::joinQuery(const QueryFrame &f) {
+  argName = Utils::toLower(argName);  // the node keeps the lower-cased join type
+  const auto type = joinTypeMap.find(argName);
+  const std::string words = type == joinTypeMap.end() ? argName : type->second;
+  const std::string leftAlias = inputAliases.size() > 0 ? inputAliases[0] : "";
+  const std::string rightAlias = inputAliases.size() > 1 ? inputAliases[1] : "";
+  std::string query = "select " + f.selectList + " from " + f.inputTexts[0] + " as " + leftAlias +
+                      " " + words + " join " + f.inputTexts[1] + " as " + rightAlias;
+  if (argName != "cross") query += " on " + argValue;
+  return query;
+}
+
+std::string Node::setopQuery(const QueryFrame &f) {
+  const std::string key = Utils::toLower(argName);
+  const auto op = setopTypeMap.find(key);
+  const std::string words = op == setopTypeMap.end() ? key : op->second;
+  auto columnsOf = [&](int i) {
+    return i < static_cast<int>(inputColumns.size()) ? inputColumns[i] : std::string("*");
+  };
+  std::string query = "select " + columnsOf(0) + " from " + f.inputTexts[0];
+  for (int j = 1; j < numNodesIn; ++j)
+    query += " " + words + " select " + columnsOf(j) + " from " + f.inputTexts[j];
+  return query;
+}
+
+std::string Node::sampleQuery(const QueryFrame &f) {
+  std::string query = "select " + argValue + " from " + f.inputTexts[0] + " SAMPLE ";
+  if (withReplacement) query += "WITH REPLACEMENT ";
+  if (randomizedAllocation) query += "RANDOMIZED ALLOCATION ";
+  if (caseCount == 0) return query + sampleFractions;
+  for (int k = 0; k < caseCount; ++k)
+    query += "WHEN " + whenConditions[k] + " THEN " + thenValues[k] + " ";
+  if (!elseValue.empty()) query += "ELSE " + elseValue + " ";
+  return query + "END";
+}

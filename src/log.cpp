@@ -1,0 +1,88 @@
+// Leveled logging: every record goes to the host's stream when one is set
+// (long time format), and to standard error when its level equals the
+// configured level (short time format), bracketed by the host's lock.
+#include "log.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+const char *const level_names[] = {"TRACE", "DEBUG", "INFO", "WARN", "ERROR", "FATAL"};
+
+struct LogState {
+  void *udata;
+  log_LockFn lock;
+  FILE *fp;
+  int level;
+  int quiet;
+};
+
+LogState L = {nullptr, nullptr, nullptr, LOG_ERROR, 0};
+
+char name[256] = "dfq.log";
+
+const char *levelName(int level) {
+  return (level >= 0 && level <= LOG_FATAL) ? level_names[level] : "?";
+}
+
+void lock() {
+  if (L.lock) L.lock(L.udata, 1);
+}
+
+void unlock() {
+  if (L.lock) L.lock(L.udata, 0);
+}
+
+void writeRecord(FILE *out, const char *timeText, int level, const char *file, int line,
+                 const char *fmt, va_list args) {
+  fprintf(out, "%s %-5s %s:%d: ", timeText, levelName(level), file ? file : "", line);
+  vfprintf(out, fmt ? fmt : "", args);
+  fputc('\n', out);
+}
+
+}  // namespace
+
+extern "C" {
+
+int log_would_write(int level) { return L.fp != nullptr || level == L.level; }
+
+void log_log(int level, const char *file, int line, const char *fmt, ...) {
+  // Most records reach no destination: skip the clock and the formatting.
+  if (!log_would_write(level)) return;
+  time_t now = time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+
+  if (L.fp) {
+    char buf[32];
+    buf[strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local)] = '\0';
+    va_list args;
+    va_start(args, fmt);
+    writeRecord(L.fp, buf, level, file, line, fmt, args);
+    va_end(args);
+  }
+  if (level != L.level) return;
+
+  lock();
+  if (!L.quiet) {
+    char buf[16];
+    buf[strftime(buf, sizeof buf, "%H:%M:%S", &local)] = '\0';
+    va_list args;
+    va_start(args, fmt);
+    writeRecord(stderr, buf, level, file, line, fmt, args);
+    va_end(args);
+  }
+  unlock();
+}
+
+void log_set_udata(void *udata) { L.udata = udata; }
+void log_set_lock(log_LockFn fn) { L.lock = fn; }
+void log_set_fp(FILE *fp) { L.fp = fp; }
+int log_get_level(void) { return L.level; }
+void log_set_level(int level) { L.level = level; }
+void log_set_quiet(int enable) { L.quiet = enable ? 1 : 0; }
+char *getFilename(FILE * /*fp*/) { return name; }
+
+}  // extern "C"
