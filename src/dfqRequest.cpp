@@ -113,16 +113,13 @@ void close_dag(void) {
 }
 
 void get_log_level(int *log_level, int *ret_code) {
-  callFrame(nullptr, nullptr, nullptr, [&] {
-    try {
-      Utils::checkIntPtr("log_level", log_level, true);
-      *log_level = log_get_level();
-      if (ret_code) *ret_code = 0;
-    } catch (const DagException &e) {
-      if (ret_code) *ret_code = e.errorCode;
-      throw;
-    }
+  // ret_code is written only at the end: 0 on success or the failure's code.
+  int code = 0;
+  callFrame(nullptr, nullptr, &code, [&] {
+    Utils::checkIntPtr("log_level", log_level, true);
+    *log_level = log_get_level();
   });
+  if (ret_code) *ret_code = code;
 }
 
 void set_log_level(int *log_level, int *ret_code) {
