@@ -84,6 +84,11 @@ class DagBuilder {
   void dfqGetParentNodeIds(nodeid_t nodeid, char **parent_nodeid);
 
  private:
+  // The table-name lookups: id check with `operation`'s wording, lookup, copy.
+  void copyTablename(nodeid_t nodeid, char **output_table, char **output_schema,
+                     const char *operation,
+                     void (DAG::*lookup)(nodeid_t, std::string &, std::string &));
+
   std::unordered_map<int, std::string> errorMessages;
 };
 

@@ -144,23 +144,23 @@ void requireValidId(nodeid_t nodeid, const char *operation, int code) {
 }  // namespace
 
 void DagBuilder::dfqGetTablename(nodeid_t nodeid, char **output_table, char **output_schema) {
-  DFQ_INNER_FRAME([&] {
-    DAG *dag = checkDagInstance();
-    requireValidId(nodeid, "dfqGetTablename", 1316);
-    std::string table, schema;
-    dag->getTablename(nodeid, table, schema);
-    copyOut(table, output_table);
-    copyOut(schema, output_schema);
-  });
+  copyTablename(nodeid, output_table, output_schema, "dfqGetTablename", &DAG::getTablename);
 }
 
 void DagBuilder::dfqGetSourceTablename(nodeid_t nodeid, char **output_table,
                                        char **output_schema) {
+  copyTablename(nodeid, output_table, output_schema, "dfqGetSourceTablename",
+                &DAG::getSourceTablename);
+}
+
+void DagBuilder::copyTablename(nodeid_t nodeid, char **output_table, char **output_schema,
+                               const char *operation,
+                               void (DAG::*lookup)(nodeid_t, std::string &, std::string &)) {
   DFQ_INNER_FRAME([&] {
     DAG *dag = checkDagInstance();
-    requireValidId(nodeid, "dfqGetSourceTablename", 1316);
+    requireValidId(nodeid, operation, 1316);
     std::string table, schema;
-    dag->getSourceTablename(nodeid, table, schema);
+    (dag->*lookup)(nodeid, table, schema);
     copyOut(table, output_table);
     copyOut(schema, output_schema);
   });

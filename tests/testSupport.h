@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -47,6 +48,17 @@ class CStrings {
   std::vector<std::vector<char>> storage_;
   std::vector<char *> ptrs_;
 };
+
+// Everything written to `f` so far.
+inline std::string readAll(FILE *f) {
+  fflush(f);
+  rewind(f);
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  return out;
+}
 
 // The message recorded for `code`.
 inline std::string errorMessage(int code) {

@@ -12,16 +12,6 @@ using namespace dfqtest;
 
 namespace {
 
-std::string readAll(FILE *f) {
-  fflush(f);
-  rewind(f);
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  return out;
-}
-
 int tableRc(const std::string &argName, const std::string &value, CStrings *ot = nullptr) {
   CStrings name{argName}, val{value}, t{""}, s{""}, out = CStrings::buffers(1);
   int rc = -1;

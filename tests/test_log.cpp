@@ -9,15 +9,7 @@
 
 namespace {
 
-std::string readAll(FILE *f) {
-  fflush(f);
-  rewind(f);
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  return out;
-}
+using dfqtest::readAll;
 
 std::vector<int> lockCalls;
 void recordLock(void *udata, int lock) {
