@@ -483,6 +483,9 @@ class Dag {
     call([&](int *rc) { set_log_level(&level, rc); });
   }
 
+  // Quiet keeps the library's log records off standard error.
+  static void setLogQuiet(bool quiet) { log_set_quiet(quiet ? 1 : 0); }
+
   // The message the library last recorded for `code` (empty when none).
   std::string errorMessage(int code) const {
     auto out = detail::Strings::buffers(1, std::max(detail::kMinBufferSize, 2 * longestText_ + 1024));

@@ -1,0 +1,307 @@
+#include "Runner.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Csv.h"
+#include "Output.h"
+
+namespace dfqrun {
+
+namespace {
+
+// A failure that ends the run with `code`.
+struct Failure {
+  int code;
+  std::string message;
+};
+
+// "<file>:<line>: " for messages about a step.
+std::string where(const Step &step) { return step.file + ":" + std::to_string(step.line) + ": "; }
+
+std::string refusal(const dfq::Error &e) {
+  return "DFQ-" + std::to_string(e.code()) + ": " + e.message();
+}
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Failure{kExitInput, path + ": cannot read the file"};
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool endsWith(const std::string &s, const std::string &suffix) {
+  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// How one input of a node is projected in a set operation.
+std::string setopColumns(const NodeStep &step, const std::string &label) {
+  const auto it = step.inputColumns.find(label);
+  return it != step.inputColumns.end() ? it->second : step.text;
+}
+
+std::string option(const NodeStep &step, const std::string &key, const std::string &fallback = "") {
+  const auto it = step.options.find(key);
+  return it != step.options.end() ? it->second : fallback;
+}
+
+dfq::OutputName outputName(const std::string &label, const std::string &schema) {
+  const auto [table, outSchema] = outputOf(label, schema);
+  return {table, outSchema};
+}
+
+}  // namespace
+
+std::string unsupportedOnSqlite(const dfq::Statement &statement) {
+  const std::string &type = statement.queryType;
+  if (type == "reference" || type.rfind("ml_query", 0) == 0) return "an ML function call";
+  // The library writes these fragments itself, in exactly this form.
+  static const std::pair<const char *, const char *> features[] = {
+      {"select top ", "select top"},       {" SAMPLE ", "SAMPLE"},
+      {" group by time (", "group by time"}, {"$QZ_", "time-series pseudo-columns"},
+      {" minus ", "minus"},                {" intersect all ", "intersect all"},
+  };
+  for (const auto &[fragment, name] : features)
+    if (statement.sql.find(fragment) != std::string::npos) return name;
+  return "";
+}
+
+Runner::Runner(const RunOptions &options, std::ostream &out, std::ostream &err)
+    : options_(options),
+      out_(out),
+      err_(err),
+      dag_(options.logLevel < 0 ? 4 : options.logLevel),
+      db_(options.database) {
+  dfq::Dag::setLogQuiet(options.logLevel < 0);
+}
+
+int Runner::run(const Pipeline &pipeline) {
+  baseDir_ = std::filesystem::path(pipeline.file).parent_path().string();
+  try {
+    for (const auto &file : options_.dataFiles) load(file, "", "command line: ");
+    for (const auto &step : pipeline.steps) runStep(step);
+    if (!pipeline.hasRequests() && !pipeline.lastNode().empty()) {
+      const auto label = pipeline.lastNode();
+      try {
+        runNode(label);
+      } catch (const dfq::Error &e) {
+        throw Failure{kExitRefused, "run '" + label + "' refused by the library: " + refusal(e)};
+      }
+    }
+  } catch (const Failure &f) {
+    progress("");
+    err_ << "dfq-run: " << f.message << '\n';
+    return f.code;
+  }
+  return kExitOk;
+}
+
+void Runner::runStep(const Step &step) {
+  if (step.kind == Step::Kind::Load) {
+    const auto path = std::filesystem::path(baseDir_) / step.path;
+    return load(path.string(), step.table, where(step));
+  }
+  if (step.kind == Step::Kind::Node) return addNode(step);
+  for (const auto &label : step.labels) {
+    try {
+      if (step.kind == Step::Kind::Run) runNode(label);
+      if (step.kind == Step::Kind::Show) showNode(label);
+      if (step.kind == Step::Kind::Sql) printStatements(label);
+    } catch (const dfq::Error &e) {
+      throw Failure{kExitRefused, where(step) + "'" + label + "' refused by the library: " + refusal(e)};
+    } catch (const Failure &f) {
+      throw Failure{f.code, where(step) + f.message};
+    }
+  }
+}
+
+// A .sql file runs as it stands; a .csv file becomes a table named `table`
+// or after the file.
+void Runner::load(const std::string &path, const std::string &table, const std::string &where) {
+  progress("loading " + path);
+  try {
+    if (endsWith(path, ".sql")) {
+      db_.exec(readFile(path));
+    } else if (endsWith(path, ".csv")) {
+      const std::string name = table.empty() ? std::filesystem::path(path).stem().string() : table;
+      db_.importCsv(readCsv(path), parseQualifiedName(name));
+    } else {
+      throw Failure{kExitInput, where + path + ": expected a .csv or .sql file"};
+    }
+  } catch (const CsvError &e) {
+    throw Failure{kExitInput, e.what()};
+  } catch (const DatabaseError &e) {
+    throw Failure{kExitDatabase, where + "database error while loading " + path + ": " + e.what()};
+  }
+}
+
+void Runner::addNode(const Step &step) {
+  const NodeStep &node = step.node;
+  std::vector<dfq::Node> created;
+  try {
+    created = createNodes(node);
+  } catch (const dfq::Error &e) {
+    throw Failure{kExitRefused,
+                  where(step) + node.op + " '" + node.label + "' refused by the library: " + refusal(e)};
+  }
+  nodes_[node.label] = {created.at(0), node.op, node.source};
+  for (size_t k = 0; k < node.extraOutputs.size() && k + 1 < created.size(); ++k)
+    nodes_[node.extraOutputs[k]] = {created[k + 1], node.op, ""};
+}
+
+// One call of the wrapper per operation; the ML call yields one node per
+// output.
+std::vector<dfq::Node> Runner::createNodes(const NodeStep &s) {
+  const dfq::OutputName out = outputName(s.label, s.schema);
+  if (s.op == "table") return {dag_.table(s.source)};
+  if (s.op == "query") return {dag_.query(s.text, out)};
+  if (s.op == "select") return {dag_.select(input(s.inputs[0]), s.text, out, option(s, "prefix"))};
+  if (s.op == "top") return {dag_.top(input(s.inputs[0]), s.text, out)};
+  if (s.op == "filter") return {dag_.filter(input(s.inputs[0]), s.text, out)};
+  if (s.op == "assign")
+    return {dag_.assign(input(s.inputs[0]), s.text, option(s, "drop") == "Y", out)};
+  if (s.op == "orderby") return {dag_.orderBy(input(s.inputs[0]), s.text, out)};
+  if (s.op == "groupby") {
+    // A plain column list groups by those columns; "F|word columns" passes as written.
+    const bool raw = s.text.find('|') != std::string::npos;
+    return {dag_.groupBy(input(s.inputs[0]), raw ? s.text : "|by " + s.text)};
+  }
+  if (s.op == "groupbytime")
+    return {dag_.groupByTime(input(s.inputs[0]), {s.text, option(s, "columns"), option(s, "timecode"),
+                                                  option(s, "option"), option(s, "fill")})};
+  if (s.op == "aggregate") return {dag_.aggregate(input(s.inputs[0]), s.text, out)};
+  if (s.op == "join")
+    return {dag_.join({s.keyword, input(s.inputs[0]), input(s.inputs[1]), s.text, s.aliases[0],
+                       s.aliases[1], option(s, "columns")},
+                      out)};
+  if (s.op == "setop") {
+    std::vector<std::string> columns;
+    for (const auto &label : s.inputs) columns.push_back(setopColumns(s, label));
+    return {dag_.setOp(s.keyword, inputs(s.inputs), columns, out)};
+  }
+  if (s.op == "sample") {
+    dfq::SampleSpec spec{option(s, "columns", "*"), option(s, "replacement") == "Y",
+                         option(s, "randomized") == "Y", s.text, s.cases, option(s, "else")};
+    return {dag_.sample(input(s.inputs[0]), spec, out)};
+  }
+  // ml: the ML node stands for the first output, the clause names the others.
+  dfq::MlQuerySpec spec{s.keyword, s.text, inputs(s.inputs), {out}, inputs(s.dependsOn)};
+  for (const auto &label : s.extraOutputs) spec.outputs.push_back(outputName(label, s.schema));
+  return dag_.mlQuery(spec);
+}
+
+dfq::Node Runner::input(const std::string &label) const { return nodes_.at(label).node; }
+
+std::vector<dfq::Node> Runner::inputs(const std::vector<std::string> &labels) const {
+  std::vector<dfq::Node> result;
+  for (const auto &label : labels) result.push_back(input(label));
+  return result;
+}
+
+void Runner::runNode(const std::string &label) {
+  const dfq::Node node = input(label);
+  if (options_.showQueries) showNode(label);
+  if (dag_.isExecuted(node)) {
+    out_ << "== run " << label << ": already executed\n";
+    if (options_.execute) printRows(label);
+    return;
+  }
+  const auto statements = dag_.statements(node);
+  out_ << "== run " << label << ": " << statements.size()
+       << (statements.size() == 1 ? " statement\n" : " statements\n");
+  if (options_.printSql) printStatementList(statements);
+  if (!options_.execute) return;
+  if (!execute(statements)) return;
+  const int count = dag_.updatePathState(node, true);
+  out_ << "-- " << count << (count == 1 ? " node" : " nodes") << " marked executed\n";
+  printRows(label);
+}
+
+void Runner::printStatements(const std::string &label) {
+  const auto statements = dag_.statements(input(label));
+  out_ << "== sql " << label << ": " << statements.size()
+       << (statements.size() == 1 ? " statement\n" : " statements\n");
+  printStatementList(statements);
+}
+
+void Runner::printStatementList(const std::vector<dfq::Statement> &statements) {
+  for (size_t i = 0; i < statements.size(); ++i) {
+    const auto &s = statements[i];
+    out_ << "-- [" << i + 1 << "] " << s.name << " (" << s.queryType << ", node " << s.nodeid
+         << ")\n"
+         << s.sql << "\n";
+  }
+}
+
+// Creates every statement as a table (or view) named by its statement name,
+// from the last statement to the first; false when SQLite cannot run them.
+bool Runner::execute(const std::vector<dfq::Statement> &statements) {
+  for (const auto &s : statements) {
+    const std::string missing = unsupportedOnSqlite(s);
+    if (!missing.empty()) {
+      out_ << "-- not runnable on SQLite: " << s.name << " uses " << missing
+           << "; statements printed only\n";
+      return false;
+    }
+  }
+  const char *kind = options_.views ? "view" : "table";
+  for (size_t k = statements.size(); k-- > 0;) {
+    const auto &s = statements[k];
+    const QualifiedName name = parseQualifiedName(s.name);
+    progress("[" + std::to_string(statements.size() - k) + "/" + std::to_string(statements.size()) +
+             "] creating " + s.name);
+    try {
+      db_.ensureSchema(name.schema);
+      db_.exec("create " + std::string(kind) + " " + name.sql() + " as " + s.sql);
+    } catch (const DatabaseError &e) {
+      throw Failure{kExitDatabase, "database error in statement " + s.name + " (node " + s.nodeid +
+                                       "): " + e.what()};
+    }
+    out_ << "-- created " << kind << " " << name.sql() << "\n";
+  }
+  progress("");
+  return true;
+}
+
+// What to read a node's rows from: a base table's own reference, else the
+// node's output name.
+std::string Runner::rowsSource(const std::string &label) {
+  const NodeInfo &info = nodes_.at(label);
+  if (info.op == "table") return info.source;
+  const dfq::OutputName name = dag_.tableName(info.node);
+  return QualifiedName{name.schema.empty() ? "main" : name.schema, name.table}.sql();
+}
+
+void Runner::printRows(const std::string &label) {
+  ResultSet rows;
+  const std::string source = rowsSource(label);
+  try {
+    rows = db_.query("select * from " + source);
+  } catch (const DatabaseError &e) {
+    throw Failure{kExitDatabase, "database error reading " + source + ": " + e.what()};
+  }
+  if (options_.csv)
+    printCsv(out_, rows);
+  else
+    printTable(out_, rows);
+}
+
+void Runner::showNode(const std::string &label) {
+  const dfq::Node node = input(label);
+  out_ << "== show " << label << "\n-- option 1: statements\n";
+  for (const auto &sql : dag_.showStatements(node)) out_ << sql << "\n";
+  out_ << "-- option 2: full path, one query per node\n";
+  for (const auto &q : dag_.showFullPath(node)) out_ << "-- node " << q.nodeid << "\n" << q.sql << "\n";
+  out_ << "-- option 3: statements against the top node\n";
+  for (const auto &sql : dag_.showTopNodeQueries(node)) out_ << sql << "\n";
+}
+
+void Runner::progress(const std::string &text) {
+  if (!options_.progress) return;
+  // One line, rewritten in place; an empty text clears it.
+  err_ << "\r\033[K" << text << std::flush;
+}
+
+}  // namespace dfqrun
