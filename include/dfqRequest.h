@@ -30,7 +30,8 @@ void reportFailure(int code, const char *message, int *ret_code, bool dagError);
 // leaves this function.
 template <class Work>
 void callFrame(const char *entering, const char *exiting, int *ret_code, Work &&work) noexcept {
-  if (entering) log_log(LOG_TRACE, "../src/dfqRequest", __LINE__, "%s", entering);
+  if (entering && log_would_write(LOG_TRACE))
+    log_log(LOG_TRACE, "../src/dfqRequest", __LINE__, "%s", entering);
   if (ret_code) *ret_code = 0;
   try {
     work();
@@ -41,11 +42,22 @@ void callFrame(const char *entering, const char *exiting, int *ret_code, Work &&
   } catch (...) {
     reportFailure(1000, "Unknown failure", ret_code, false);
   }
-  if (exiting) log_log(LOG_TRACE, "../src/dfqRequest", __LINE__, "%s", exiting);
+  if (exiting && log_would_write(LOG_TRACE))
+    log_log(LOG_TRACE, "../src/dfqRequest", __LINE__, "%s", exiting);
 }
 
-// A node id from the host's first string (atoll: non-numbers give 0).
-inline nodeid_t toNodeid(char **text) { return static_cast<nodeid_t>(std::atoll(text[0])); }
+// A node id from the host's text as atoll reads it (non-numbers give 0).
+// Plain decimal ids, the form the library hands out, are read inline.
+inline nodeid_t parseNodeid(const char *text) {
+  nodeid_t value = 0;
+  int digits = 0;
+  for (const char *p = text; *p >= '0' && *p <= '9'; ++p, ++digits) {
+    if (digits == 18) return static_cast<nodeid_t>(std::atoll(text));
+    value = value * 10 + (*p - '0');
+  }
+  return digits > 0 ? value : static_cast<nodeid_t>(std::atoll(text));
+}
+inline nodeid_t toNodeid(char **text) { return parseNodeid(text[0]); }
 
 // The message recorded for `code` (empty when none).
 std::string errorMessageFor(int code);

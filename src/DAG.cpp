@@ -55,8 +55,7 @@ nodeid_t DAG::addNode(std::string argType, std::string argName, std::string argV
   std::vector<Node *> inputs(numInputs > 0 ? numInputs : 0, nullptr);
   return DFQ_INNER_FRAME([&] {
     for (int i = 0; i < numInputs; ++i) {
-      if (log_would_write(LOG_DEBUG))
-        DFQ_DEBUG("%s", ("Checking input edge node " + std::to_string(inputIds[i])).c_str());
+      DFQ_DEBUG("%s", ("Checking input edge node " + std::to_string(inputIds[i])).c_str());
       Node *input = getNode(inputIds[i]);
       if (input == nullptr)
         throw DagException("Input edge nodeid " + std::to_string(inputIds[i]) + " does not exist",

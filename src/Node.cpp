@@ -17,7 +17,8 @@ Node::Node(std::string argType_, std::string argName_, std::string argValue_,
     if (numNodesIn_ < 1) {
       inputEdgeNodesRefVec.assign(1, nullptr);
     } else {
-      inputEdgeNodesRefVec.assign(inputs.begin(), inputs.begin() + numNodesIn_);
+      inputs.resize(numNodesIn_);
+      inputEdgeNodesRefVec = std::move(inputs);
       numNodesIn = numNodesIn_;
     }
     DFQ_TRACE("Setting argType: %s", argType_.c_str());

@@ -3,6 +3,7 @@
 #define DFQ_LOG_UNIT "../src/dfqRequest"
 #include "dfqRequest.h"
 
+#include <charconv>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -44,7 +45,8 @@ void reportFailure(int code, const char *message, int *ret_code, bool dagError) 
 
 void writeNodeid(nodeid_t id, char **out) {
   char buf[21];
-  snprintf(buf, sizeof buf, "%ld", static_cast<long>(id));
+  const auto end = std::to_chars(buf, buf + sizeof buf - 1, static_cast<long>(id)).ptr;
+  *end = '\0';
   std::strcpy(out[0], buf);
 }
 

@@ -44,9 +44,9 @@ void writeRecord(FILE *out, const char *timeText, int level, const char *file, i
 
 }  // namespace
 
-extern "C" {
+LogGate dfqLogGate = {false, LOG_ERROR};
 
-int log_would_write(int level) { return L.fp != nullptr || level == L.level; }
+extern "C" {
 
 void log_log(int level, const char *file, int line, const char *fmt, ...) {
   // Most records reach no destination: skip the clock and the formatting.
@@ -79,9 +79,15 @@ void log_log(int level, const char *file, int line, const char *fmt, ...) {
 
 void log_set_udata(void *udata) { L.udata = udata; }
 void log_set_lock(log_LockFn fn) { L.lock = fn; }
-void log_set_fp(FILE *fp) { L.fp = fp; }
+void log_set_fp(FILE *fp) {
+  L.fp = fp;
+  dfqLogGate.hasFile = fp != nullptr;
+}
 int log_get_level(void) { return L.level; }
-void log_set_level(int level) { L.level = level; }
+void log_set_level(int level) {
+  L.level = level;
+  dfqLogGate.level = level;
+}
 void log_set_quiet(int enable) { L.quiet = enable ? 1 : 0; }
 char *getFilename(FILE * /*fp*/) { return name; }
 
