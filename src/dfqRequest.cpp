@@ -175,7 +175,7 @@ void dfq_table(char **arg_name, char **arg_value, char **output_table, char **ou
 void dfq_query(char **arg_name, char **arg_value, char **output_table, char **output_schema,
                char **nodeid_out_str, int *ret_code) {
   callFrame("Entering dfq_query..............", "Exiting dfq_query..............", ret_code, [&] {
-    ensureBuilder("Initializing DAG from dfq_query..............");
+    ensureBuilder("Initializing DAG from dfq_table..............");  // same line as the table entry
     Utils::checkCharCharPtr("arg_name", arg_name, false);
     Utils::checkCharCharPtr("arg_value", arg_value, false);
     Utils::checkCharCharPtr("output_table", output_table, false);
