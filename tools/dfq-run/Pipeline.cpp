@@ -69,7 +69,7 @@ std::vector<Line> logicalLines(const std::string &text) {
     ++number;
     if (!physical.empty() && physical.back() == '\r') physical.pop_back();
     const bool continues = !physical.empty() && physical.back() == '\\';
-    if (continues) physical.pop_back();
+    if (continues) physical.erase(physical.find_last_not_of(" \t\\") + 1);
     if (continuing)
       lines.back().text += " " + trim(physical);
     else

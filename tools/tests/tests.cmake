@@ -1,0 +1,37 @@
+# Tests of the host side, registered from tools/CMakeLists.txt.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+# GoogleTest suites: tools/tests/test_*.cpp, each linked like a host against
+# the shared library (and the runner's code).
+file(GLOB DFQ_HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/test_*.cpp)
+foreach(source ${DFQ_HOST_TEST_SOURCES})
+  get_filename_component(name ${source} NAME_WE)
+  set(target host_${name})
+  add_executable(${target} ${source})
+  target_link_libraries(${target} PRIVATE dfq_run_core GTest::gtest GTest::gtest_main)
+  target_compile_options(${target} PRIVATE ${DFQ_WARNINGS})
+  target_compile_definitions(${target} PRIVATE
+    DFQ_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples"
+    DFQ_HOST_TEST_DIR="${CMAKE_CURRENT_LIST_DIR}")
+  gtest_discover_tests(${target} TEST_PREFIX "host." DISCOVERY_TIMEOUT 60)
+endforeach()
+
+# dfq-run end to end: exit code and a line of output per case.
+set(expect ${CMAKE_CURRENT_LIST_DIR}/cli/expect.sh)
+set(cli ${CMAKE_CURRENT_LIST_DIR}/cli)
+macro(dfq_run_test name code pattern)
+  add_test(NAME cli.${name}
+    COMMAND bash ${expect} ${code} "${pattern}" $<TARGET_FILE:dfq-run> ${ARGN})
+endmacro()
+dfq_run_test(example 0 "North  *| online  *| *2 *| *468" ${PROJECT_SOURCE_DIR}/examples/sales.dfq)
+dfq_run_test(usage 1 "usage: dfq-run")
+dfq_run_test(missing_file 2 "missing.dfq:0: cannot read the pipeline file" ${cli}/missing.dfq)
+dfq_run_test(bad_line 2 "bad_line.dfq:5: unknown operation 'filtr'" ${cli}/bad_line.dfq)
+dfq_run_test(bad_csv 2 "bad.csv:3: expected 2 fields, found 3" ${cli}/bad_csv.dfq)
+dfq_run_test(refused 3 "bad_join.dfq:6: join 'j' refused by the library: DFQ-1405: Invalid join argument outer"
+  ${cli}/bad_join.dfq)
+dfq_run_test(database_error 4 "database error in statement \"main\".\"f\" \\(node [0-9]+\\): no such column: amout"
+  ${cli}/db_error.dfq)
+dfq_run_test(not_runnable 0 "not runnable on SQLite: \"main\".\"t\" uses select top" ${cli}/not_runnable.dfq)
+dfq_run_test(csv_output 0 "^region,revenue$" --csv -q ${cli}/csv.dfq ${cli}/points.csv)
