@@ -1,0 +1,81 @@
+// The working text of the resolver, in two forms with one interface.
+//
+// PlainText is the reference: it scans for the first quoted two-part name
+// from the start of the text every time, and rebuilds the text on every edit.
+// GapText gives the same answers in time linear in the text it produces: it
+// keeps the text in a gap buffer whose gap follows the edits, and resumes the
+// scan where an edit can have changed its outcome instead of at the start.
+#ifndef DFQ_RESOLVER_TEXT_H
+#define DFQ_RESOLVER_TEXT_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dfq {
+
+class PlainText {
+ public:
+  explicit PlainText(std::string text = {}) : text_(std::move(text)) {}
+
+  // The first `"a"."b"` of the text: indexes of its first and last quote.
+  bool findName(std::size_t &start, std::size_t &end) const;
+  std::size_t size() const { return text_.size(); }
+  // The characters from `start` to `end`, both included.
+  std::string slice(std::size_t start, std::size_t end) const {
+    return text_.substr(start, end - start + 1);
+  }
+  // True when the text at `pos` begins with `prefix`.
+  bool holdsAt(std::size_t pos, std::string_view prefix) const;
+  // Overwrites the characters from `start` to `end` with '*'.
+  void hide(std::size_t start, std::size_t end);
+  // Replaces the characters from `start` to `end` with `head + body + tail`.
+  void replace(std::size_t start, std::size_t end, std::string_view head, std::string_view body,
+               std::string_view tail);
+  void assign(std::string text) { text_ = std::move(text); }
+  std::string str() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+class GapText {
+ public:
+  explicit GapText(std::string text = {}) { assign(std::move(text)); }
+
+  bool findName(std::size_t &start, std::size_t &end);
+  std::size_t size() const { return buf_.size() - gapLength(); }
+  std::string slice(std::size_t start, std::size_t end) const;
+  bool holdsAt(std::size_t pos, std::string_view prefix) const;
+  void hide(std::size_t start, std::size_t end);
+  void replace(std::size_t start, std::size_t end, std::string_view head, std::string_view body,
+               std::string_view tail);
+  void assign(std::string text);
+  std::string str() const;
+
+ private:
+  static constexpr std::size_t npos = std::string::npos;
+
+  std::size_t gapLength() const { return gapEnd_ - gapStart_; }
+  char at(std::size_t pos) const { return buf_[pos < gapStart_ ? pos : pos + gapLength()]; }
+  char &at(std::size_t pos) { return buf_[pos < gapStart_ ? pos : pos + gapLength()]; }
+  std::size_t nextQuote(std::size_t from) const;
+  void moveGapTo(std::size_t pos);
+  void reserveGap(std::size_t length);
+  // Forgets what the scan knew about the text from `pos` on.
+  void editedAt(std::size_t pos);
+
+  std::string buf_;  // text before the gap, the gap, text after the gap
+  std::size_t gapStart_ = 0;
+  std::size_t gapEnd_ = 0;
+  // Scan state: every quote before `scanFrom_` in order. An edit at a
+  // position p leaves the outcome of every start before the last quote
+  // preceding p unchanged, so the scan resumes at that quote.
+  std::vector<std::size_t> quotesBefore_;
+  std::size_t scanFrom_ = 0;
+};
+
+}  // namespace dfq
+
+#endif
