@@ -82,7 +82,7 @@ struct NodeQuery {
 enum class ShowOption { Statements = 1, FullPath = 2, TopNode = 3 };
 
 // A join of two nodes. `type` is inner, left, right, full or cross (any
-// case); an empty `columns` selects "*".
+// case); `columns` is the select list.
 struct JoinSpec {
   std::string type;
   Node left;
@@ -90,7 +90,7 @@ struct JoinSpec {
   std::string condition;
   std::string leftAlias;
   std::string rightAlias;
-  std::string columns;
+  std::string columns = "*";
 };
 
 // Time-series grouping: interval, extra grouping columns, timecode column,

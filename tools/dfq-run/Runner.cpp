@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "Csv.h"
@@ -147,6 +148,11 @@ void Runner::addNode(const Step &step) {
                   where(step) + node.op + " '" + node.label + "' refused by the library: " + refusal(e)};
   }
   nodes_[node.label] = {created.at(0), node.op, node.source};
+  try {
+    if (node.op == "query") materialiseQuery(step);
+  } catch (const Failure &f) {
+    throw Failure{f.code, where(step) + f.message};
+  }
   for (size_t k = 0; k < node.extraOutputs.size() && k + 1 < created.size(); ++k)
     nodes_[node.extraOutputs[k]] = {created[k + 1], node.op, ""};
 }
@@ -174,7 +180,7 @@ std::vector<dfq::Node> Runner::createNodes(const NodeStep &s) {
   if (s.op == "aggregate") return {dag_.aggregate(input(s.inputs[0]), s.text, out)};
   if (s.op == "join")
     return {dag_.join({s.keyword, input(s.inputs[0]), input(s.inputs[1]), s.text, s.aliases[0],
-                       s.aliases[1], option(s, "columns")},
+                       s.aliases[1], option(s, "columns", "*")},
                       out)};
   if (s.op == "setop") {
     std::vector<std::string> columns;
@@ -190,6 +196,15 @@ std::vector<dfq::Node> Runner::createNodes(const NodeStep &s) {
   dfq::MlQuerySpec spec{s.keyword, s.text, inputs(s.inputs), {out}, inputs(s.dependsOn)};
   for (const auto &label : s.extraOutputs) spec.outputs.push_back(outputName(label, s.schema));
   return dag_.mlQuery(spec);
+}
+
+// A free query is a source: the library reads it by its output name from
+// creation on, so its table is created right away.
+void Runner::materialiseQuery(const Step &step) {
+  if (!options_.execute) return;
+  const auto [table, schema] = outputOf(step.node.label, step.node.schema);
+  const std::string name = "\"" + schema + "\".\"" + table + "\"";
+  create({step.node.text, name, "query", nodes_.at(step.node.label).node.id()});
 }
 
 dfq::Node Runner::input(const std::string &label) const { return nodes_.at(label).node; }
@@ -214,8 +229,13 @@ void Runner::runNode(const std::string &label) {
   if (options_.printSql) printStatementList(statements);
   if (!options_.execute) return;
   if (!execute(statements)) return;
-  const int count = dag_.updatePathState(node, true);
-  out_ << "-- " << count << (count == 1 ? " node" : " nodes") << " marked executed\n";
+  // Exactly the nodes whose tables now exist are executed: the nodes that
+  // were inlined into a statement have no table of their own.
+  std::set<std::string> executed;
+  for (const auto &s : statements)
+    if (executed.insert(s.nodeid).second) dag_.updateNodeState(dfq::Node(s.nodeid), true);
+  out_ << "-- " << executed.size() << (executed.size() == 1 ? " node" : " nodes")
+       << " marked executed\n";
   printRows(label);
 }
 
@@ -246,23 +266,28 @@ bool Runner::execute(const std::vector<dfq::Statement> &statements) {
       return false;
     }
   }
-  const char *kind = options_.views ? "view" : "table";
   for (size_t k = statements.size(); k-- > 0;) {
     const auto &s = statements[k];
-    const QualifiedName name = parseQualifiedName(s.name);
     progress("[" + std::to_string(statements.size() - k) + "/" + std::to_string(statements.size()) +
              "] creating " + s.name);
-    try {
-      db_.ensureSchema(name.schema);
-      db_.exec("create " + std::string(kind) + " " + name.sql() + " as " + s.sql);
-    } catch (const DatabaseError &e) {
-      throw Failure{kExitDatabase, "database error in statement " + s.name + " (node " + s.nodeid +
-                                       "): " + e.what()};
-    }
-    out_ << "-- created " << kind << " " << name.sql() << "\n";
+    create(s);
   }
   progress("");
   return true;
+}
+
+// Creates one statement as a table (or view) named by its statement name.
+void Runner::create(const dfq::Statement &s) {
+  const char *kind = options_.views ? "view" : "table";
+  const QualifiedName name = parseQualifiedName(s.name);
+  try {
+    db_.ensureSchema(name.schema);
+    db_.exec("create " + std::string(kind) + " " + name.sql() + " as " + s.sql);
+  } catch (const DatabaseError &e) {
+    throw Failure{kExitDatabase,
+                  "database error in statement " + s.name + " (node " + s.nodeid + "): " + e.what()};
+  }
+  out_ << "-- created " << kind << " " << name.sql() << "\n";
 }
 
 // What to read a node's rows from: a base table's own reference, else the

@@ -65,7 +65,9 @@ class Runner {
   void runNode(const std::string &label);
   void printStatements(const std::string &label);
   void showNode(const std::string &label);
+  void materialiseQuery(const Step &step);
   bool execute(const std::vector<dfq::Statement> &statements);
+  void create(const dfq::Statement &statement);
   void printRows(const std::string &label);
   std::string rowsSource(const std::string &label);
   void printStatementList(const std::vector<dfq::Statement> &statements);

@@ -31,7 +31,20 @@ dfq_run_test(bad_line 2 "bad_line.dfq:5: unknown operation 'filtr'" ${cli}/bad_l
 dfq_run_test(bad_csv 2 "bad.csv:3: expected 2 fields, found 3" ${cli}/bad_csv.dfq)
 dfq_run_test(refused 3 "bad_join.dfq:6: join 'j' refused by the library: DFQ-1405: Invalid join argument outer"
   ${cli}/bad_join.dfq)
-dfq_run_test(database_error 4 "database error in statement \"main\".\"f\" \\(node [0-9]+\\): no such column: amout"
+dfq_run_test(database_error 4 "database error in statement .main.\\..f. .node [0-9]+.: no such column: amout"
   ${cli}/db_error.dfq)
 dfq_run_test(not_runnable 0 "not runnable on SQLite: \"main\".\"t\" uses select top" ${cli}/not_runnable.dfq)
 dfq_run_test(csv_output 0 "^region,revenue$" --csv -q ${cli}/csv.dfq ${cli}/points.csv)
+
+# The Python binding: its unittest suite and its example, against this
+# build's library (not under the sanitizers: an uninstrumented python cannot
+# load an instrumented library).
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_FOUND AND NOT DFQ_SANITIZE)
+  add_test(NAME python.binding
+    COMMAND ${Python3_EXECUTABLE} -m unittest discover -s ${PROJECT_SOURCE_DIR}/python/tests -v)
+  set_tests_properties(python.binding PROPERTIES ENVIRONMENT "DFQ_LIBRARY=$<TARGET_FILE:dfq>")
+  add_test(NAME python.example
+    COMMAND bash ${expect} 0 "^North +online +2 +468.00$"
+      env DFQ_LIBRARY=$<TARGET_FILE:dfq> ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/python/example.py)
+endif()
