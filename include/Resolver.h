@@ -1,0 +1,42 @@
+// The literal resolver: turns the queries of a node's path into
+// self-contained statements by inlining every quoted name of the path as a
+// subquery, gives a name its own statement where inlining it would make a
+// statement too large, and hands ML queries over as statements of their own.
+// It is the reference against which any faster resolver is compared.
+#ifndef DFQ_RESOLVER_H
+#define DFQ_RESOLVER_H
+
+#include <cstddef>
+
+#include "DAG.h"
+#include "QueryLists.h"
+#include "dfqCommon.h"
+
+namespace dfq {
+
+// A substitution that would take a statement from below this many
+// characters to this many or more is not made.
+inline constexpr std::size_t kSplitLimit = 921600;
+
+// One run of the resolver, before the dependencies of an ML query are merged.
+struct ResolvedQueries {
+  // Every statement precedes the statements that define the names it still
+  // reads, so a host creating them from the last to the first succeeds.
+  ExecQueryList statements;
+  // Set when the scan met an ML query with several outputs or a reference
+  // output of one: `mlStatement` carries the ML query unchanged and
+  // `mlRootId` is the node whose dependency list the caller merges.
+  bool mlCut = false;
+  ExecQueryEntry mlStatement;
+  nodeid_t mlRootId = 0;
+};
+
+// Resolves `nodeid` against `map` (name -> query and node id of the path's
+// nodes; equal names are used in insertion order). Reads the graph, changes
+// nothing in it. Fails with 1211 or 1214 for ids not in the graph.
+ResolvedQueries literalResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map,
+                               std::size_t splitLimit = kSplitLimit);
+
+}  // namespace dfq
+
+#endif

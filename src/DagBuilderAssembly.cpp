@@ -1,0 +1,398 @@
+// Query assembly in the facade: the list of queries and views of a node's
+// path, the executable statements with the hand-over of ML queries and the
+// merge of their dependencies, the show query and the statements written
+// against the top of the graph.
+#define DFQ_LOG_UNIT "../src/DagBuilder"
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "DagBuilder.h"
+#include "DagException.h"
+#include "Resolver.h"
+#include "Utils.h"
+#include "log.h"
+
+namespace {
+
+Node *requireNode(DAG &dag, nodeid_t id) {
+  Node *node = dag.getNode(id);
+  if (node == nullptr)
+    throw DagException("DAG entry does not exist for nodeid " + std::to_string(id), 1207);
+  return node;
+}
+
+[[noreturn]] void failQueryOf(nodeid_t requested) {
+  throw DagException("Could not generate query for nodeid " + std::to_string(requested), 1307);
+}
+
+// Table, query and ML query nodes show their own query, whatever the option.
+bool showsOwnQuery(const Node &node) {
+  const std::string &type = node.argTypeRef();
+  return type == "table" || type == "query" || type == "ml_query";
+}
+
+// Name, query and id of every node of `path`, in path order. A node without
+// query fails, naming the node that was asked for.
+QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable,
+                             nodeid_t requested) {
+  QueryViewList list;
+  list.reserve(path.size());
+  std::string name;
+  for (nodeid_t id : path) {
+    std::string query = dag.getExecQuery(id, name, mlAsTable);
+    if (query.empty()) failQueryOf(requested);
+    list.push_back(QueryViewEntry{name, std::move(query), id});
+  }
+  return list;
+}
+
+// The list-to-map step: the first `count` entries of `list` (never more
+// than it holds) as parallel arrays handed to the multimap builder.
+ViewQueryMap viewMapOf(const QueryViewList &list, size_t count) {
+  QueryViewList entries(list.begin(), list.begin() + std::min(count, list.size()));
+  std::vector<char *> names, queries;
+  std::vector<long> ids;
+  for (QueryViewEntry &entry : entries) {
+    names.push_back(entry.name.data());
+    queries.push_back(entry.query.data());
+    ids.push_back(static_cast<long>(entry.nodeid));
+  }
+  return Utils::make_view_queryMultiMap(names.data(), queries.data(), ids.data(),
+                                        static_cast<int>(entries.size()));
+}
+
+// The node's list of queries and views for `mlAsTable`, holding at least
+// the `pathSize` entries of its current path. A stored list shorter than the
+// path (nodes of the path were set back to not executed) is collected afresh.
+QueryViewList listCoveringPath(DagBuilder &builder, DAG &dag, nodeid_t nodeid, bool mlAsTable,
+                               size_t pathSize) {
+  QueryViewList list = builder.dfqGetListofQueriesandViews(nodeid, mlAsTable);
+  if (list.size() >= pathSize) return list;
+  list = collectQueries(dag, dag.getDAGPath(nodeid, mlAsTable), mlAsTable, nodeid);
+  if (!mlAsTable) requireNode(dag, nodeid)->setListofQueriesandViews(list);
+  return list;
+}
+
+void copyInto(char **buffers, size_t i, const std::string &text) {
+  if (buffers != nullptr) Utils::copyToBuffer(text, buffers[i]);
+}
+
+void writeLengths(int *lengths, const std::vector<std::string> &texts) {
+  if (lengths == nullptr) return;
+  for (size_t i = 0; i < texts.size(); ++i) lengths[i] = static_cast<int>(texts[i].size() + 1);
+}
+
+std::vector<std::string> queriesOf(const ExecQueryList &statements) {
+  std::vector<std::string> texts;
+  texts.reserve(statements.size());
+  for (const ExecQueryEntry &s : statements) texts.push_back(s.query);
+  return texts;
+}
+
+std::vector<std::string> queriesOf(const QueryViewList &list) {
+  std::vector<std::string> texts;
+  texts.reserve(list.size());
+  for (const QueryViewEntry &e : list) texts.push_back(e.query);
+  return texts;
+}
+
+// ---- ML dependencies ---------------------------------------------------
+
+// Appends the statements of dependency `dependency`: a statement whose
+// query already occurs is moved to the end instead of being repeated.
+void mergeDependency(DagBuilder &builder, DAG &dag, nodeid_t dependency, ExecQueryList &result) {
+  if (!builder.dfqIsNodeExecuted(dependency)) builder.dfqGenerateExecQueries(dependency);
+  Node *node = requireNode(dag, dependency);
+  for (const ExecQueryEntry &statement : node->execQueriesRef()) {
+    const auto same = std::find_if(result.begin(), result.end(), [&](const ExecQueryEntry &e) {
+      return e.query == statement.query;
+    });
+    if (same != result.end()) {
+      const ExecQueryEntry duplicate = *same;
+      result.erase(std::remove(result.begin(), result.end(), duplicate), result.end());
+    }
+    result.push_back(statement);
+  }
+  // Generated afresh next time, unless the host has run them meanwhile.
+  if (!builder.dfqIsNodeExecuted(dependency)) {
+    node->setListofExecQueries({});
+    node->setListofQueriesandViews({});
+  }
+}
+
+// The resolved statements with the ML hand-over placed: after the others,
+// or first of all when the ML node's dependencies were merged.
+ExecQueryList withMlHandOver(DagBuilder &builder, DAG &dag, dfq::ResolvedQueries resolved) {
+  ExecQueryList result = std::move(resolved.statements);
+  if (!resolved.mlCut) return result;
+  const std::vector<nodeid_t> dependencies =
+      requireNode(dag, resolved.mlRootId)->getNodeidsIncaseofMultipleQueries();
+  for (nodeid_t dependency : dependencies) mergeDependency(builder, dag, dependency, result);
+  if (dependencies.empty())
+    result.push_back(resolved.mlStatement);
+  else
+    result.insert(result.begin(), resolved.mlStatement);
+  return result;
+}
+
+// A dependency of the handed-over ML query whose statements must be
+// generated before this resolution can be completed.
+std::optional<nodeid_t> dependencyToGenerateFirst(DagBuilder &builder, DAG &dag,
+                                                  const dfq::ResolvedQueries &resolved) {
+  if (!resolved.mlCut) return std::nullopt;
+  for (nodeid_t dependency :
+       requireNode(dag, resolved.mlRootId)->getNodeidsIncaseofMultipleQueries()) {
+    if (builder.dfqIsNodeExecuted(dependency)) continue;
+    if (requireNode(dag, dependency)->execQueriesRef().empty()) return dependency;
+  }
+  return std::nullopt;
+}
+
+// Nodes whose statements are being generated, outermost first. A node that
+// is needed again while it is here depends on itself.
+std::vector<nodeid_t> &generationsInProgress() {
+  static std::vector<nodeid_t> pending;
+  return pending;
+}
+
+class PendingGenerations {
+ public:
+  PendingGenerations() : outer(generationsInProgress().size()) {}
+  ~PendingGenerations() { generationsInProgress().resize(outer); }
+  PendingGenerations(const PendingGenerations &) = delete;
+  PendingGenerations &operator=(const PendingGenerations &) = delete;
+
+  bool done() const { return generationsInProgress().size() <= outer; }
+  nodeid_t current() const { return generationsInProgress().back(); }
+  void finishCurrent() { generationsInProgress().pop_back(); }
+  void push(nodeid_t id) {
+    std::vector<nodeid_t> &pending = generationsInProgress();
+    if (std::find(pending.begin(), pending.end(), id) != pending.end())
+      throw DagException("DAG has a cycle", 1217);
+    pending.push_back(id);
+  }
+
+ private:
+  size_t outer;
+};
+
+// Generates and stores the statements of `nodeid` unless it holds some;
+// returns a dependency to generate first when one is missing.
+std::optional<nodeid_t> generateStatements(DagBuilder &builder, DAG &dag, nodeid_t nodeid,
+                                           bool pathFresh) {
+  if (!pathFresh) dag.genDAGPath(nodeid, false);
+  Node *node = requireNode(dag, nodeid);
+  const size_t pathSize = static_cast<size_t>(builder.dfqGetDagPathVecSize(nodeid));
+  const QueryViewList list = listCoveringPath(builder, dag, nodeid, false, pathSize);
+  if (!node->execQueriesRef().empty()) return std::nullopt;
+  dfq::ResolvedQueries resolved = dfq::literalResolve(dag, nodeid, viewMapOf(list, pathSize));
+  if (auto first = dependencyToGenerateFirst(builder, dag, resolved)) return first;
+  node->setListofExecQueries(withMlHandOver(builder, dag, std::move(resolved)));
+  return std::nullopt;
+}
+
+}  // namespace
+
+// ---- lists of queries and views -------------------------------------------
+
+QueryViewList DagBuilder::dfqGetListofQueriesandViews(nodeid_t nodeid, bool mlAsTable) {
+  return DFQ_INNER_FRAME([&] {
+    DAG *dag = checkDagInstance();
+    if (!dag->existsDAGNodePath(nodeid, mlAsTable))
+      throw DagException(
+          "DAGPath is not generated or does not exist for nodeid " + std::to_string(nodeid), 1305);
+    Node *node = requireNode(*dag, nodeid);
+    if (!node->queriesAndViewsRef().empty()) return node->getListofQueriesandViews();
+    QueryViewList list = collectQueries(*dag, dag->getDAGPath(nodeid, mlAsTable), mlAsTable, nodeid);
+    if (!mlAsTable) node->setListofQueriesandViews(list);
+    return list;
+  });
+}
+
+// ---- executable statements ---------------------------------------------
+
+ExecQueryList DagBuilder::getResolvedandSplitQueries(nodeid_t nodeid, ViewQueryMap map) {
+  DAG *dag = checkDagInstance();
+  return withMlHandOver(*this, *dag, dfq::literalResolve(*dag, nodeid, std::move(map)));
+}
+
+// Dependencies of ML queries are generated on an explicit stack: a node
+// whose resolution meets a dependency without statements waits while the
+// dependency is generated, and is then resolved again.
+int DagBuilder::dfqGenerateExecQueries(nodeid_t nodeid) {
+  DAG *dag = checkDagInstance();
+  dag->genDAGPath(nodeid, false);
+  return DFQ_INNER_FRAME([&] {
+    PendingGenerations pending;
+    pending.push(nodeid);
+    bool pathFresh = true;
+    while (!pending.done()) {
+      const std::optional<nodeid_t> first =
+          generateStatements(*this, *dag, pending.current(), pathFresh);
+      pathFresh = false;
+      if (first)
+        pending.push(*first);
+      else
+        pending.finishCurrent();
+    }
+    return static_cast<int>(requireNode(*dag, nodeid)->execQueriesRef().size());
+  });
+}
+
+int DagBuilder::dfqGetDagPathVecSize(nodeid_t nodeid) {
+  return static_cast<int>(checkDagInstance()->getDAGPath(nodeid, false).size());
+}
+
+void DagBuilder::dfqGetExecQuerySize(nodeid_t nodeid, int * /*unused*/, int *queryLengths) {
+  DFQ_INNER_FRAME([&] {
+    const ExecQueryList &statements = requireNode(*checkDagInstance(), nodeid)->execQueriesRef();
+    if (statements.empty())
+      throw DagException("Queries are not generated for nodeid " + std::to_string(nodeid), 1309);
+    writeLengths(queryLengths, queriesOf(statements));
+  });
+}
+
+void DagBuilder::dfqGetExecQuery(nodeid_t nodeid, int count, char **queries, char **names,
+                                 char **queryTypes, char **nodeids) {
+  DFQ_INNER_FRAME([&] {
+    const ExecQueryList &statements = requireNode(*checkDagInstance(), nodeid)->execQueriesRef();
+    if (statements.empty())
+      throw DagException("Queries are not generated for nodeid " + std::to_string(nodeid), 1308);
+    // Never more than the host has buffers for.
+    const size_t copies = std::min(statements.size(), static_cast<size_t>(std::max(count, 0)));
+    for (size_t i = 0; i < copies; ++i) {
+      copyInto(queries, i, statements[i].query);
+      copyInto(names, i, statements[i].name);
+      copyInto(queryTypes, i, statements[i].queryType);
+      copyInto(nodeids, i, statements[i].nodeid);
+    }
+  });
+}
+
+// ---- show query -----------------------------------------------------------
+
+ExecQueryList DagBuilder::dfqGenerateShowQuery(nodeid_t nodeid) {
+  DAG *dag = checkDagInstance();
+  dag->genDAGPath(nodeid, true);
+  return DFQ_INNER_FRAME([&] {
+    Node *node = requireNode(*dag, nodeid);
+    const size_t pathSize = dag->getDAGPath(nodeid, true).size();
+    const QueryViewList list = listCoveringPath(*this, *dag, nodeid, true, pathSize);
+    ExecQueryList statements = getResolvedandSplitQueries(nodeid, viewMapOf(list, pathSize));
+    node->setListOfShowQueries(statements);
+    return statements;
+  });
+}
+
+nodeid_t DagBuilder::hasMLQueryNode(nodeid_t nodeid) {
+  return DFQ_INNER_FRAME([&] {
+    DAG *dag = checkDagInstance();
+    dag->genDAGPath(nodeid, false);
+    for (nodeid_t id : dag->getDAGPath(nodeid, false)) {
+      const Node *node = dag->getNode(id);
+      if (node != nullptr && node->argTypeRef() == "ml_query") return id;
+    }
+    return nodeid_t{0};
+  });
+}
+
+namespace {
+
+std::string ownShowQuery(DAG &dag, nodeid_t nodeid) {
+  std::string name;
+  return dag.getExecQuery(nodeid, name, true);
+}
+
+// Option 2: the own query of every node of the full path.
+QueryViewList fullPathQueries(DAG &dag, nodeid_t nodeid) {
+  return collectQueries(dag, dag.getFullDAGPath(nodeid, false), false, nodeid);
+}
+
+void requireShowRequest(nodeid_t nodeid, int option, const char *operation, int idCode,
+                        int optionCode) {
+  if (nodeid < 1)
+    throw DagException(std::string("Invalid input nodeid for ") + operation + " operation", idCode);
+  DFQ_TRACE("processing %s", operation);
+  if (option < 1 || option > 3)
+    throw DagException(std::string("Invalid option for ") + operation + " operation", optionCode);
+}
+
+}  // namespace
+
+void DagBuilder::dfqShowQueryLength(nodeid_t nodeid, int option, int *lengths) {
+  DFQ_INNER_FRAME([&] {
+    DAG *dag = checkDagInstance();
+    requireShowRequest(nodeid, option, "dfqShowQueryLength", 1325, 1329);
+    Node *node = requireNode(*dag, nodeid);
+    if (showsOwnQuery(*node)) {
+      writeLengths(lengths, {ownShowQuery(*dag, nodeid)});
+      return;
+    }
+    if (option == 1) {
+      if (hasMLQueryNode(nodeid) != 0) {
+        writeLengths(lengths, queriesOf(dfqGenerateShowQuery(nodeid)));
+        return;
+      }
+      if (!dfqIsNodeExecuted(nodeid)) dfqGenerateExecQueries(nodeid);
+      writeLengths(lengths, queriesOf(node->execQueriesRef()));
+    } else if (option == 2) {
+      writeLengths(lengths, queriesOf(fullPathQueries(*dag, nodeid)));
+    } else {
+      writeLengths(lengths, node->queriesWithRefToTopNodeRef());
+    }
+  });
+}
+
+void DagBuilder::dfqShowQuery(nodeid_t nodeid, int option, char **queries, char **nodeids) {
+  DFQ_INNER_FRAME([&] {
+    DAG *dag = checkDagInstance();
+    requireShowRequest(nodeid, option, "dfqShowQuery", 1324, 1328);
+    Node *node = requireNode(*dag, nodeid);
+    if (showsOwnQuery(*node)) {
+      copyInto(queries, 0, ownShowQuery(*dag, nodeid));
+      return;
+    }
+    std::vector<std::string> texts;
+    if (option == 1) {
+      // Copies what the length request generated; generates nothing.
+      if (hasMLQueryNode(nodeid) != 0) {
+        texts = queriesOf(node->showQueriesRef());
+      } else {
+        texts = queriesOf(node->execQueriesRef());
+        // The next length request of a node not executed generates afresh.
+        if (!dfqIsNodeExecuted(nodeid)) {
+          node->setListofExecQueries({});
+          node->setListofQueriesandViews({});
+        }
+      }
+    } else if (option == 2) {
+      const QueryViewList list = fullPathQueries(*dag, nodeid);
+      for (size_t k = 0; k < list.size(); ++k) copyInto(nodeids, k, std::to_string(list[k].nodeid));
+      texts = queriesOf(list);
+    } else {
+      texts = node->queriesWithRefToTopNodeRef();
+    }
+    for (size_t i = 0; i < texts.size(); ++i) copyInto(queries, i, texts[i]);
+  });
+}
+
+// ---- statements against the top node --------------------------------------
+
+int DagBuilder::dfqGenerateQuerieswithRefToTopnode(nodeid_t nodeid) {
+  DAG *dag = checkDagInstance();
+  Node *node = requireNode(*dag, nodeid);
+  if (!node->queriesWithRefToTopNodeRef().empty())
+    return static_cast<int>(node->queriesWithRefToTopNodeRef().size());
+  if (showsOwnQuery(*node)) return 1;
+  dfqGenFullDAGPath(nodeid, true);
+  const QueryViewList list = collectQueries(*dag, dag->getFullDAGPath(nodeid, true), true, nodeid);
+  const ExecQueryList statements = getResolvedandSplitQueries(nodeid, viewMapOf(list, list.size()));
+  node->setQuerywithreftoTopNode(queriesOf(statements));
+  return static_cast<int>(statements.size());
+}
+
+int DagBuilder::dfqGenFullDAGPath(nodeid_t nodeid, bool mlAsTable) {
+  return checkDagInstance()->genFullDAGPath(nodeid, mlAsTable);
+}

@@ -1,0 +1,422 @@
+// The literal resolver. A chain is the run of substitutions that builds one
+// statement: it starts from a name, and every quoted name found in its
+// working text is replaced by that name's query as a parenthesised subquery,
+// until no name is left that the map can resolve. Names that are not
+// resolved are hidden behind '*' while the scan goes on and written back
+// when the statement is finished.
+#define DFQ_LOG_UNIT "../src/Resolver"
+#include "Resolver.h"
+
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Node.h"
+#include "Utils.h"
+
+namespace dfq {
+
+namespace {
+
+const std::string kOpen = "(";
+const std::string kCloseAsSubquery = ") as temp_table";
+const std::string kCloseJoinInput = ")";
+const std::string kSubqueryAlias = "temp_table";
+const std::string kAliasFollows = " as";
+const std::string kAllColumnsOf = ".*";
+
+bool startsWith(const std::string &text, const std::string &head) {
+  return text.compare(0, head.size(), head) == 0;
+}
+
+bool endsWith(const std::string &text, const std::string &tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool cutsTheStatement(const std::string &queryType) {
+  return queryType == "reference" || queryType == "ml_query_multi_output";
+}
+
+// A quoted name found in the working text, and the text around it.
+struct Match {
+  size_t start = 0;
+  std::string name;
+  std::string prefix;
+  std::string suffix;
+};
+
+// A name hidden behind '*'; `restore` is written back when the statement is
+// finished.
+struct Placeholder {
+  size_t start = 0;
+  size_t length = 0;
+  std::string restore;
+};
+
+// Where the query of one map entry stands in the working text, [start, end).
+struct InlinedQuery {
+  size_t start = 0;
+  size_t end = 0;
+  nodeid_t entryId = 0;
+};
+
+// The working state of one chain.
+struct Chain {
+  std::string rootName;  // the name the statement stands for
+  nodeid_t rootId = 0;
+  std::string working;   // the text being scanned
+  std::string accepted;  // the statement as of its last accepted substitution
+  bool atStart = true;   // the first substitution is accepted whatever its size
+  std::vector<Placeholder> placeholders;
+  // Names written as "name.*" whose fate waits for the next occurrence of
+  // the name: placeholder indexes per name.
+  std::map<std::string, std::vector<size_t>> pendingQualifiers;
+  std::vector<InlinedQuery> inlined;
+  std::set<std::string> readsByName;  // names other statements define
+};
+
+// A name that stays in a statement because inlining it would pass the
+// limit; it gets a chain of its own.
+struct DeferredName {
+  std::string name;
+  std::string query;
+  nodeid_t id = 0;
+};
+
+struct ClosedStatement {
+  ExecQueryEntry entry;
+  std::string defines;
+  std::set<std::string> reads;
+};
+
+class LiteralResolver {
+ public:
+  LiteralResolver(DAG &dag, ViewQueryMap map, size_t limit)
+      : dag(dag), map(std::move(map)), limit(limit) {}
+
+  ResolvedQueries run(nodeid_t nodeid) {
+    startMainChain(nodeid);
+    for (;;) {
+      scanChain();
+      closeChain();
+      if (deferred.empty()) break;
+      const DeferredName next = deferred.front();
+      deferred.pop_front();
+      startDeferredChain(next);
+    }
+    out.statements = orderedForHost();
+    return std::move(out);
+  }
+
+ private:
+  // ---- starting chains ----------------------------------------------------
+
+  // The scan starts from the node's quoted name. A node whose listed name
+  // is not that (no schema, or a double quote inside a name) starts from its
+  // own entry instead, so that it still yields its own query.
+  void startMainChain(nodeid_t nodeid) {
+    std::string table, schema;
+    dag.getTablename(nodeid, table, schema);
+    const std::string start = Utils::quotedName(table, schema);
+    beginChain(start, nodeid, start);
+    if (scansAsOneKnownName(start)) return;
+    const auto own = entryOfNode(nodeid);
+    if (own == map.end()) return;
+    beginChain(own->first, nodeid, own->first);
+    substituteOrCut(wholeText(own->first), own->second.first, nodeid);
+  }
+
+  void startDeferredChain(const DeferredName &name) {
+    beginChain(name.name, name.id, name.name);
+    substituteOrCut(wholeText(name.name), name.query, name.id);
+  }
+
+  void beginChain(const std::string &rootName, nodeid_t rootId, const std::string &text) {
+    chain = Chain{};
+    chain.rootName = rootName;
+    chain.rootId = rootId;
+    chain.working = text;
+  }
+
+  bool scansAsOneKnownName(const std::string &text) const {
+    size_t start = 0, end = 0;
+    return Utils::validatePattern(text, 0, &start, &end) && start == 0 &&
+           end + 1 == text.size() && map.count(text) != 0;
+  }
+
+  ViewQueryMap::const_iterator entryOfNode(nodeid_t id) const {
+    for (auto it = map.begin(); it != map.end(); ++it)
+      if (it->second.second == id) return it;
+    return map.end();
+  }
+
+  static Match wholeText(const std::string &name) { return Match{0, name, "", ""}; }
+
+  // ---- the scan -----------------------------------------------------------
+
+  void scanChain() {
+    size_t start = 0, end = 0;
+    while (!chain.working.empty() && Utils::validatePattern(chain.working, 0, &start, &end))
+      resolveName(matchAt(start, end));
+  }
+
+  Match matchAt(size_t start, size_t end) const {
+    return Match{start, chain.working.substr(start, end - start + 1),
+                 chain.working.substr(0, start), chain.working.substr(end + 1)};
+  }
+
+  void resolveName(const Match &m) {
+    if (startsWith(m.suffix, kAllColumnsOf)) {
+      holdQualifier(m);
+      return;
+    }
+    useNextEntryOfSharedName(m.name);
+    const auto entry = firstEntry(m.name);
+    // A name inside the query just inlined for the same entry (a grouping
+    // node reads the name it shares with its input) stays a name.
+    if (entry == map.end() || insideOwnQuery(m.start, entry->second.second)) {
+      leaveName(m);
+      return;
+    }
+    if (deferredNames.count(m.name)) {
+      keepDeferredName(m);
+      return;
+    }
+    substituteOrCut(m, entry->second.first, entry->second.second);
+  }
+
+  // Repeated references to a name that several nodes of the path share are
+  // resolved against successive entries; the last one serves the rest.
+  void useNextEntryOfSharedName(const std::string &name) {
+    if (map.count(name) > 1) map.erase(map.lower_bound(name));
+  }
+
+  ViewQueryMap::const_iterator firstEntry(const std::string &name) const {
+    const auto it = map.lower_bound(name);
+    return it != map.end() && it->first == name ? it : map.end();
+  }
+
+  bool insideOwnQuery(size_t pos, nodeid_t entryId) const {
+    for (const InlinedQuery &q : chain.inlined)
+      if (q.entryId == entryId && q.start <= pos && pos < q.end) return true;
+    return false;
+  }
+
+  // ---- the three outcomes of a resolvable name --------------------------
+
+  void substituteOrCut(const Match &m, const std::string &query, nodeid_t id) {
+    const std::string queryType = dag.getQueryType(id);
+    if (cutsTheStatement(queryType)) {
+      cutAtMlQuery(m, query, id, queryType);
+      return;
+    }
+    std::vector<nodeid_t> inputsAfter = joinInputs;
+    if (queryType == "join") appendJoinInputs(id, inputsAfter);
+    const bool asJoinInput = startsWith(m.suffix, kAliasFollows) && takeJoinInput(m.name, inputsAfter);
+    const std::string &close = asJoinInput ? kCloseJoinInput : kCloseAsSubquery;
+    std::string candidate = m.prefix + kOpen + query + close + m.suffix;
+    if (!chain.atStart && chain.accepted.size() < limit && candidate.size() >= limit) {
+      deferName(m, query, id);
+      return;
+    }
+    joinInputs = std::move(inputsAfter);
+    recordInlined(m, query.size(), close.size(), id);
+    chain.working = candidate;
+    chain.accepted = std::move(candidate);
+    chain.atStart = false;
+    settleQualifiers(m.name, !asJoinInput);
+  }
+
+  // The statement of the current chain ends here; the ML query is handed
+  // over unchanged as a statement of its own.
+  void cutAtMlQuery(const Match &m, const std::string &query, nodeid_t id,
+                    const std::string &queryType) {
+    chain.readsByName.insert(m.name);
+    closeChain();
+    chain.working.clear();
+    if (!mlCuts.insert(id).second) return;
+    const ExecQueryEntry statement{query, mlStatementName(m, id, queryType), queryType,
+                                   std::to_string(id)};
+    if (!out.mlCut) {
+      out.mlCut = true;
+      out.mlStatement = statement;
+      out.mlRootId = id;
+      return;
+    }
+    closed.push_back(ClosedStatement{statement, m.name, {}});
+  }
+
+  // A reference output stands for its ML node: the statement carries the
+  // ML node's name.
+  std::string mlStatementName(const Match &m, nodeid_t id, const std::string &queryType) {
+    if (queryType != "reference") return m.name;
+    const Node *node = dag.getNode(id);
+    const std::vector<nodeid_t> inputs = node ? node->getInputEdgeNodes() : std::vector<nodeid_t>{};
+    if (inputs.empty()) return m.name;
+    std::string table, schema;
+    dag.getTablename(inputs[0], table, schema);
+    return Utils::quotedName(table, schema);
+  }
+
+  // Inlining the name would take the statement past the limit: the name
+  // stays, and a later statement defines it.
+  void deferName(const Match &m, const std::string &query, nodeid_t id) {
+    if (deferredNames.insert(m.name).second) deferred.push_back(DeferredName{m.name, query, id});
+    keepDeferredName(m);
+  }
+
+  void keepDeferredName(const Match &m) {
+    chain.readsByName.insert(m.name);
+    leaveName(m);
+  }
+
+  // ---- join inputs --------------------------------------------------------
+
+  void appendJoinInputs(nodeid_t joinId, std::vector<nodeid_t> &inputs) const {
+    const Node *join = dag.getNode(joinId);
+    if (join == nullptr) return;
+    const std::vector<nodeid_t> ids = join->getInputEdgeNodes();
+    for (size_t i = 0; i < ids.size() && i < 2; ++i) inputs.push_back(ids[i]);
+  }
+
+  // A name followed by " as" is a join input when a listed input carries
+  // that name: the input itself or a grouping node that shares its input's
+  // name. The first such input is taken off the list.
+  bool takeJoinInput(const std::string &name, std::vector<nodeid_t> &inputs) const {
+    for (auto it = inputs.begin(); it != inputs.end(); ++it) {
+      if (quotedNameOf(*it) != name) continue;
+      inputs.erase(it);
+      return true;
+    }
+    return false;
+  }
+
+  std::string quotedNameOf(nodeid_t id) const {
+    const Node *node = dag.getNode(id);
+    return node ? Utils::quotedName(node->getOutputTable(), node->getOutputSchema()) : "";
+  }
+
+  // ---- placeholders, qualifiers and inlined queries ----------------------
+
+  size_t hideName(const Match &m, const std::string &restore) {
+    chain.working.replace(m.start, m.name.size(), std::string(m.name.size(), '*'));
+    chain.placeholders.push_back(Placeholder{m.start, m.name.size(), restore});
+    return chain.placeholders.size() - 1;
+  }
+
+  void leaveName(const Match &m) {
+    hideName(m, m.name);
+    settleQualifiers(m.name, false);
+  }
+
+  // "name.*" keeps the columns of the relation that the next occurrence of
+  // the name stands for: the subquery's alias when that occurrence is
+  // inlined as a subquery, the name itself otherwise.
+  void holdQualifier(const Match &m) {
+    chain.pendingQualifiers[m.name].push_back(hideName(m, m.name));
+  }
+
+  void settleQualifiers(const std::string &name, bool inlinedAsSubquery) {
+    const auto pending = chain.pendingQualifiers.find(name);
+    if (pending == chain.pendingQualifiers.end()) return;
+    for (size_t index : pending->second)
+      chain.placeholders[index].restore = inlinedAsSubquery ? kSubqueryAlias : name;
+    chain.pendingQualifiers.erase(pending);
+  }
+
+  // The name at `m` became open + query + close: inlined queries after it
+  // move, those around it grow, and the new one is recorded.
+  void recordInlined(const Match &m, size_t queryLength, size_t closeLength, nodeid_t id) {
+    const size_t nameEnd = m.start + m.name.size();
+    const size_t newEnd = m.start + kOpen.size() + queryLength + closeLength;
+    for (InlinedQuery &q : chain.inlined) {
+      if (q.end <= m.start) continue;
+      if (q.start >= nameEnd) q.start = q.start - nameEnd + newEnd;
+      q.end = q.end - nameEnd + newEnd;
+    }
+    const size_t queryStart = m.start + kOpen.size();
+    chain.inlined.push_back(InlinedQuery{queryStart, queryStart + queryLength, id});
+  }
+
+  // ---- closing statements -------------------------------------------------
+
+  void closeChain() {
+    if (chain.accepted.empty()) return;
+    const ExecQueryEntry entry{finishedText(chain.accepted), chain.rootName,
+                               dag.getQueryType(chain.rootId), std::to_string(chain.rootId)};
+    closed.push_back(ClosedStatement{entry, chain.rootName, chain.readsByName});
+    chain.accepted.clear();
+  }
+
+  // Hidden names written back (from the last to the first, so that a
+  // restore of another length moves nothing still to be restored), then the
+  // wrapper of the chain's first substitution removed.
+  std::string finishedText(std::string text) const {
+    for (auto p = chain.placeholders.rbegin(); p != chain.placeholders.rend(); ++p) {
+      if (p->start + p->length > text.size()) continue;
+      if (text.compare(p->start, p->length, std::string(p->length, '*')) != 0) continue;
+      text.replace(p->start, p->length, p->restore);
+    }
+    if (startsWith(text, kOpen) && endsWith(text, kCloseAsSubquery) &&
+        text.size() >= kOpen.size() + kCloseAsSubquery.size())
+      text = text.substr(kOpen.size(), text.size() - kOpen.size() - kCloseAsSubquery.size());
+    return text;
+  }
+
+  // Statements in the order closed, except that a statement which still
+  // reads a name comes before the statement defining that name.
+  ExecQueryList orderedForHost() const {
+    const size_t n = closed.size();
+    std::map<std::string, std::vector<size_t>> definedBy;
+    for (size_t i = 0; i < n; ++i) definedBy[closed[i].defines].push_back(i);
+    std::vector<std::vector<size_t>> mustPrecede(n);
+    std::vector<size_t> readersWaiting(n, 0);
+    for (size_t i = 0; i < n; ++i)
+      for (const std::string &name : closed[i].reads) {
+        const auto definers = definedBy.find(name);
+        if (definers == definedBy.end()) continue;
+        for (size_t j : definers->second) {
+          if (j == i) continue;
+          mustPrecede[i].push_back(j);
+          ++readersWaiting[j];
+        }
+      }
+    ExecQueryList ordered;
+    std::vector<bool> placed(n, false);
+    for (size_t round = 0; round < n; ++round) {
+      size_t next = n;
+      for (size_t i = 0; i < n && next == n; ++i)
+        if (!placed[i] && readersWaiting[i] == 0) next = i;
+      for (size_t i = 0; i < n && next == n; ++i)  // a cycle: take the earliest
+        if (!placed[i]) next = i;
+      placed[next] = true;
+      ordered.push_back(closed[next].entry);
+      for (size_t j : mustPrecede[next])
+        if (readersWaiting[j] > 0) --readersWaiting[j];
+    }
+    return ordered;
+  }
+
+  DAG &dag;
+  ViewQueryMap map;
+  const size_t limit;
+  Chain chain;
+  std::vector<nodeid_t> joinInputs;  // inputs of the joins inlined so far
+  std::deque<DeferredName> deferred;
+  std::set<std::string> deferredNames;
+  std::set<nodeid_t> mlCuts;
+  std::vector<ClosedStatement> closed;
+  ResolvedQueries out;
+};
+
+}  // namespace
+
+ResolvedQueries literalResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
+  return LiteralResolver(dag, std::move(map), splitLimit).run(nodeid);
+}
+
+}  // namespace dfq
