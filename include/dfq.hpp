@@ -307,6 +307,8 @@ class Dag {
         whens.push_back(text(when));
         thens.push_back(text(then));
       }
+      // Without cases the lists still hold one (unread) string each.
+      if (spec.cases.empty()) whens = thens = {""};
       detail::Strings whenList(whens), thenList(thens), t{text(out.table)}, s{text(out.schema)};
       int count = static_cast<int>(spec.cases.size());
       dfq_sample(nodeid.data(), name.data(), value.data(), t.data(), s.data(), id,

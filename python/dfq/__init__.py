@@ -283,8 +283,9 @@ class Frame:
                   dag._text(columns, _yes(with_replacement), _yes(randomized), fractions,
                             else_value),
                   dag._text(table), dag._text(schema)]
-        after = [dag._text(*[c for c, _ in cases]), dag._text(*[n for _, n in cases]),
-                 _int(len(cases))]
+        # Without cases the lists still hold one (unread) string each.
+        whens, thens = [c for c, _ in cases] or [""], [n for _, n in cases] or [""]
+        after = [dag._text(*whens), dag._text(*thens), _int(len(cases))]
         return Frame(dag, dag._new_node("dfq_sample", before, after), table, schema,
                      parents=[self])
 

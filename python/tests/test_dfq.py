@@ -108,6 +108,11 @@ class BindingTest(unittest.TestCase):
         self.assertIn("SAMPLE WITH REPLACEMENT WHEN region = 'north' THEN 1 ELSE 2 END",
                       s.sql()[0].sql)
 
+    def test_fraction_sample(self):
+        s = self.dag.table("sales").sample("0.25, 0.25", randomized=True)
+        self.assertEqual(s.sql()[0].sql,
+                         "select * from sales SAMPLE RANDOMIZED ALLOCATION 0.25, 0.25")
+
     def test_refused_operations_raise_with_code_and_message(self):
         sales = self.dag.table("sales")
         with self.assertRaises(dfq.DfqError) as caught:
