@@ -579,7 +579,8 @@ class Dag {
 
   std::string oneText(TextEntry entry, const Node &node, std::size_t size) {
     detail::Strings in{node.id()};
-    auto out = detail::Strings::buffers(1, size);
+    // The library requires the buffer to arrive non-empty.
+    auto out = detail::Strings::buffers(1, size, "-");
     call([&](int *rc) { entry(in.data(), out.data(), rc); });
     return out[0];
   }

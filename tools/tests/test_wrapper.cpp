@@ -1,0 +1,174 @@
+// The C++ wrapper dfq.hpp: ownership of the DAG instance, results sized from
+// the library's own counts and lengths (also for very long texts), and
+// failures as dfq::Error with the library's code and message.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "dfq.hpp"
+
+namespace {
+
+class WrapperTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dfq::Dag::setLogQuiet(true); }
+  dfq::Dag dag;
+};
+
+TEST(WrapperLifetime, TheDagOwnsTheInstanceAndCloseDiscardsIt) {
+  dfq::Dag::setLogQuiet(true);
+  std::string id;
+  {
+    dfq::Dag dag;
+    id = dag.filter(dag.table("t"), "a > 1", {"f", "s"}).id();
+    EXPECT_FALSE(dag.isExecuted(dfq::Node(id)));
+  }
+  // After the destructor there is no DAG instance: the C API says so.
+  char *ids[] = {id.data()};
+  int state = 0, rc = 0;
+  dfq_is_node_executed(ids, &state, &rc);
+  EXPECT_EQ(rc, 1302);
+  dfq::Dag fresh;
+  EXPECT_THROW(fresh.isExecuted(dfq::Node(id)), dfq::Error);
+}
+
+TEST(WrapperLifetime, RefusedCreationThrows) {
+  dfq::Dag::setLogQuiet(true);
+  try {
+    dfq::Dag dag(9);
+    FAIL() << "level 9 accepted";
+  } catch (const dfq::Error &e) {
+    EXPECT_NE(e.code(), 0);
+    EXPECT_FALSE(e.message().empty());
+  }
+}
+
+TEST_F(WrapperTest, FailuresCarryTheLibrarysCodeAndMessage) {
+  try {
+    dag.filter(dfq::Node("0"), "a", {"f", "s"});
+    FAIL();
+  } catch (const dfq::Error &e) {
+    EXPECT_EQ(e.code(), 1304);
+    EXPECT_EQ(e.message(), "Invalid input nodeid for filter operation");
+    EXPECT_STREQ(e.what(), "DFQ-1304: Invalid input nodeid for filter operation");
+  }
+  try {
+    const auto t = dag.table("t");
+    dag.join({"outer", t, t, "x", "a", "b"}, {"j", "s"});
+    FAIL();
+  } catch (const dfq::Error &e) {
+    EXPECT_EQ(e.code(), 1405);
+    EXPECT_EQ(e.message(), "Invalid join argument outer");
+  }
+  EXPECT_EQ(dag.errorMessage(1405), "Invalid join argument outer");
+  EXPECT_EQ(dag.errorMessage(1999), "");
+}
+
+TEST_F(WrapperTest, StatementsComeBackWhole) {
+  const auto t = dag.table("db.sales");
+  const auto f = dag.filter(t, "amount > 100", {"big", "work"});
+  const auto s = dag.select(f, "region, amount", {"proj", "work"}, "/* prefix */");
+  const auto statements = dag.statements(s);
+  ASSERT_EQ(statements.size(), 1u);
+  EXPECT_EQ(statements[0].sql,
+            "/* prefix */ select region, amount from (select * from db.sales where amount > 100) as "
+            "temp_table");
+  EXPECT_EQ(statements[0].name, "\"work\".\"proj\"");
+  EXPECT_EQ(statements[0].queryType, "select");
+  EXPECT_EQ(statements[0].nodeid, s.id());
+  EXPECT_EQ(dag.generateStatements(s), 1);
+}
+
+TEST_F(WrapperTest, VeryLongTextsAndNamesFitTheirBuffers) {
+  const std::string condition = "a = '" + std::string(200000, 'x') + "'";
+  const std::string schema(10000, 's'), table(9000, 't');
+  const auto f = dag.filter(dag.table("src"), condition, {table, schema});
+  const auto statements = dag.statements(f);
+  ASSERT_EQ(statements.size(), 1u);
+  EXPECT_EQ(statements[0].sql, "select * from src where " + condition);
+  EXPECT_EQ(statements[0].name, "\"" + schema + "\".\"" + table + "\"");
+  const auto name = dag.tableName(f);
+  EXPECT_EQ(name.table, table);
+  EXPECT_EQ(name.schema, schema);
+  const auto g = dag.groupBy(f, "|by " + std::string(5000, 'c'));
+  EXPECT_EQ(dag.tableName(g).schema, schema);
+  EXPECT_EQ(dag.groupByExpression(g), "|by " + std::string(5000, 'c'));
+}
+
+TEST_F(WrapperTest, GroupingNodesTakeTheirInputsOutputName) {
+  const auto f = dag.filter(dag.table("src"), "a", {"f", "w"});
+  const auto g = dag.groupByTime(f, {"1 hour", "g", "ts", "", "prior"});
+  EXPECT_EQ(dag.tableName(g).table, "f");
+  EXPECT_EQ(dag.tableName(g).schema, "w");
+  const auto a = dag.aggregate(g, "count(*) as n", {"a", "w"});
+  EXPECT_EQ(dag.queryType(a), "aggregate");
+  const std::string sql = dag.statements(a).at(0).sql;
+  EXPECT_EQ(sql.rfind("select $QZ_TIMECODE_RANGE, $QZ_GROUP_BY_TIME, g, count(*) as n from ", 0), 0u);
+  EXPECT_NE(sql.find(" group by time (1 hour AND g) using timecode (ts) fill (prior) "),
+            std::string::npos);
+}
+
+TEST_F(WrapperTest, InspectionAndState) {
+  const auto l = dag.table("l"), r = dag.table("r");
+  const auto j = dag.join({"inner", l, r, "x.k = y.k", "x", "y"}, {"j", "w"});
+  EXPECT_EQ(dag.parents(j), (std::vector<dfq::Node>{l, r}));
+  EXPECT_TRUE(dag.parents(l).empty());
+  EXPECT_EQ(dag.sourceTableName(l).table, "l");
+  const auto f = dag.filter(j, "x.k > 1", {"f", "w"});
+  EXPECT_TRUE(dag.isExecuted(l));
+  EXPECT_FALSE(dag.isExecuted(f));
+  EXPECT_EQ(dag.generateStatements(f), 1);
+  EXPECT_EQ(dag.updatePathState(f, true), 2);
+  EXPECT_TRUE(dag.isExecuted(j));
+  dag.updateNodeState(j, false);
+  EXPECT_FALSE(dag.isExecuted(j));
+}
+
+TEST_F(WrapperTest, SetOperationsSamplesAndMlQueries) {
+  const auto a = dag.table("a"), b = dag.table("b");
+  const auto u = dag.setOp("UnionAll", {a, b}, {"x", "y"}, {"u", "w"});
+  EXPECT_EQ(dag.statements(u).at(0).sql, "select x from a union all select y from b");
+  dfq::SampleSpec spec;
+  spec.cases = {{"c1", "10"}, {"c2", "20"}};
+  spec.elseValue = "5";
+  spec.withReplacement = true;
+  const auto s = dag.sample(a, spec, {"s", "w"});
+  EXPECT_EQ(dag.statements(s).at(0).sql,
+            "select * from a SAMPLE WITH REPLACEMENT WHEN c1 THEN 10 WHEN c2 THEN 20 ELSE 5 END");
+  const auto ml = dag.mlQuery({"kmeans", "call kmeans()", {u}, {{"o1", "w"}, {"o2", "w"}, {"o3", "w"}}, {}});
+  ASSERT_EQ(ml.size(), 3u);
+  EXPECT_EQ(dag.queryType(ml[0]), "ml_query_multi_output");
+  EXPECT_EQ(dag.queryType(ml[2]), "reference");
+  EXPECT_EQ(dag.parents(ml[1]), std::vector<dfq::Node>{ml[0]});
+}
+
+TEST_F(WrapperTest, ShowForms) {
+  const auto t = dag.table("t");
+  const auto f = dag.filter(t, "a > 1", {"f", "w"});
+  const auto g = dag.select(f, "a", {"g", "w"});
+  const std::string statement = "select a from (select * from t where a > 1) as temp_table";
+  EXPECT_EQ(dag.showStatements(g), std::vector<std::string>{statement});
+  const auto path = dag.showFullPath(g);
+  ASSERT_EQ(path.size(), 2u);
+  EXPECT_EQ(path[0].nodeid, g.id());
+  EXPECT_EQ(path[0].sql, "select a from \"w\".\"f\"");
+  EXPECT_EQ(path[1].nodeid, f.id());
+  EXPECT_EQ(dag.showTopNodeQueries(g), std::vector<std::string>{statement});
+  // A base table shows its own query whatever the form.
+  EXPECT_EQ(dag.showFullPath(t).at(0).sql, "select * from t");
+}
+
+TEST_F(WrapperTest, LogLevel) {
+  dag.setLogLevel(3);
+  EXPECT_EQ(dfq::Dag::logLevel(), 3);
+  try {
+    dag.setLogLevel(6);
+    FAIL();
+  } catch (const dfq::Error &e) {
+    EXPECT_EQ(e.code(), 1000);
+    EXPECT_EQ(e.message(), "log_level outside of range [0, 5]");
+  }
+  dag.setLogLevel(4);
+}
+
+}  // namespace
