@@ -5,6 +5,7 @@
 #ifndef DFQ_ASSEMBLY_SUPPORT_H
 #define DFQ_ASSEMBLY_SUPPORT_H
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -138,6 +139,35 @@ inline ::testing::AssertionResult hostCanCreate(const ExecQueryList &statements,
       return ::testing::AssertionFailure() << s->name << " is created twice";
   }
   return ::testing::AssertionSuccess();
+}
+
+// The statements of node `id` as a host gets them: the count, the sizes,
+// then one fetch with buffers of those sizes.
+struct HostStatements {
+  int rc = -1;
+  ExecQueryList list;
+};
+
+inline HostStatements hostStatements(const std::string &id) {
+  dfqtest::CStrings in{id};
+  HostStatements out;
+  int count = 0;
+  dfq_gen_exec_queries(in, &count, &out.rc);
+  if (out.rc != 0 || count <= 0) return out;
+  std::vector<int> lengths(static_cast<size_t>(count), 0);
+  int unused = 0;
+  dfq_get_exec_querysize(in, &unused, lengths.data(), &out.rc);
+  if (out.rc != 0) return out;
+  size_t room = 1;
+  for (int length : lengths) room = std::max(room, static_cast<size_t>(length));
+  auto queries = dfqtest::CStrings::buffers(lengths.size(), room);
+  auto names = dfqtest::CStrings::buffers(lengths.size()),
+       types = dfqtest::CStrings::buffers(lengths.size()),
+       ids = dfqtest::CStrings::buffers(lengths.size());
+  dfq_get_exec_query(in, &count, queries, names, types, ids, &out.rc);
+  for (size_t i = 0; out.rc == 0 && i < lengths.size(); ++i)
+    out.list.push_back(ExecQueryEntry{queries[i], names[i], types[i], ids[i]});
+  return out;
 }
 
 }  // namespace asmtest
