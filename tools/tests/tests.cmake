@@ -48,3 +48,11 @@ if(Python3_FOUND AND NOT DFQ_SANITIZE)
     COMMAND bash ${expect} 0 "^North +online +2 +468.00$"
       env DFQ_LIBRARY=$<TARGET_FILE:dfq> ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/python/example.py)
 endif()
+
+# The installed package: install into a prefix inside the build directory
+# and build a consumer with find_package(dfq) and one with pkg-config.
+if(NOT DFQ_SANITIZE)
+  add_test(NAME package.consumer
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/consumer/run.sh ${PROJECT_BINARY_DIR}
+      ${CMAKE_C_COMPILER} ${CMAKE_CXX_COMPILER})
+endif()
