@@ -35,8 +35,7 @@ bool showsOwnQuery(const Node &node) {
 
 // Name, query and id of every node of `path`, in path order. A node without
 // query fails, naming the node that was asked for.
-QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable,
-                             nodeid_t requested) {
+QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable, nodeid_t requested) {
   QueryViewList list;
   list.reserve(path.size());
   std::string name;
@@ -205,7 +204,8 @@ QueryViewList DagBuilder::dfqGetListofQueriesandViews(nodeid_t nodeid, bool mlAs
           "DAGPath is not generated or does not exist for nodeid " + std::to_string(nodeid), 1305);
     Node *node = requireNode(*dag, nodeid);
     if (!node->queriesAndViewsRef().empty()) return node->getListofQueriesandViews();
-    QueryViewList list = collectQueries(*dag, dag->getDAGPath(nodeid, mlAsTable), mlAsTable, nodeid);
+    QueryViewList list =
+        collectQueries(*dag, dag->getDAGPath(nodeid, mlAsTable), mlAsTable, nodeid);
     if (!mlAsTable) node->setListofQueriesandViews(list);
     return list;
   });

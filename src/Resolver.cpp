@@ -144,8 +144,8 @@ class LiteralResolver {
 
   bool scansAsOneKnownName(const std::string &text) const {
     size_t start = 0, end = 0;
-    return Utils::validatePattern(text, 0, &start, &end) && start == 0 &&
-           end + 1 == text.size() && map.count(text) != 0;
+    return Utils::validatePattern(text, 0, &start, &end) && start == 0 && end + 1 == text.size() &&
+           map.count(text) != 0;
   }
 
   ViewQueryMap::const_iterator entryOfNode(nodeid_t id) const {
@@ -216,7 +216,8 @@ class LiteralResolver {
     }
     std::vector<nodeid_t> inputsAfter = joinInputs;
     if (queryType == "join") appendJoinInputs(id, inputsAfter);
-    const bool asJoinInput = startsWith(m.suffix, kAliasFollows) && takeJoinInput(m.name, inputsAfter);
+    const bool asJoinInput =
+        startsWith(m.suffix, kAliasFollows) && takeJoinInput(m.name, inputsAfter);
     const std::string &close = asJoinInput ? kCloseJoinInput : kCloseAsSubquery;
     std::string candidate = m.prefix + kOpen + query + close + m.suffix;
     if (!chain.atStart && chain.accepted.size() < limit && candidate.size() >= limit) {

@@ -11,7 +11,9 @@ namespace {
 
 constexpr char kQuote = '"';
 
-bool holds(const std::string &text, size_t pos, char c) { return pos < text.size() && text[pos] == c; }
+bool holds(const std::string &text, size_t pos, char c) {
+  return pos < text.size() && text[pos] == c;
+}
 
 std::string textOrEmpty(const char *text) { return text ? std::string(text) : std::string(); }
 
@@ -64,8 +66,7 @@ ViewQueryMap Utils::make_view_queryMultiMap(char **names, char **queries, long *
   return map;
 }
 
-std::multimap<std::string, std::string> Utils::makeMultiMap(char **keys, char **values,
-                                                            int count) {
+std::multimap<std::string, std::string> Utils::makeMultiMap(char **keys, char **values, int count) {
   requireArrays(keys, values);
   if (count <= 0) throw DagException("Zero count provided ", 1509);
   std::multimap<std::string, std::string> map;

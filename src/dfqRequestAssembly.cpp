@@ -36,8 +36,8 @@ void dfq_get_exec_querysize(char **nodeid_in, int *queries_count, int *query_len
 
 void dfq_get_exec_query(char **nodeid_in, int *queries_count, char **query, char **tablename,
                         char **query_type, char **nodeid, int *ret_code) {
-  callFrame("Entering dfq_get_exec_query..............",
-            "Exiting dfq_get_exec_query..............", ret_code, [&] {
+  callFrame("Entering dfq_get_exec_query..............", "Exiting dfq_get_exec_query..............",
+            ret_code, [&] {
               Utils::checkCharCharPtr("nodeid_in", nodeid_in, false);
               Utils::checkIntPtr("queries_count", queries_count, false);
               Utils::checkCharCharPtr("query", query, true);

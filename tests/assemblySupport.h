@@ -67,13 +67,11 @@ class GraphTest : public dfqtest::DagTest {
   // Its output tables are `prefix`1 and `prefix`2.
   nodeid_t mlQuery(nodeid_t input, const std::string &text, int outputs,
                    nodeid_t *reference = nullptr, const std::string &prefix = "m") {
-    const nodeid_t id =
-        dag->addNode("ml_query", "fn", text, prefix + "1", "s", "fn", 2, 1, &input);
+    const nodeid_t id = dag->addNode("ml_query", "fn", text, prefix + "1", "s", "fn", 2, 1, &input);
     if (outputs > 1) dag->updateNumOutputs(id, outputs);
     if (reference != nullptr) {
       nodeid_t mlId = id;
-      *reference =
-          dag->addNode("ml_query", "source", text, prefix + "2", "s", "fn", 2, 1, &mlId);
+      *reference = dag->addNode("ml_query", "source", text, prefix + "2", "s", "fn", 2, 1, &mlId);
       dag->updateInputEdgeAsReference(*reference);
     }
     return id;

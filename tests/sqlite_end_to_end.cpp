@@ -257,12 +257,11 @@ TEST_F(EndToEndTest, StatementsSplitAtTheSizeLimitStillComposeTheRows) {
 
 TEST_F(EndToEndTest, JoinSplitAtItsFirstInputDefinesBothInputs) {
   const std::string sales = table("\"s\".\"sales\"");
-  const std::string huge = filter(sales, "amount > 80 and '" + std::string(dfq::kSplitLimit, 'x') +
-                                             "' <> ''",
-                                  "huge");
+  const std::string huge =
+      filter(sales, "amount > 80 and '" + std::string(dfq::kSplitLimit, 'x') + "' <> ''", "huge");
   const std::string managed = filter(table("\"s\".\"regions\""), "manager <> 'cid'", "rf");
-  const std::string j = join(huge, managed, "inner", "l.region = r.region",
-                             "l.id as id, r.manager as manager", "j");
+  const std::string j =
+      join(huge, managed, "inner", "l.region = r.region", "l.id as id, r.manager as manager", "j");
   EXPECT_EQ(materialise(j), Rows({{"1", "ann"}, {"2", "bob"}, {"3", "ann"}}));
 }
 
@@ -343,8 +342,7 @@ TEST_F(RandomPipelineTest, StatementsGiveTheRowsOfOneViewPerNode) {
     std::vector<Built> nodes{{table("\"s\".\"t1\"")}, {table("\"s\".\"t2\"")}};
     for (int n = 0; n < 10; ++n) {
       std::vector<Built> added;
-      const std::string id =
-          randomNode(random, nodes, added, round * 100 + n);
+      const std::string id = randomNode(random, nodes, added, round * 100 + n);
       nodes.insert(nodes.end(), added.begin(), added.end());
       nodes.push_back({id});
     }

@@ -3,6 +3,7 @@
 // length/fetch order, statements against the top node, and the codes.
 #include <cstdio>
 
+#include "DagException.h"
 #include "assemblySupport.h"
 
 using namespace asmtest;
@@ -191,7 +192,7 @@ TEST_F(AssemblyApiTest, SizesAndFetchNeedGeneratedStatements) {
 TEST_F(AssemblyApiTest, NullAndEmptyArgumentsAreRefusedBeforeAnythingIsWritten) {
   ASSERT_EQ(generate(f2), 0);
   CStrings in{f2}, empty{""}, q = CStrings::buffers(1), n = CStrings::buffers(1),
-                   ty = CStrings::buffers(1), ids = CStrings::buffers(1);
+                              ty = CStrings::buffers(1), ids = CStrings::buffers(1);
   int lengths[1] = {-1}, unused = 0, zero = 0, one = 1, rc = -1;
   dfq_get_exec_querysize(nullptr, &unused, lengths, &rc);
   EXPECT_EQ(rc, 1501);
@@ -253,6 +254,25 @@ TEST_F(AssemblyApiTest, StoredListShorterThanThePathIsCollectedAfresh) {
   dag->getNode(id(f2))->setListofExecQueries({});
   ASSERT_EQ(dag->getNode(id(f2))->queriesAndViewsRef().size(), 1u);
   EXPECT_EQ(hostStatements(f2).list.at(0).query, resolved2);
+}
+
+TEST_F(AssemblyApiTest, ListOfQueriesAndViewsNeedsAPathAndIsStoredOnlyForExec) {
+  try {
+    builder->dfqGetListofQueriesandViews(id(f2), false);
+    ADD_FAILURE() << "no path, no list";
+  } catch (const DagException &e) {
+    EXPECT_EQ(e.errorCode, 1305);
+    EXPECT_EQ(std::string(e.what()), "DAGPath is not generated or does not exist for nodeid " + f2);
+  }
+  dag->genDAGPath(id(f2), true);
+  EXPECT_EQ(builder->dfqGetListofQueriesandViews(id(f2), true).size(), 2u);
+  EXPECT_TRUE(dag->getNode(id(f2))->queriesAndViewsRef().empty());
+  dag->genDAGPath(id(f2), false);
+  const QueryViewList stored = builder->dfqGetListofQueriesandViews(id(f2), false);
+  EXPECT_EQ(stored, QueryViewList({{"\"s\".\"f2\"", q2, id(f2)}, {"\"s\".\"f1\"", q1, id(f1)}}));
+  // A stored list is what every later request gets, whatever its flag.
+  ASSERT_EQ(setSingleState(f1, 1), 0);
+  EXPECT_EQ(builder->dfqGetListofQueriesandViews(id(f2), true), stored);
 }
 
 TEST_F(AssemblyApiTest, EntryAndExitRecordsOfTheSizeEntryOnlyForNonShowEntries) {

@@ -29,15 +29,17 @@ TEST_F(ResolverTest, WorkedExampleInlinesTheChainIntoOneStatement) {
   const nodeid_t m = filter(b, "x>1", "m");
   const nodeid_t n = node("select", "a", {m}, "n");
   ASSERT_EQ(sql(n), "select a from \"s\".\"m\"");
-  EXPECT_EQ(resolve(n), ExecQueryList({statement(
-                            "select a from (select * from \"s\".\"b\" where x>1) as temp_table",
-                            "\"s\".\"n\"", "select", n)}));
+  EXPECT_EQ(
+      resolve(n),
+      ExecQueryList({statement("select a from (select * from \"s\".\"b\" where x>1) as temp_table",
+                               "\"s\".\"n\"", "select", n)}));
 }
 
 TEST_F(ResolverTest, NodeWithoutReferencesYieldsItsOwnQuery) {
   const nodeid_t f = filter(base("db.t"), "a > 1", "f");
-  EXPECT_EQ(resolve(f), ExecQueryList({statement("select * from db.t where a > 1", "\"s\".\"f\"",
-                                                 "filter", f)}));
+  EXPECT_EQ(
+      resolve(f),
+      ExecQueryList({statement("select * from db.t where a > 1", "\"s\".\"f\"", "filter", f)}));
 }
 
 TEST_F(ResolverTest, NamesOutsideThePathStayAsWrittenEverywhere) {
@@ -78,15 +80,15 @@ class JoinResolverTest : public ResolverTest {
 
 TEST_F(JoinResolverTest, AliasedInputsAreWrappedWithoutTempTable) {
   const nodeid_t j = join(a, b, "l.id = r.id", "j");
-  EXPECT_EQ(resolve(j).at(0).query, "select * from (" + qa + ") as l inner join (" + qb +
-                                        ") as r on l.id = r.id");
+  EXPECT_EQ(resolve(j).at(0).query,
+            "select * from (" + qa + ") as l inner join (" + qb + ") as r on l.id = r.id");
 }
 
 TEST_F(JoinResolverTest, SecondReferenceToAnInputGetsTempTable) {
   const nodeid_t j = join(a, b, "l.id = r.id and l.id in (select id from \"s\".\"a\")", "j");
-  EXPECT_EQ(resolve(j).at(0).query,
-            "select * from (" + qa + ") as l inner join (" + qb +
-                ") as r on l.id = r.id and l.id in (select id from (" + qa + ") as temp_table)");
+  EXPECT_EQ(resolve(j).at(0).query, "select * from (" + qa + ") as l inner join (" + qb +
+                                        ") as r on l.id = r.id and l.id in (select id from (" + qa +
+                                        ") as temp_table)");
 }
 
 TEST_F(JoinResolverTest, GroupingInputIsWrappedLikeTheNodeItStandsFor) {
@@ -120,10 +122,11 @@ TEST_F(ResolverTest, AssignQualifierFollowsHowItsInputIsInlined) {
 TEST_F(ResolverTest, NodeWithoutSchemaYieldsItsOwnQueryResolved) {
   const nodeid_t a = filter(base("\"s\".\"t\""), "a>0", "a");
   const nodeid_t x = filter(a, "z>0", "x", "");
-  EXPECT_EQ(resolve(x), ExecQueryList({statement(
-                            "select * from (select * from \"s\".\"t\" where a>0) as temp_table "
-                            "where z>0",
-                            "x", "filter", x)}));
+  EXPECT_EQ(
+      resolve(x),
+      ExecQueryList({statement("select * from (select * from \"s\".\"t\" where a>0) as temp_table "
+                               "where z>0",
+                               "x", "filter", x)}));
 }
 
 TEST_F(ResolverTest, GroupingOnGroupingOverExecutedInputTerminates) {
@@ -157,10 +160,10 @@ TEST_F(SplitTest, ClosedStatementsCarryTheirChainsRootAndReadTheSplitName) {
   const size_t cAndB = inlined(sql(c)) + inlined(sql(b)) - nameOf(b).size();
   const auto out = resolve(c, cAndB + 1);
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0], statement("select * from (select * from \"s\".\"a\" where " +
-                                  std::string(40, 'b') + ") as temp_table where " +
-                                  std::string(40, 'c'),
-                              "\"s\".\"c\"", "filter", c));
+  EXPECT_EQ(out[0],
+            statement("select * from (select * from \"s\".\"a\" where " + std::string(40, 'b') +
+                          ") as temp_table where " + std::string(40, 'c'),
+                      "\"s\".\"c\"", "filter", c));
   EXPECT_EQ(out[1], statement(sql(a), "\"s\".\"a\"", "filter", a));
 }
 
@@ -202,8 +205,9 @@ TEST_F(SplitTest, NamesAfterTheSplitPointAreStillDefined) {
   const auto out = resolve(j, 150);
   EXPECT_TRUE(hostCanCreate(out, {nameOf(a), nameOf(b), nameOf(j)}));
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].query, "select * from \"s\".\"a\" as l inner join (select * from \"s\".\"u\" "
-                          "where b>0) as r on l.id = r.id");
+  EXPECT_EQ(out[0].query,
+            "select * from \"s\".\"a\" as l inner join (select * from \"s\".\"u\" "
+            "where b>0) as r on l.id = r.id");
   EXPECT_EQ(out[1].name, nameOf(a));
 }
 
@@ -217,6 +221,18 @@ TEST_F(SplitTest, SharedAncestorSplitAwayIsDefinedOnceAfterEveryReader) {
   EXPECT_TRUE(hostCanCreate(out, {nameOf(a), nameOf(l), nameOf(r), nameOf(j)}));
   EXPECT_EQ(out.front().name, nameOf(j));
   EXPECT_EQ(out.size(), 4u);
+}
+
+TEST_F(SplitTest, NameSplitAwayEarlierIsCreatedBeforeALaterReader) {
+  t = base("\"s\".\"t\"");
+  const nodeid_t x = filter(t, std::string(300, 'x'), "x");
+  const nodeid_t y = filter(x, std::string(300, 'y'), "y");
+  const nodeid_t j = join(x, y, "l.id = r.id", "j");
+  const auto out = resolve(j, 400);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].name, nameOf(j));
+  EXPECT_EQ(out[1], statement(sql(y), nameOf(y), "filter", y));
+  EXPECT_EQ(out[2], statement(sql(x), nameOf(x), "filter", x));
 }
 
 // Random graphs of filters and joins, split at random limits: the list must
@@ -264,29 +280,29 @@ class MlResolverTest : public ResolverTest {
 };
 
 TEST_F(MlResolverTest, ReferenceEndsTheScanAndHandsTheMlQueryOver) {
-  EXPECT_EQ(resolveWithHandOver(f),
-            ExecQueryList({statement("select * from \"s\".\"m2\" where p>0", "\"s\".\"f\"",
-                                     "filter", f),
-                           statement(mlText, "\"s\".\"m1\"", "reference", ref)}));
+  EXPECT_EQ(
+      resolveWithHandOver(f),
+      ExecQueryList({statement("select * from \"s\".\"m2\" where p>0", "\"s\".\"f\"", "filter", f),
+                     statement(mlText, "\"s\".\"m1\"", "reference", ref)}));
 }
 
 TEST_F(MlResolverTest, MultiOutputNodeCutsUnderItsOwnName) {
   const nodeid_t g = filter(m, "q>0", "g");
-  EXPECT_EQ(resolveWithHandOver(g),
-            ExecQueryList({statement("select * from \"s\".\"m1\" where q>0", "\"s\".\"g\"",
-                                     "filter", g),
-                           statement(mlText, "\"s\".\"m1\"", "ml_query_multi_output", m)}));
+  EXPECT_EQ(
+      resolveWithHandOver(g),
+      ExecQueryList({statement("select * from \"s\".\"m1\" where q>0", "\"s\".\"g\"", "filter", g),
+                     statement(mlText, "\"s\".\"m1\"", "ml_query_multi_output", m)}));
 }
 
 TEST_F(MlResolverTest, DependenciesComeAfterAndTheMlQueryGoesFirst) {
   const nodeid_t b = filter(base("\"s\".\"u\""), "b>0", "b");
   dependsOn(ref, {a, b, a});
   const auto out = resolveWithHandOver(f);
-  EXPECT_EQ(out, ExecQueryList({statement(mlText, "\"s\".\"m1\"", "reference", ref),
-                                statement("select * from \"s\".\"m2\" where p>0", "\"s\".\"f\"",
-                                          "filter", f),
-                                statement(sql(b), "\"s\".\"b\"", "filter", b),
-                                statement(sql(a), "\"s\".\"a\"", "filter", a)}));
+  EXPECT_EQ(out, ExecQueryList(
+                     {statement(mlText, "\"s\".\"m1\"", "reference", ref),
+                      statement("select * from \"s\".\"m2\" where p>0", "\"s\".\"f\"", "filter", f),
+                      statement(sql(b), "\"s\".\"b\"", "filter", b),
+                      statement(sql(a), "\"s\".\"a\"", "filter", a)}));
   // Dependencies not executed are generated afresh next time.
   EXPECT_TRUE(dag->getNode(a)->execQueriesRef().empty());
   EXPECT_TRUE(dag->getNode(a)->queriesAndViewsRef().empty());
@@ -363,8 +379,7 @@ int failureCode(const std::function<void()> &work, std::string *message = nullpt
 
 TEST(MultiMaps, KeepEqualKeysInInsertionOrder) {
   char *names[] = {const_cast<char *>("k"), const_cast<char *>("j"), const_cast<char *>("k")};
-  char *queries[] = {const_cast<char *>("q1"), const_cast<char *>("q2"),
-                     const_cast<char *>("q3")};
+  char *queries[] = {const_cast<char *>("q1"), const_cast<char *>("q2"), const_cast<char *>("q3")};
   long ids[] = {1, 2, 3};
   const ViewQueryMap map = Utils::make_view_queryMultiMap(names, queries, ids, 3);
   ASSERT_EQ(map.count("k"), 2u);
