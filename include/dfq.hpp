@@ -346,12 +346,7 @@ class Dag {
   // ---- statements and display -------------------------------------------
 
   // Generates (or reuses) the node's executable statements; their number.
-  int generateStatements(const Node &node) {
-    detail::Strings in{node.id()};
-    int count = 0;
-    call([&](int *rc) { dfq_gen_exec_queries(in.data(), &count, rc); });
-    return count;
-  }
+  int generateStatements(const Node &node) { return intResult(dfq_gen_exec_queries, node); }
 
   // The node's executable statements, in the library's order (run them
   // from the last to the first).
@@ -377,20 +372,12 @@ class Dag {
   }
 
   // Generates the node's full path; its number of nodes.
-  int generateFullPath(const Node &node) {
-    detail::Strings in{node.id()};
-    int count = 0;
-    call([&](int *rc) { dfq_gen_full_dagpath(in.data(), &count, rc); });
-    return count;
-  }
+  int generateFullPath(const Node &node) { return intResult(dfq_gen_full_dagpath, node); }
 
   // Generates (once) the statements written against the top of the graph;
   // their number.
   int generateTopNodeQueries(const Node &node) {
-    detail::Strings in{node.id()};
-    int count = 0;
-    call([&](int *rc) { dfq_gen_queries_with_reference_to_topnode(in.data(), &count, rc); });
-    return count;
+    return intResult(dfq_gen_queries_with_reference_to_topnode, node);
   }
 
   // Show query, option 1: the node's statements as the length call
@@ -437,12 +424,7 @@ class Dag {
     call([&](int *rc) { dfq_update_node_state_single(in.data(), &state, rc); });
   }
 
-  bool isExecuted(const Node &node) {
-    detail::Strings in{node.id()};
-    int state = 0;
-    call([&](int *rc) { dfq_is_node_executed(in.data(), &state, rc); });
-    return state == 1;
-  }
+  bool isExecuted(const Node &node) { return intResult(dfq_is_node_executed, node) == 1; }
 
   // ---- inspection --------------------------------------------------------
 
@@ -461,10 +443,9 @@ class Dag {
   }
 
   std::vector<Node> parents(const Node &node) {
-    detail::Strings in{node.id()};
-    int count = 0;
-    call([&](int *rc) { dfq_get_parent_nodes_count(in.data(), &count, rc); });
+    const int count = intResult(dfq_get_parent_nodes_count, node);
     if (count <= 0) return {};
+    detail::Strings in{node.id()};
     auto out = detail::Strings::buffers(static_cast<std::size_t>(count), detail::kNodeidSize);
     call([&](int *rc) { dfq_get_parent_nodeids(in.data(), out.data(), rc); });
     std::vector<Node> result;
@@ -573,6 +554,16 @@ class Dag {
     auto t = detail::Strings::buffers(1, size, "-"), s = detail::Strings::buffers(1, size, "-");
     call([&](int *rc) { entry(in.data(), t.data(), s.data(), rc); });
     return {t[0], s[0]};
+  }
+
+  using IntEntry = void (*)(char **, int *, int *);
+
+  // One C call that writes one integer about a node.
+  int intResult(IntEntry entry, const Node &node) {
+    detail::Strings in{node.id()};
+    int value = 0;
+    call([&](int *rc) { entry(in.data(), &value, rc); });
+    return value;
   }
 
   using TextEntry = void (*)(char **, char **, int *);
