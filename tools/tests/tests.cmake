@@ -24,7 +24,7 @@ macro(dfq_run_test name code pattern)
   add_test(NAME cli.${name}
     COMMAND bash ${expect} ${code} "${pattern}" $<TARGET_FILE:dfq-run> ${ARGN})
 endmacro()
-dfq_run_test(example 0 "North  *| online  *| *2 *| *468" ${PROJECT_SOURCE_DIR}/examples/sales.dfq)
+dfq_run_test(example 0 "^North +[|] online +[|] +2 [|] +468.0$" ${PROJECT_SOURCE_DIR}/examples/sales.dfq)
 dfq_run_test(usage 1 "usage: dfq-run")
 dfq_run_test(missing_file 2 "missing.dfq:0: cannot read the pipeline file" ${cli}/missing.dfq)
 dfq_run_test(bad_line 2 "bad_line.dfq:5: unknown operation 'filtr'" ${cli}/bad_line.dfq)
