@@ -37,6 +37,23 @@ struct ResolvedQueries {
 ResolvedQueries literalResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map,
                                std::size_t splitLimit = kSplitLimit);
 
+// The same statements as literalResolve, byte for byte, in time linear in
+// the text it produces: the working text is a gap buffer whose scan resumes
+// where an edit can have changed its outcome. Texts with stray double
+// quotes, whose scan can move backwards, are resolved by literalResolve.
+ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map,
+                            std::size_t splitLimit = kSplitLimit);
+
+// True when fastResolve resolves `map` itself rather than through the
+// literal resolver: every text's double quotes belong to whole quoted names.
+bool scansLinearly(DAG &dag, nodeid_t nodeid, const ViewQueryMap &map);
+
+// What query assembly uses: fastResolve, or literalResolve while
+// `useLiteralResolver` is set (for measurements against the reference).
+ResolvedQueries resolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map,
+                        std::size_t splitLimit = kSplitLimit);
+extern bool useLiteralResolver;
+
 }  // namespace dfq
 
 #endif

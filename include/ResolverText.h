@@ -17,7 +17,8 @@ namespace dfq {
 
 class PlainText {
  public:
-  explicit PlainText(std::string text = {}) : text_(std::move(text)) {}
+  PlainText() = default;
+  explicit PlainText(std::string text) : text_(std::move(text)) {}
 
   // The first `"a"."b"` of the text: indexes of its first and last quote.
   bool findName(std::size_t &start, std::size_t &end) const;
@@ -42,7 +43,8 @@ class PlainText {
 
 class GapText {
  public:
-  explicit GapText(std::string text = {}) { assign(std::move(text)); }
+  GapText() = default;
+  explicit GapText(std::string text) { assign(std::move(text)); }
 
   bool findName(std::size_t &start, std::size_t &end);
   std::size_t size() const { return buf_.size() - gapLength(); }

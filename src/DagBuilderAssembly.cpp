@@ -186,7 +186,7 @@ std::optional<nodeid_t> generateStatements(DagBuilder &builder, DAG &dag, nodeid
   const size_t pathSize = static_cast<size_t>(builder.dfqGetDagPathVecSize(nodeid));
   const QueryViewList list = listCoveringPath(builder, dag, nodeid, false, pathSize);
   if (!node->execQueriesRef().empty()) return std::nullopt;
-  dfq::ResolvedQueries resolved = dfq::literalResolve(dag, nodeid, viewMapOf(list, pathSize));
+  dfq::ResolvedQueries resolved = dfq::resolve(dag, nodeid, viewMapOf(list, pathSize));
   if (auto first = dependencyToGenerateFirst(builder, dag, resolved)) return first;
   node->setListofExecQueries(withMlHandOver(builder, dag, std::move(resolved)));
   return std::nullopt;
@@ -215,7 +215,7 @@ QueryViewList DagBuilder::dfqGetListofQueriesandViews(nodeid_t nodeid, bool mlAs
 
 ExecQueryList DagBuilder::getResolvedandSplitQueries(nodeid_t nodeid, ViewQueryMap map) {
   DAG *dag = checkDagInstance();
-  return withMlHandOver(*this, *dag, dfq::literalResolve(*dag, nodeid, std::move(map)));
+  return withMlHandOver(*this, *dag, dfq::resolve(*dag, nodeid, std::move(map)));
 }
 
 // Dependencies of ML queries are generated on an explicit stack: a node

@@ -8,6 +8,7 @@
 #include "Resolver.h"
 
 #include <deque>
+#include <stdexcept>
 #include <map>
 #include <set>
 #include <string>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "Node.h"
+#include "ResolverText.h"
 #include "Utils.h"
 
 namespace dfq {
@@ -41,12 +43,11 @@ bool cutsTheStatement(const std::string &queryType) {
   return queryType == "reference" || queryType == "ml_query_multi_output";
 }
 
-// A quoted name found in the working text, and the text around it.
+// A quoted name found in the working text: its first and last character.
 struct Match {
   size_t start = 0;
+  size_t end = 0;
   std::string name;
-  std::string prefix;
-  std::string suffix;
 };
 
 // A name hidden behind '*'; `restore` is written back when the statement is
@@ -64,18 +65,154 @@ struct InlinedQuery {
   nodeid_t entryId = 0;
 };
 
+// The reference bookkeeping of inlined queries: every query inlined into
+// the chain, each moved or grown by every later substitution.
+class InlinedQueryList {
+ public:
+  bool contains(size_t pos, nodeid_t entryId) {
+    for (const InlinedQuery &q : queries)
+      if (q.entryId == entryId && q.start <= pos && pos < q.end) return true;
+    return false;
+  }
+
+  // The name at `m` became open + query + close: inlined queries after it
+  // move, those around it grow, and the new one is recorded.
+  void record(const Match &m, size_t openLength, size_t queryLength, size_t closeLength,
+              nodeid_t id) {
+    const size_t nameEnd = m.start + m.name.size();
+    const size_t newEnd = m.start + openLength + queryLength + closeLength;
+    for (InlinedQuery &q : queries) {
+      if (q.end <= m.start) continue;
+      if (q.start >= nameEnd) q.start = q.start - nameEnd + newEnd;
+      q.end = q.end - nameEnd + newEnd;
+    }
+    const size_t queryStart = m.start + openLength;
+    queries.push_back(InlinedQuery{queryStart, queryStart + queryLength, id});
+  }
+
+ private:
+  std::vector<InlinedQuery> queries;
+};
+
+// The same answers when every match lies at or after the one before it, as
+// it does in texts whose quotes all belong to whole quoted names: then the
+// queries that can still contain a match are the ones around the scan
+// position, nested in each other, and every substitution grows all of them
+// by the same amount.
+class InlinedQueryStack {
+ public:
+  bool contains(size_t pos, nodeid_t entryId) {
+    dropEndedBefore(pos);
+    const auto open = openPerEntry.find(entryId);
+    return open != openPerEntry.end() && open->second > 0;
+  }
+
+  void record(const Match &m, size_t openLength, size_t queryLength, size_t closeLength,
+              nodeid_t id) {
+    dropEndedBefore(m.start);
+    growth += openLength + queryLength + closeLength - m.name.size();
+    const size_t queryStart = m.start + openLength;
+    open.push_back(Open{queryStart + queryLength - growth, id});
+    ++openPerEntry[id];
+  }
+
+ private:
+  struct Open {
+    size_t endBeforeGrowth;  // the end is this plus `growth`
+    nodeid_t entryId;
+  };
+
+  void dropEndedBefore(size_t pos) {
+    if (pos < lastPos) throw std::logic_error("resolver scan moved backwards");
+    lastPos = pos;
+    while (!open.empty() && open.back().endBeforeGrowth + growth <= pos) {
+      --openPerEntry[open.back().entryId];
+      open.pop_back();
+    }
+  }
+
+  std::vector<Open> open;  // innermost last
+  std::map<nodeid_t, size_t> openPerEntry;
+  size_t growth = 0;
+  size_t lastPos = 0;
+};
+
+// The statement as of its last accepted substitution, kept as a copy.
+class AcceptedCopy {
+ public:
+  template <class Text>
+  void accept(const Text &working) {
+    text = working.str();
+  }
+  bool empty() const { return text.empty(); }
+  template <class Text>
+  size_t size(const Text &) const {
+    return text.size();
+  }
+  template <class Text>
+  std::string take(const Text &) {
+    return std::move(text);
+  }
+  void clear() { text.clear(); }
+
+ private:
+  std::string text;
+};
+
+// The same statement read from the working text when it is finished: after
+// the last accepted substitution only names were hidden, and the statement
+// writes them back.
+class AcceptedInPlace {
+ public:
+  template <class Text>
+  void accept(const Text &) {
+    held = true;
+  }
+  bool empty() const { return !held; }
+  template <class Text>
+  size_t size(const Text &working) const {
+    return working.size();
+  }
+  template <class Text>
+  std::string take(const Text &working) {
+    held = false;
+    return working.str();
+  }
+  void clear() { held = false; }
+
+ private:
+  bool held = false;
+};
+
+// The reference: the text rescanned from its start and rebuilt at every
+// substitution, a copy of every accepted statement, every inlined query
+// tracked.
+struct LiteralPolicy {
+  using Text = PlainText;
+  using Accepted = AcceptedCopy;
+  using Inlined = InlinedQueryList;
+};
+
+// Linear time in the text produced, for texts that scan linearly.
+struct FastPolicy {
+  using Text = GapText;
+  using Accepted = AcceptedInPlace;
+  using Inlined = InlinedQueryStack;
+};
+
 // The working state of one chain.
+template <class Policy>
 struct Chain {
   std::string rootName;  // the name the statement stands for
   nodeid_t rootId = 0;
-  std::string working;   // the text being scanned
-  std::string accepted;  // the statement as of its last accepted substitution
-  bool atStart = true;   // the first substitution is accepted whatever its size
+  typename Policy::Text working;    // the text being scanned
+  typename Policy::Accepted accepted;  // the statement as of its last accepted substitution
+  bool atStart = true;  // the first substitution is accepted whatever its size
   std::vector<Placeholder> placeholders;
   // Names written as "name.*" whose fate waits for the next occurrence of
   // the name: placeholder indexes per name.
   std::map<std::string, std::vector<size_t>> pendingQualifiers;
-  std::vector<InlinedQuery> inlined;
+  typename Policy::Inlined inlined;
   std::set<std::string> readsByName;  // names other statements define
 };
 
@@ -93,9 +230,10 @@ struct ClosedStatement {
   std::set<std::string> reads;
 };
 
-class LiteralResolver {
+template <class Policy>
+class Resolver {
  public:
-  LiteralResolver(DAG &dag, ViewQueryMap map, size_t limit)
+  Resolver(DAG &dag, ViewQueryMap map, size_t limit)
       : dag(dag), map(std::move(map)), limit(limit) {}
 
   ResolvedQueries run(nodeid_t nodeid) {
@@ -136,10 +274,10 @@ class LiteralResolver {
   }
 
   void beginChain(const std::string &rootName, nodeid_t rootId, const std::string &text) {
-    chain = Chain{};
+    chain = Chain<Policy>{};
     chain.rootName = rootName;
     chain.rootId = rootId;
-    chain.working = text;
+    chain.working.assign(text);
   }
 
   bool scansAsOneKnownName(const std::string &text) const {
@@ -154,23 +292,22 @@ class LiteralResolver {
     return map.end();
   }
 
-  static Match wholeText(const std::string &name) { return Match{0, name, "", ""}; }
+  static Match wholeText(const std::string &name) { return Match{0, name.size() - 1, name}; }
 
   // ---- the scan -----------------------------------------------------------
 
   void scanChain() {
     size_t start = 0, end = 0;
-    while (!chain.working.empty() && Utils::validatePattern(chain.working, 0, &start, &end))
-      resolveName(matchAt(start, end));
+    while (chain.working.size() != 0 && chain.working.findName(start, end))
+      resolveName(Match{start, end, chain.working.slice(start, end)});
   }
 
-  Match matchAt(size_t start, size_t end) const {
-    return Match{start, chain.working.substr(start, end - start + 1),
-                 chain.working.substr(0, start), chain.working.substr(end + 1)};
+  bool followedBy(const Match &m, const std::string &text) const {
+    return chain.working.holdsAt(m.end + 1, text);
   }
 
   void resolveName(const Match &m) {
-    if (startsWith(m.suffix, kAllColumnsOf)) {
+    if (followedBy(m, kAllColumnsOf)) {
       holdQualifier(m);
       return;
     }
@@ -200,11 +337,7 @@ class LiteralResolver {
     return it != map.end() && it->first == name ? it : map.end();
   }
 
-  bool insideOwnQuery(size_t pos, nodeid_t entryId) const {
-    for (const InlinedQuery &q : chain.inlined)
-      if (q.entryId == entryId && q.start <= pos && pos < q.end) return true;
-    return false;
-  }
+  bool insideOwnQuery(size_t pos, nodeid_t entryId) { return chain.inlined.contains(pos, entryId); }
 
   // ---- the three outcomes of a resolvable name --------------------------
 
@@ -216,18 +349,18 @@ class LiteralResolver {
     }
     std::vector<nodeid_t> inputsAfter = joinInputs;
     if (queryType == "join") appendJoinInputs(id, inputsAfter);
-    const bool asJoinInput =
-        startsWith(m.suffix, kAliasFollows) && takeJoinInput(m.name, inputsAfter);
+    const bool asJoinInput = followedBy(m, kAliasFollows) && takeJoinInput(m.name, inputsAfter);
     const std::string &close = asJoinInput ? kCloseJoinInput : kCloseAsSubquery;
-    std::string candidate = m.prefix + kOpen + query + close + m.suffix;
-    if (!chain.atStart && chain.accepted.size() < limit && candidate.size() >= limit) {
+    const size_t candidateSize =
+        chain.working.size() - m.name.size() + kOpen.size() + query.size() + close.size();
+    if (!chain.atStart && chain.accepted.size(chain.working) < limit && candidateSize >= limit) {
       deferName(m, query, id);
       return;
     }
     joinInputs = std::move(inputsAfter);
-    recordInlined(m, query.size(), close.size(), id);
-    chain.working = candidate;
-    chain.accepted = std::move(candidate);
+    chain.inlined.record(m, kOpen.size(), query.size(), close.size(), id);
+    chain.working.replace(m.start, m.end, kOpen, query, close);
+    chain.accepted.accept(chain.working);
     chain.atStart = false;
     settleQualifiers(m.name, !asJoinInput);
   }
@@ -238,7 +371,7 @@ class LiteralResolver {
                     const std::string &queryType) {
     chain.readsByName.insert(m.name);
     closeChain();
-    chain.working.clear();
+    chain.working.assign("");
     if (!mlCuts.insert(id).second) return;
     const ExecQueryEntry statement{query, mlStatementName(m, id, queryType), queryType,
                                    std::to_string(id)};
@@ -304,7 +437,7 @@ class LiteralResolver {
   // ---- placeholders, qualifiers and inlined queries ----------------------
 
   size_t hideName(const Match &m, const std::string &restore) {
-    chain.working.replace(m.start, m.name.size(), std::string(m.name.size(), '*'));
+    chain.working.hide(m.start, m.end);
     chain.placeholders.push_back(Placeholder{m.start, m.name.size(), restore});
     return chain.placeholders.size() - 1;
   }
@@ -329,25 +462,11 @@ class LiteralResolver {
     chain.pendingQualifiers.erase(pending);
   }
 
-  // The name at `m` became open + query + close: inlined queries after it
-  // move, those around it grow, and the new one is recorded.
-  void recordInlined(const Match &m, size_t queryLength, size_t closeLength, nodeid_t id) {
-    const size_t nameEnd = m.start + m.name.size();
-    const size_t newEnd = m.start + kOpen.size() + queryLength + closeLength;
-    for (InlinedQuery &q : chain.inlined) {
-      if (q.end <= m.start) continue;
-      if (q.start >= nameEnd) q.start = q.start - nameEnd + newEnd;
-      q.end = q.end - nameEnd + newEnd;
-    }
-    const size_t queryStart = m.start + kOpen.size();
-    chain.inlined.push_back(InlinedQuery{queryStart, queryStart + queryLength, id});
-  }
-
   // ---- closing statements -------------------------------------------------
 
   void closeChain() {
     if (chain.accepted.empty()) return;
-    const ExecQueryEntry entry{finishedText(chain.accepted), chain.rootName,
+    const ExecQueryEntry entry{finishedText(chain.accepted.take(chain.working)), chain.rootName,
                                dag.getQueryType(chain.rootId), std::to_string(chain.rootId)};
     closed.push_back(ClosedStatement{entry, chain.rootName, chain.readsByName});
     chain.accepted.clear();
@@ -405,7 +524,7 @@ class LiteralResolver {
   DAG &dag;
   ViewQueryMap map;
   const size_t limit;
-  Chain chain;
+  Chain<Policy> chain;
   std::vector<nodeid_t> joinInputs;  // inputs of the joins inlined so far
   std::deque<DeferredName> deferred;
   std::set<std::string> deferredNames;
@@ -414,10 +533,54 @@ class LiteralResolver {
   ResolvedQueries out;
 };
 
+// True when every double quote of `text` belongs to a whole quoted name,
+// `"a"` or `"a"."b"`, whose first part does not begin with a dot. In such
+// texts, and in any text built by putting such texts in place of such names,
+// no quote before an edit can start a name after it: every match of the
+// scan lies at or after the one before.
+bool quotesFormWholeNames(const std::string &text) {
+  size_t pos = text.find('"');
+  while (pos != std::string::npos) {
+    const size_t close = text.find('"', pos + 1);
+    if (close == std::string::npos || (close > pos + 1 && text[pos + 1] == '.')) return false;
+    size_t next = close + 1;
+    if (text.compare(next, 2, ".\"") == 0) {
+      const size_t secondClose = text.find('"', next + 2);
+      if (secondClose == std::string::npos) return false;
+      next = secondClose + 1;
+    }
+    pos = text.find('"', next);
+  }
+  return true;
+}
+
 }  // namespace
 
+bool scansLinearly(DAG &dag, nodeid_t nodeid, const ViewQueryMap &map) {
+  std::string table, schema;
+  dag.getTablename(nodeid, table, schema);
+  if (!quotesFormWholeNames(Utils::quotedName(table, schema))) return false;
+  for (const auto &entry : map)
+    if (!quotesFormWholeNames(entry.first) || !quotesFormWholeNames(entry.second.first))
+      return false;
+  return true;
+}
+
 ResolvedQueries literalResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
-  return LiteralResolver(dag, std::move(map), splitLimit).run(nodeid);
+  return Resolver<LiteralPolicy>(dag, std::move(map), splitLimit).run(nodeid);
+}
+
+ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
+  if (!scansLinearly(dag, nodeid, map))
+    return Resolver<LiteralPolicy>(dag, std::move(map), splitLimit).run(nodeid);
+  return Resolver<FastPolicy>(dag, std::move(map), splitLimit).run(nodeid);
+}
+
+bool useLiteralResolver = false;
+
+ResolvedQueries resolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
+  return useLiteralResolver ? literalResolve(dag, nodeid, std::move(map), splitLimit)
+                            : fastResolve(dag, nodeid, std::move(map), splitLimit);
 }
 
 }  // namespace dfq

@@ -1,0 +1,102 @@
+// The fast resolver against the literal one: the same statements, byte for
+// byte, or the same failure, over random graphs and split limits.
+#include <cstdio>
+#include <random>
+
+#include "DagException.h"
+#include "Resolver.h"
+#include "assemblySupport.h"
+#include "randomGraph.h"
+
+namespace {
+
+// What a resolver produced: its statements, or the failure it reported.
+struct Outcome {
+  dfq::ResolvedQueries result;
+  std::string failure;
+};
+
+template <class Resolve>
+Outcome run(Resolve resolve) {
+  Outcome outcome;
+  try {
+    outcome.result = resolve();
+  } catch (const std::exception &e) {
+    outcome.failure = e.what();
+  }
+  return outcome;
+}
+
+::testing::AssertionResult same(const Outcome &literal, const Outcome &fast) {
+  if (literal.failure != fast.failure)
+    return ::testing::AssertionFailure()
+           << "failures differ: '" << literal.failure << "' vs '" << fast.failure << "'";
+  const auto &a = literal.result, &b = fast.result;
+  if (a.statements != b.statements) {
+    auto failure = ::testing::AssertionFailure() << "statements differ\n";
+    for (size_t i = 0; i < std::max(a.statements.size(), b.statements.size()); ++i) {
+      failure << "#" << i << " literal: "
+              << (i < a.statements.size() ? a.statements[i].query : "(none)") << "\n   fast:    "
+              << (i < b.statements.size() ? b.statements[i].query : "(none)") << "\n";
+    }
+    return failure;
+  }
+  if (a.mlCut != b.mlCut || a.mlRootId != b.mlRootId || !(a.mlStatement == b.mlStatement))
+    return ::testing::AssertionFailure() << "ML hand-over differs";
+  return ::testing::AssertionSuccess();
+}
+
+class DifferentialTest : public asmtest::GraphTest {
+ protected:
+  void compareAll(dfqtest::RandomGraph &graph, std::mt19937 &rng, const std::string &context) {
+    for (nodeid_t id : graph.derived()) {
+      for (bool mlAsTable : {false, true}) {
+        const ViewQueryMap map = graph.pathMap(id, mlAsTable);
+        if (map.empty()) continue;
+        for (size_t limit : {size_t{40} + rng() % 400, size_t{400} + rng() % 4000, dfq::kSplitLimit}) {
+          const Outcome literal = run([&] { return dfq::literalResolve(*dag, id, map, limit); });
+          const Outcome fast = run([&] { return dfq::fastResolve(*dag, id, map, limit); });
+          ASSERT_TRUE(same(literal, fast)) << context << " node " << id << " limit " << limit
+                                           << " mlAsTable " << mlAsTable;
+          ++compared;
+          if (dfq::scansLinearly(*dag, id, map)) ++comparedFast;
+        }
+      }
+    }
+  }
+  int compared = 0;
+  int comparedFast = 0;  // resolved by the fast path itself
+};
+
+}  // namespace
+
+TEST_F(DifferentialTest, RandomGraphsResolveAlike) {
+  std::mt19937 rng(1207);
+  for (int round = 0; round < 300; ++round) {
+    close_dag();
+    SetUp();
+    const bool strayQuotes = round % 2 == 1;
+    dfqtest::RandomGraph graph(
+        *dag, [&] { return static_cast<std::uint32_t>(rng()); }, strayQuotes);
+    graph.build(4 + static_cast<int>(rng() % 20));
+    compareAll(graph, rng, "round " + std::to_string(round));
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GT(compared, 2000);
+  EXPECT_GT(comparedFast, compared / 3);
+  std::printf("compared %d, on the fast path %d\n", compared, comparedFast);
+}
+
+TEST_F(DifferentialTest, LongChainsAcrossTheRealLimitResolveAlike) {
+  // Conditions of about 100 KB: a chain of twenty crosses the limit twice.
+  nodeid_t last = base("\"s\".\"t\"");
+  const std::string pad(100000, 'p');
+  for (int i = 0; i < 20; ++i)
+    last = filter(last, "\"col\" = '" + pad + "' and \"x\".\"y\" > " + std::to_string(i),
+                  "f" + std::to_string(i));
+  const ViewQueryMap map = pathMap(last);
+  const Outcome literal = run([&] { return dfq::literalResolve(*dag, last, map); });
+  const Outcome fast = run([&] { return dfq::fastResolve(*dag, last, map); });
+  EXPECT_TRUE(same(literal, fast));
+  EXPECT_EQ(literal.result.statements.size(), 3u);
+}
