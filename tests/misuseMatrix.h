@@ -210,11 +210,16 @@ class MisuseMatrix : public dfqtest::DagTest, public ::testing::WithParamInterfa
   }
 };
 
-// Checks the code of a call of `row` (nothing to check without ret_code).
+// Checks the code of a call of `row` (nothing to check without ret_code)
+// and that a failure's message can be read.
 inline void expectCode(const Row &row, int actual, int expected, const std::string &what) {
   if (!row.hasRetCode()) return;
   EXPECT_TRUE(meets(actual, expected)) << row.function << ", " << what << ": got " << actual
                                        << ", expected " << describe(expected);
+  // Every reported failure leaves its message for the host.
+  if (actual != 0 && actual != Call::kUnwritten) {
+    EXPECT_NE(dfqtest::errorMessage(actual), "") << row.function << ", " << what;
+  }
 }
 
 // The row itself is sound: with its well-formed arguments the call succeeds.
