@@ -3,12 +3,14 @@
 #ifndef DFQ_DAG_H
 #define DFQ_DAG_H
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "FlatMap.h"
 #include "Node.h"
 #include "dfqCommon.h"
 
@@ -27,7 +29,7 @@ class DAG {
                    std::string outputTable, std::string outputSchema, std::string functionName,
                    int nodeType, int numInputs, nodeid_t *inputIds);
   Node *getNode(nodeid_t id) const;
-  bool existsNodeid(nodeid_t id) const { return nodeMap.count(id) != 0; }
+  bool existsNodeid(nodeid_t id) const { return nodeMap.find(id) != nullptr; }
   size_t nodeCount() const { return nodeMap.size(); }
   void printDAG() const;
 
@@ -53,12 +55,16 @@ class DAG {
   int genFullDAGPath(nodeid_t id, bool mlAsTable);
   Path getDAGPath(nodeid_t id, bool mlAsTable);
   Path getFullDAGPath(nodeid_t id, bool mlAsTable);
+  // The same paths and failures without a copy; valid until the next
+  // generation.
+  const Path &dagPathRef(nodeid_t id, bool mlAsTable);
+  const Path &fullDagPathRef(nodeid_t id, bool mlAsTable);
   bool existsDAGNodePath(nodeid_t id, bool mlAsTable) const;
   void removeDagPathMap(nodeid_t id) { dagPathMap.erase(id); }
   void visit(Node *node, bool mlAsTable, bool full);
   void clearDAGPath(nodeid_t id);
   void resetVisit(Node *node);
-  bool isInDagPath(nodeid_t id) const { return dagPathSet.count(id) != 0; }
+  bool isInDagPath(nodeid_t id) const;
   bool isNodeExecuted(Node *node) const;
   void printDAGPath(nodeid_t id);
 
@@ -85,9 +91,10 @@ class DAG {
   void setMark(Node *node, Visit v) const { node->setVisit(v, walkEpoch); }
   void tracePath(nodeid_t id, const Path &path) const;
 
-  std::unordered_map<nodeid_t, std::unique_ptr<Node>> nodeMap;
+  std::deque<Node> nodes;                            // every node, owned here
+  dfq::FlatMap<nodeid_t, Node *, dfq::MixHash> nodeMap;  // id -> node
   Path dagPath;
-  std::unordered_set<nodeid_t> dagPathSet;  // membership of dagPath
+  unsigned dagPathEpoch = 1;  // nodes listed in dagPath carry it
   PathMap dagPathMap;
   Path fullDagPath;
   PathMap fullDagPathMap;

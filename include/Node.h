@@ -43,6 +43,9 @@ class Node {
     visitEpoch = epoch;
   }
   Node *inputAt(int i) const { return inputEdgeNodesRefVec[i]; }
+  // The walk that listed the node in the graph's working path.
+  unsigned getListedEpoch() const { return listedEpoch; }
+  void setListedEpoch(unsigned epoch) { listedEpoch = epoch; }
   void getTablename(std::string &table, std::string &schema) const;
   void getSourceTablename(std::string &table) const;
   const std::string &getArgName() const { return argName; }
@@ -169,6 +172,7 @@ class Node {
   std::string groupbytimeColumns;
   Visit visit = NOT_VISITED;
   unsigned visitEpoch = 0;
+  unsigned listedEpoch = 0;
   QueryViewList listofQueriesandViews;
   ExecQueryList listOfExecQueries;
   std::vector<std::string> querywithreftoTopNode;

@@ -35,8 +35,8 @@ DAG::DAG(std::string user_, std::string initArg2_, int logLevel_, std::string in
 DAG::~DAG() = default;
 
 Node *DAG::getNode(nodeid_t id) const {
-  const auto it = nodeMap.find(id);
-  return it == nodeMap.end() ? nullptr : it->second.get();
+  Node *const *node = nodeMap.find(id);
+  return node ? *node : nullptr;
 }
 
 Node *DAG::requireNode(nodeid_t id, int code) const {
@@ -72,25 +72,30 @@ nodeid_t DAG::addNode(std::string argType, std::string argName, std::string argV
     }
     DFQ_DEBUG("Collection of input edge nodes complete");
     DFQ_TRACE("Creating Node.......");
-    auto node = std::make_unique<Node>(std::move(argType), std::move(argName),
-                                       std::move(argValue), std::move(outputTable),
-                                       std::move(outputSchema), std::move(functionName), nodeType,
-                                       numInputs, inputIds, std::move(inputs));
-    if (!carriedGroupby.empty()) node->updateGroupby(carriedGroupby);
-    if (!carriedGroupbytime.empty()) node->updateGroupbytime(carriedGroupbytime);
-    if (!carriedGroupbytimeColumns.empty()) node->updateGroupbytimeColumns(carriedGroupbytimeColumns);
+    Node &node = nodes.emplace_back(std::move(argType), std::move(argName), std::move(argValue),
+                                    std::move(outputTable), std::move(outputSchema),
+                                    std::move(functionName), nodeType, numInputs, inputIds,
+                                    std::move(inputs));
+    if (!carriedGroupby.empty()) node.updateGroupby(carriedGroupby);
+    if (!carriedGroupbytime.empty()) node.updateGroupbytime(carriedGroupbytime);
+    if (!carriedGroupbytimeColumns.empty()) node.updateGroupbytimeColumns(carriedGroupbytimeColumns);
     // Ids come from the clock and rand() and may repeat: draw again rather
     // than replace a node of the graph.
-    while (existsNodeid(node->getNodeid())) node->drawNewId();
-    const nodeid_t id = node->getNodeid();
-    nodeMap.emplace(id, std::move(node));
+    try {
+      while (existsNodeid(node.getNodeid())) node.drawNewId();
+    } catch (...) {
+      nodes.pop_back();
+      throw;
+    }
+    const nodeid_t id = node.getNodeid();
+    nodeMap.insert(id, &node);
     DFQ_TRACE("Exiting addNode.......");
     return id;
   });
 }
 
 void DAG::printDAG() const {
-  for (const auto &entry : nodeMap) entry.second->printNode();
+  nodeMap.forEach([](nodeid_t, const Node *node) { node->printNode(); });
 }
 
 // ---- forwarding operations ---------------------------------------------
@@ -162,9 +167,14 @@ int DAG::getNumberOfInputEdges(nodeid_t id) {
 
 // ---- traversal -----------------------------------------------------------
 
+bool DAG::isInDagPath(nodeid_t id) const {
+  const Node *node = getNode(id);
+  return node != nullptr && node->getListedEpoch() == dagPathEpoch;
+}
+
 bool DAG::isNodeExecuted(Node *node) const {
   if (node->getNodeState() == 1) return true;
-  if (isInDagPath(node->getNodeid())) return true;
+  if (node->getListedEpoch() == dagPathEpoch) return true;  // in the working path
   if (node->hasReferenceNode()) {
     const Node *input = node->firstInput();
     return input != nullptr && input->getNodeState() == 1;
@@ -218,7 +228,7 @@ void DAG::visit(Node *start, bool mlAsTable, bool full) {
       setMark(node, VISITED);
       if (node->getNumEdges() <= 0) continue;
       finished.push_back(node->getNodeid());
-      if (!full) dagPathSet.insert(node->getNodeid());
+      if (!full) node->setListedEpoch(dagPathEpoch);
     }
   } catch (...) {
     publish();
@@ -260,7 +270,7 @@ int DAG::genDAGPath(nodeid_t id, bool mlAsTable) {
     Node *node = getNode(id);
     if (node == nullptr) throw DagException("DAG entry does not exist for nodeid", 1205);
     dagPath.clear();
-    dagPathSet.clear();
+    ++dagPathEpoch;
     clearDAGPath(id);
     visit(node, mlAsTable, false);
     if (!dagPath.empty()) {
@@ -287,7 +297,7 @@ int DAG::genFullDAGPath(nodeid_t id, bool mlAsTable) {
 
 namespace {
 
-DAG::Path cachedPath(DAG::PathMap &cache, nodeid_t id) {
+const DAG::Path &cachedPath(DAG::PathMap &cache, nodeid_t id) {
   const DAG::Path &path = cache[id];
   if (path.empty())
     throw DagException("DagPath does not exist or NOT generated for nodeid" + std::to_string(id),
@@ -297,14 +307,22 @@ DAG::Path cachedPath(DAG::PathMap &cache, nodeid_t id) {
 
 }  // namespace
 
-DAG::Path DAG::getDAGPath(nodeid_t id, bool mlAsTable) {
-  return DFQ_INNER_FRAME(
-      [&] { return cachedPath(mlAsTable ? dagPathMapMlAsTable : dagPathMap, id); });
-}
+DAG::Path DAG::getDAGPath(nodeid_t id, bool mlAsTable) { return dagPathRef(id, mlAsTable); }
 
 DAG::Path DAG::getFullDAGPath(nodeid_t id, bool mlAsTable) {
-  return DFQ_INNER_FRAME(
-      [&] { return cachedPath(mlAsTable ? fullDagPathMapMlAsTable : fullDagPathMap, id); });
+  return fullDagPathRef(id, mlAsTable);
+}
+
+const DAG::Path &DAG::dagPathRef(nodeid_t id, bool mlAsTable) {
+  return DFQ_INNER_FRAME([&]() -> const Path & {
+    return cachedPath(mlAsTable ? dagPathMapMlAsTable : dagPathMap, id);
+  });
+}
+
+const DAG::Path &DAG::fullDagPathRef(nodeid_t id, bool mlAsTable) {
+  return DFQ_INNER_FRAME([&]() -> const Path & {
+    return cachedPath(mlAsTable ? fullDagPathMapMlAsTable : fullDagPathMap, id);
+  });
 }
 
 bool DAG::existsDAGNodePath(nodeid_t id, bool mlAsTable) const {
@@ -325,7 +343,7 @@ void DAG::printDAGPath(nodeid_t id) {
       }
       Node *node = getNode(top->getNodeid());
       if (node == nullptr) throw DagException("DAG entry does not exist for nodeid", 1204);
-      if (node->getNodeState() == 1 || isInDagPath(node->getNodeid())) {
+      if (node->getNodeState() == 1 || node->getListedEpoch() == dagPathEpoch) {
         stack.push_back(nullptr);
         continue;
       }
