@@ -3,7 +3,9 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <initializer_list>
 #include <iostream>
+#include <string_view>
 
 #include "DagException.h"
 #include "Utils.h"
@@ -181,8 +183,19 @@ std::string Node::inputText(int i) const {
   return input->qualifiedOutputName();
 }
 
+// Every composition seeds the generator that node ids draw from with the
+// current time in seconds. Seeding costs far more than composing a query,
+// so it is done once per second: the seed would be the same within it.
+void reseedFromClock() {
+  static time_t lastSeed = static_cast<time_t>(-1);
+  const time_t now = time(nullptr);
+  if (now == lastSeed) return;
+  srand(static_cast<unsigned>(now));
+  lastSeed = now;
+}
+
 std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
-  srand(static_cast<unsigned>(time(nullptr)));
+  reseedFromClock();
   return DFQ_INNER_FRAME([&] {
     QueryFrame frame;
     frame.mlAsTable = mlAsTable;
@@ -203,34 +216,48 @@ std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
   });
 }
 
-std::string Node::tableQuery(const QueryFrame &) { return "select * from " + argValue; }
+namespace {
+
+// The pieces joined in one allocation.
+std::string concat(std::initializer_list<std::string_view> pieces) {
+  size_t length = 0;
+  for (std::string_view piece : pieces) length += piece.size();
+  std::string text;
+  text.reserve(length);
+  for (std::string_view piece : pieces) text.append(piece);
+  return text;
+}
+
+}  // namespace
+
+std::string Node::tableQuery(const QueryFrame &) { return concat({"select * from ", argValue}); }
 
 std::string Node::freeQuery(const QueryFrame &) { return argValue; }
 
 std::string Node::mlQuery(const QueryFrame &f) {
-  return f.mlAsTable ? "select * from " + outputTable : argValue;
+  return f.mlAsTable ? concat({"select * from ", outputTable}) : argValue;
 }
 
 std::string Node::selectQuery(const QueryFrame &f) {
-  std::string query = (argName == "top" || argName == "TOP")
-                          ? "select top " + argValue + " * from " + f.inputTexts[0]
-                          : "select " + argValue + " from " + f.inputTexts[0];
-  if (hasQueryPrefix) query = queryPrefix + " " + query;
-  return query;
+  const std::string_view prefix = hasQueryPrefix ? queryPrefix : std::string_view();
+  const std::string_view gap = hasQueryPrefix ? " " : "";
+  if (argName == "top" || argName == "TOP")
+    return concat({prefix, gap, "select top ", argValue, " * from ", f.inputTexts[0]});
+  return concat({prefix, gap, "select ", argValue, " from ", f.inputTexts[0]});
 }
 
 std::string Node::filterQuery(const QueryFrame &f) {
-  return "select " + f.selectList + " from " + f.inputTexts[0] + " where " + argValue;
+  return concat({"select ", f.selectList, " from ", f.inputTexts[0], " where ", argValue});
 }
 
 std::string Node::assignQuery(const QueryFrame &f) {
   const std::string &input = f.inputTexts[0];
-  const std::string columns = dropExistingColumns ? argValue : input + ".*, " + argValue;
-  return "select " + columns + " from " + input;
+  if (dropExistingColumns) return concat({"select ", argValue, " from ", input});
+  return concat({"select ", input, ".*, ", argValue, " from ", input});
 }
 
 std::string Node::groupingQuery(const QueryFrame &f) {
-  return "select " + f.selectList + " from " + f.inputTexts[0];
+  return concat({"select ", f.selectList, " from ", f.inputTexts[0]});
 }
 
 std::string Node::aggregateQuery(const QueryFrame &f) {
@@ -250,11 +277,11 @@ std::string Node::aggregateQuery(const QueryFrame &f) {
     if (!groupbytimeColumns.empty()) head += groupbytimeColumns + ", ";
     return head + argValue + " from " + input + groupbytime;
   }
-  return "select " + argValue + " from " + input;
+  return concat({"select ", argValue, " from ", input});
 }
 
 std::string Node::orderbyQuery(const QueryFrame &f) {
-  return "select " + f.selectList + " from " + f.inputTexts[0] + " order by " + argValue;
+  return concat({"select ", f.selectList, " from ", f.inputTexts[0], " order by ", argValue});
 }
 
 std::string Node::joinQuery(const QueryFrame &f) {
@@ -263,10 +290,10 @@ std::string Node::joinQuery(const QueryFrame &f) {
   const std::string words = type == joinTypeMap.end() ? argName : type->second;
   const std::string leftAlias = inputAliases.size() > 0 ? inputAliases[0] : "";
   const std::string rightAlias = inputAliases.size() > 1 ? inputAliases[1] : "";
-  std::string query = "select " + f.selectList + " from " + f.inputTexts[0] + " as " + leftAlias +
-                      " " + words + " join " + f.inputTexts[1] + " as " + rightAlias;
-  if (argName != "cross") query += " on " + argValue;
-  return query;
+  const bool cross = argName == "cross";
+  return concat({"select ", f.selectList, " from ", f.inputTexts[0], " as ", leftAlias, " ", words,
+                 " join ", f.inputTexts[1], " as ", rightAlias, cross ? "" : " on ",
+                 cross ? std::string_view() : argValue});
 }
 
 std::string Node::setopQuery(const QueryFrame &f) {
