@@ -47,6 +47,14 @@ ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map,
 // True when fastResolve resolves `map` itself rather than through the
 // literal resolver: every text's double quotes belong to whole quoted names.
 bool scansLinearly(DAG &dag, nodeid_t nodeid, const ViewQueryMap &map);
+bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, std::size_t count);
+
+// fastResolve over the first `count` entries of a path's list of queries
+// and views (distinct node ids), as if they had been laid out as a map;
+// only for lists for which scansLinearly holds. The list must outlive the
+// call.
+ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
+                            std::size_t count, std::size_t splitLimit = kSplitLimit);
 
 // What query assembly uses: fastResolve, or literalResolve while
 // `useLiteralResolver` is set (for measurements against the reference).

@@ -9,6 +9,7 @@
 #define DFQ_RESOLVER_TEXT_H
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,7 @@ class PlainText {
   void replace(std::size_t start, std::size_t end, std::string_view head, std::string_view body,
                std::string_view tail);
   void assign(std::string text) { text_ = std::move(text); }
+  void reserve(std::size_t length) { text_.reserve(length); }
   std::string str() const { return text_; }
 
  private:
@@ -45,9 +47,15 @@ class GapText {
  public:
   GapText() = default;
   explicit GapText(std::string text) { assign(std::move(text)); }
+  GapText(const GapText &other) { *this = other; }
+  GapText &operator=(const GapText &other);
+  GapText(GapText &&) = default;
+  GapText &operator=(GapText &&) = default;
 
   bool findName(std::size_t &start, std::size_t &end);
-  std::size_t size() const { return buf_.size() - gapLength(); }
+  std::size_t size() const { return capacity_ - gapLength(); }
+  // Room for a text of `length` characters without growing.
+  void reserve(std::size_t length);
   std::string slice(std::size_t start, std::size_t end) const;
   bool holdsAt(std::size_t pos, std::string_view prefix) const;
   void hide(std::size_t start, std::size_t end);
@@ -68,7 +76,9 @@ class GapText {
   // Forgets what the scan knew about the text from `pos` on.
   void editedAt(std::size_t pos);
 
-  std::string buf_;  // text before the gap, the gap, text after the gap
+  // Text before the gap, the gap, text after the gap; not zero-filled.
+  std::unique_ptr<char[]> buf_;
+  std::size_t capacity_ = 0;
   std::size_t gapStart_ = 0;
   std::size_t gapEnd_ = 0;
   // Scan state: every quote before `scanFrom_` in order. An edit at a

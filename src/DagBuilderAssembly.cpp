@@ -48,18 +48,19 @@ QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable, no
 }
 
 // The list-to-map step: the first `count` entries of `list` (never more
-// than it holds) as parallel arrays handed to the multimap builder.
+// than it holds) as parallel arrays handed to the multimap builder, which
+// only reads them.
 ViewQueryMap viewMapOf(const QueryViewList &list, size_t count) {
-  QueryViewList entries(list.begin(), list.begin() + std::min(count, list.size()));
-  std::vector<char *> names, queries;
-  std::vector<long> ids;
-  for (QueryViewEntry &entry : entries) {
-    names.push_back(entry.name.data());
-    queries.push_back(entry.query.data());
-    ids.push_back(static_cast<long>(entry.nodeid));
+  const size_t n = std::min(count, list.size());
+  std::vector<char *> names(n), queries(n);
+  std::vector<long> ids(n);
+  for (size_t i = 0; i < n; ++i) {
+    names[i] = const_cast<char *>(list[i].name.c_str());
+    queries[i] = const_cast<char *>(list[i].query.c_str());
+    ids[i] = static_cast<long>(list[i].nodeid);
   }
   return Utils::make_view_queryMultiMap(names.data(), queries.data(), ids.data(),
-                                        static_cast<int>(entries.size()));
+                                        static_cast<int>(n));
 }
 
 // The node's list of queries and views for `mlAsTable`, holding at least
@@ -69,9 +70,45 @@ QueryViewList listCoveringPath(DagBuilder &builder, DAG &dag, nodeid_t nodeid, b
                                size_t pathSize) {
   QueryViewList list = builder.dfqGetListofQueriesandViews(nodeid, mlAsTable);
   if (list.size() >= pathSize) return list;
-  list = collectQueries(dag, dag.getDAGPath(nodeid, mlAsTable), mlAsTable, nodeid);
+  list = collectQueries(dag, dag.dagPathRef(nodeid, mlAsTable), mlAsTable, nodeid);
   if (!mlAsTable) requireNode(dag, nodeid)->setListofQueriesandViews(list);
   return list;
+}
+
+// The list of queries and views of the node's path for `mlAsTable`: the
+// node's stored list when it has one, else collected (and stored for
+// `mlAsTable` false). Returns the node's stored list, or fills `fresh`.
+const QueryViewList &queriesAndViews(DAG &dag, nodeid_t nodeid, bool mlAsTable,
+                                     QueryViewList &fresh) {
+  if (!dag.existsDAGNodePath(nodeid, mlAsTable))
+    throw DagException(
+        "DAGPath is not generated or does not exist for nodeid " + std::to_string(nodeid), 1305);
+  Node *node = requireNode(dag, nodeid);
+  if (!node->queriesAndViewsRef().empty()) return node->queriesAndViewsRef();
+  fresh = collectQueries(dag, dag.dagPathRef(nodeid, mlAsTable), mlAsTable, nodeid);
+  if (mlAsTable) return fresh;
+  node->setListofQueriesandViews(std::move(fresh));
+  return node->queriesAndViewsRef();
+}
+
+// The same for `mlAsTable` false, read in place from the node, which stores
+// it.
+const QueryViewList &storedListCoveringPath(DAG &dag, Node &node, size_t pathSize) {
+  const nodeid_t nodeid = node.getNodeid();
+  QueryViewList unused;
+  queriesAndViews(dag, nodeid, false, unused);
+  if (node.queriesAndViewsRef().size() < pathSize)
+    node.setListofQueriesandViews(collectQueries(dag, dag.dagPathRef(nodeid, false), false, nodeid));
+  return node.queriesAndViewsRef();
+}
+
+// The resolution of a path's list: the fast resolver reads the list in
+// place; otherwise the list is laid out as a map first.
+dfq::ResolvedQueries resolveList(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
+                                 size_t count) {
+  if (!dfq::useLiteralResolver && dfq::scansLinearly(dag, nodeid, list, count))
+    return dfq::fastResolve(dag, nodeid, list, count);
+  return dfq::resolve(dag, nodeid, viewMapOf(list, count));
 }
 
 void copyInto(char **buffers, size_t i, const std::string &text) {
@@ -81,6 +118,12 @@ void copyInto(char **buffers, size_t i, const std::string &text) {
 void writeLengths(int *lengths, const std::vector<std::string> &texts) {
   if (lengths == nullptr) return;
   for (size_t i = 0; i < texts.size(); ++i) lengths[i] = static_cast<int>(texts[i].size() + 1);
+}
+
+void writeLengths(int *lengths, const ExecQueryList &statements) {
+  if (lengths == nullptr) return;
+  for (size_t i = 0; i < statements.size(); ++i)
+    lengths[i] = static_cast<int>(statements[i].query.size() + 1);
 }
 
 std::vector<std::string> queriesOf(const ExecQueryList &statements) {
@@ -184,9 +227,10 @@ std::optional<nodeid_t> generateStatements(DagBuilder &builder, DAG &dag, nodeid
   if (!pathFresh) dag.genDAGPath(nodeid, false);
   Node *node = requireNode(dag, nodeid);
   const size_t pathSize = static_cast<size_t>(builder.dfqGetDagPathVecSize(nodeid));
-  const QueryViewList list = listCoveringPath(builder, dag, nodeid, false, pathSize);
+  const QueryViewList &list = DFQ_INNER_FRAME(
+      [&]() -> const QueryViewList & { return storedListCoveringPath(dag, *node, pathSize); });
   if (!node->execQueriesRef().empty()) return std::nullopt;
-  dfq::ResolvedQueries resolved = dfq::resolve(dag, nodeid, viewMapOf(list, pathSize));
+  dfq::ResolvedQueries resolved = resolveList(dag, nodeid, list, pathSize);
   if (auto first = dependencyToGenerateFirst(builder, dag, resolved)) return first;
   node->setListofExecQueries(withMlHandOver(builder, dag, std::move(resolved)));
   return std::nullopt;
@@ -196,18 +240,12 @@ std::optional<nodeid_t> generateStatements(DagBuilder &builder, DAG &dag, nodeid
 
 // ---- lists of queries and views -------------------------------------------
 
+
 QueryViewList DagBuilder::dfqGetListofQueriesandViews(nodeid_t nodeid, bool mlAsTable) {
   return DFQ_INNER_FRAME([&] {
-    DAG *dag = checkDagInstance();
-    if (!dag->existsDAGNodePath(nodeid, mlAsTable))
-      throw DagException(
-          "DAGPath is not generated or does not exist for nodeid " + std::to_string(nodeid), 1305);
-    Node *node = requireNode(*dag, nodeid);
-    if (!node->queriesAndViewsRef().empty()) return node->getListofQueriesandViews();
-    QueryViewList list =
-        collectQueries(*dag, dag->getDAGPath(nodeid, mlAsTable), mlAsTable, nodeid);
-    if (!mlAsTable) node->setListofQueriesandViews(list);
-    return list;
+    QueryViewList fresh;
+    const QueryViewList &list = queriesAndViews(*checkDagInstance(), nodeid, mlAsTable, fresh);
+    return &list == &fresh ? std::move(fresh) : list;
   });
 }
 
@@ -242,7 +280,7 @@ int DagBuilder::dfqGenerateExecQueries(nodeid_t nodeid) {
 }
 
 int DagBuilder::dfqGetDagPathVecSize(nodeid_t nodeid) {
-  return static_cast<int>(checkDagInstance()->getDAGPath(nodeid, false).size());
+  return static_cast<int>(checkDagInstance()->dagPathRef(nodeid, false).size());
 }
 
 void DagBuilder::dfqGetExecQuerySize(nodeid_t nodeid, int * /*unused*/, int *queryLengths) {
@@ -250,7 +288,7 @@ void DagBuilder::dfqGetExecQuerySize(nodeid_t nodeid, int * /*unused*/, int *que
     const ExecQueryList &statements = requireNode(*checkDagInstance(), nodeid)->execQueriesRef();
     if (statements.empty())
       throw DagException("Queries are not generated for nodeid " + std::to_string(nodeid), 1309);
-    writeLengths(queryLengths, queriesOf(statements));
+    writeLengths(queryLengths, statements);
   });
 }
 
@@ -332,11 +370,11 @@ void DagBuilder::dfqShowQueryLength(nodeid_t nodeid, int option, int *lengths) {
     }
     if (option == 1) {
       if (hasMLQueryNode(nodeid) != 0) {
-        writeLengths(lengths, queriesOf(dfqGenerateShowQuery(nodeid)));
+        writeLengths(lengths, dfqGenerateShowQuery(nodeid));
         return;
       }
       if (!dfqIsNodeExecuted(nodeid)) dfqGenerateExecQueries(nodeid);
-      writeLengths(lengths, queriesOf(node->execQueriesRef()));
+      writeLengths(lengths, node->execQueriesRef());
     } else if (option == 2) {
       writeLengths(lengths, queriesOf(fullPathQueries(*dag, nodeid)));
     } else {

@@ -8,6 +8,9 @@
 #include "Resolver.h"
 
 #include <deque>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
 #include <stdexcept>
 #include <map>
 #include <set>
@@ -132,7 +135,7 @@ class InlinedQueryStack {
   }
 
   std::vector<Open> open;  // innermost last
-  std::map<nodeid_t, size_t> openPerEntry;
+  std::unordered_map<nodeid_t, size_t> openPerEntry;
   size_t growth = 0;
   size_t lastPos = 0;
 };
@@ -184,10 +187,105 @@ class AcceptedInPlace {
   bool held = false;
 };
 
+// One entry of the names the resolver can inline: the name, its query and
+// the node it belongs to.
+struct Entry {
+  const std::string *name = nullptr;
+  const std::string *query = nullptr;
+  nodeid_t id = 0;
+};
+
+// The reference: the name-keyed multimap itself, whose first entry under a
+// name is erased when the name is met again while others remain.
+class MapEntries {
+ public:
+  explicit MapEntries(ViewQueryMap map) : map(std::move(map)) {}
+
+  bool contains(const std::string &name) const { return map.count(name) != 0; }
+  // Repeated references to a name that several nodes of the path share are
+  // resolved against successive entries; the last one serves the rest.
+  void useNextOf(const std::string &name) {
+    if (map.count(name) > 1) map.erase(map.lower_bound(name));
+  }
+  std::optional<Entry> first(const std::string &name) const {
+    const auto it = map.lower_bound(name);
+    if (it == map.end() || it->first != name) return std::nullopt;
+    return entryAt(it);
+  }
+  std::optional<Entry> ofNode(nodeid_t id) const {
+    for (auto it = map.begin(); it != map.end(); ++it)
+      if (it->second.second == id) return entryAt(it);
+    return std::nullopt;
+  }
+  size_t queryBytes() const {
+    size_t bytes = 0;
+    for (const auto &entry : map) bytes += entry.second.first.size();
+    return bytes;
+  }
+
+ private:
+  static Entry entryAt(ViewQueryMap::const_iterator it) {
+    return Entry{&it->first, &it->second.first, it->second.second};
+  }
+  ViewQueryMap map;
+};
+
+// The same answers from a hash index over entries that stay where they are
+// (a map the index owns, or a path's list of queries and views): moving on
+// to the next entry of a name moves a cursor instead of erasing.
+class IndexedEntries {
+ public:
+  explicit IndexedEntries(ViewQueryMap map) : owned(std::move(map)) {
+    for (const auto &entry : owned) add(Entry{&entry.first, &entry.second.first, entry.second.second});
+  }
+  // The first `count` entries of `list`, whose node ids are distinct.
+  IndexedEntries(const QueryViewList &list, size_t count) {
+    byName.reserve(count);
+    byNode.reserve(count);
+    for (size_t i = 0; i < count && i < list.size(); ++i)
+      add(Entry{&list[i].name, &list[i].query, list[i].nodeid});
+  }
+  IndexedEntries(IndexedEntries &&) = delete;
+
+  bool contains(const std::string &name) const { return byName.count(name) != 0; }
+  void useNextOf(const std::string &name) {
+    const auto it = byName.find(name);
+    if (it != byName.end() && it->second.entries.size() - it->second.next > 1) ++it->second.next;
+  }
+  std::optional<Entry> first(const std::string &name) const {
+    const auto it = byName.find(name);
+    if (it == byName.end()) return std::nullopt;
+    return it->second.entries[it->second.next];
+  }
+  std::optional<Entry> ofNode(nodeid_t id) const {
+    const auto it = byNode.find(id);
+    if (it == byNode.end()) return std::nullopt;
+    return it->second;
+  }
+  size_t queryBytes() const { return bytes; }
+
+ private:
+  struct Named {
+    std::vector<Entry> entries;  // in insertion order
+    size_t next = 0;             // the entries before it are used up
+  };
+  void add(const Entry &entry) {
+    byName[*entry.name].entries.push_back(entry);
+    byNode.emplace(entry.id, entry);  // the first in the map's order stays
+    bytes += entry.query->size();
+  }
+
+  ViewQueryMap owned;
+  std::unordered_map<std::string_view, Named> byName;
+  std::unordered_map<nodeid_t, Entry> byNode;
+  size_t bytes = 0;
+};
+
 // The reference: the text rescanned from its start and rebuilt at every
 // substitution, a copy of every accepted statement, every inlined query
 // tracked.
 struct LiteralPolicy {
+  using Entries = MapEntries;
   using Text = PlainText;
   using Accepted = AcceptedCopy;
   using Inlined = InlinedQueryList;
@@ -195,6 +293,7 @@ struct LiteralPolicy {
 
 // Linear time in the text produced, for texts that scan linearly.
 struct FastPolicy {
+  using Entries = IndexedEntries;
   using Text = GapText;
   using Accepted = AcceptedInPlace;
   using Inlined = InlinedQueryStack;
@@ -233,8 +332,10 @@ struct ClosedStatement {
 template <class Policy>
 class Resolver {
  public:
-  Resolver(DAG &dag, ViewQueryMap map, size_t limit)
-      : dag(dag), map(std::move(map)), limit(limit) {}
+  template <class... Source>
+  Resolver(DAG &dag, size_t limit, Source &&...source)
+      : dag(dag), entries(std::forward<Source>(source)...), limit(limit),
+        expectedSize(entries.queryBytes() + 64) {}
 
   ResolvedQueries run(nodeid_t nodeid) {
     startMainChain(nodeid);
@@ -262,10 +363,10 @@ class Resolver {
     const std::string start = Utils::quotedName(table, schema);
     beginChain(start, nodeid, start);
     if (scansAsOneKnownName(start)) return;
-    const auto own = entryOfNode(nodeid);
-    if (own == map.end()) return;
-    beginChain(own->first, nodeid, own->first);
-    substituteOrCut(wholeText(own->first), own->second.first, nodeid);
+    const std::optional<Entry> own = entries.ofNode(nodeid);
+    if (!own) return;
+    beginChain(*own->name, nodeid, *own->name);
+    substituteOrCut(wholeText(*own->name), *own->query, nodeid);
   }
 
   void startDeferredChain(const DeferredName &name) {
@@ -278,18 +379,13 @@ class Resolver {
     chain.rootName = rootName;
     chain.rootId = rootId;
     chain.working.assign(text);
+    chain.working.reserve(expectedSize);
   }
 
   bool scansAsOneKnownName(const std::string &text) const {
     size_t start = 0, end = 0;
     return Utils::validatePattern(text, 0, &start, &end) && start == 0 && end + 1 == text.size() &&
-           map.count(text) != 0;
-  }
-
-  ViewQueryMap::const_iterator entryOfNode(nodeid_t id) const {
-    for (auto it = map.begin(); it != map.end(); ++it)
-      if (it->second.second == id) return it;
-    return map.end();
+           entries.contains(text);
   }
 
   static Match wholeText(const std::string &name) { return Match{0, name.size() - 1, name}; }
@@ -311,11 +407,11 @@ class Resolver {
       holdQualifier(m);
       return;
     }
-    useNextEntryOfSharedName(m.name);
-    const auto entry = firstEntry(m.name);
+    entries.useNextOf(m.name);
+    const std::optional<Entry> entry = entries.first(m.name);
     // A name inside the query just inlined for the same entry (a grouping
     // node reads the name it shares with its input) stays a name.
-    if (entry == map.end() || insideOwnQuery(m.start, entry->second.second)) {
+    if (!entry || insideOwnQuery(m.start, entry->id)) {
       leaveName(m);
       return;
     }
@@ -323,18 +419,7 @@ class Resolver {
       keepDeferredName(m);
       return;
     }
-    substituteOrCut(m, entry->second.first, entry->second.second);
-  }
-
-  // Repeated references to a name that several nodes of the path share are
-  // resolved against successive entries; the last one serves the rest.
-  void useNextEntryOfSharedName(const std::string &name) {
-    if (map.count(name) > 1) map.erase(map.lower_bound(name));
-  }
-
-  ViewQueryMap::const_iterator firstEntry(const std::string &name) const {
-    const auto it = map.lower_bound(name);
-    return it != map.end() && it->first == name ? it : map.end();
+    substituteOrCut(m, *entry->query, entry->id);
   }
 
   bool insideOwnQuery(size_t pos, nodeid_t entryId) { return chain.inlined.contains(pos, entryId); }
@@ -466,9 +551,9 @@ class Resolver {
 
   void closeChain() {
     if (chain.accepted.empty()) return;
-    const ExecQueryEntry entry{finishedText(chain.accepted.take(chain.working)), chain.rootName,
-                               dag.getQueryType(chain.rootId), std::to_string(chain.rootId)};
-    closed.push_back(ClosedStatement{entry, chain.rootName, chain.readsByName});
+    ExecQueryEntry entry{finishedText(chain.accepted.take(chain.working)), chain.rootName,
+                         dag.getQueryType(chain.rootId), std::to_string(chain.rootId)};
+    closed.push_back(ClosedStatement{std::move(entry), chain.rootName, chain.readsByName});
     chain.accepted.clear();
   }
 
@@ -482,14 +567,16 @@ class Resolver {
       text.replace(p->start, p->length, p->restore);
     }
     if (startsWith(text, kOpen) && endsWith(text, kCloseAsSubquery) &&
-        text.size() >= kOpen.size() + kCloseAsSubquery.size())
-      text = text.substr(kOpen.size(), text.size() - kOpen.size() - kCloseAsSubquery.size());
+        text.size() >= kOpen.size() + kCloseAsSubquery.size()) {
+      text.resize(text.size() - kCloseAsSubquery.size());
+      text.erase(0, kOpen.size());
+    }
     return text;
   }
 
   // Statements in the order closed, except that a statement which still
   // reads a name comes before the statement defining that name.
-  ExecQueryList orderedForHost() const {
+  ExecQueryList orderedForHost() {
     const size_t n = closed.size();
     std::map<std::string, std::vector<size_t>> definedBy;
     for (size_t i = 0; i < n; ++i) definedBy[closed[i].defines].push_back(i);
@@ -514,7 +601,7 @@ class Resolver {
       for (size_t i = 0; i < n && next == n; ++i)  // a cycle: take the earliest
         if (!placed[i]) next = i;
       placed[next] = true;
-      ordered.push_back(closed[next].entry);
+      ordered.push_back(std::move(closed[next].entry));
       for (size_t j : mustPrecede[next])
         if (readersWaiting[j] > 0) --readersWaiting[j];
     }
@@ -522,8 +609,9 @@ class Resolver {
   }
 
   DAG &dag;
-  ViewQueryMap map;
+  typename Policy::Entries entries;
   const size_t limit;
+  const size_t expectedSize;  // every query inlined once
   Chain<Policy> chain;
   std::vector<nodeid_t> joinInputs;  // inputs of the joins inlined so far
   std::deque<DeferredName> deferred;
@@ -554,26 +642,41 @@ bool quotesFormWholeNames(const std::string &text) {
   return true;
 }
 
+bool rootScansLinearly(DAG &dag, nodeid_t nodeid) {
+  std::string table, schema;
+  dag.getTablename(nodeid, table, schema);
+  return quotesFormWholeNames(Utils::quotedName(table, schema));
+}
+
 }  // namespace
 
 bool scansLinearly(DAG &dag, nodeid_t nodeid, const ViewQueryMap &map) {
-  std::string table, schema;
-  dag.getTablename(nodeid, table, schema);
-  if (!quotesFormWholeNames(Utils::quotedName(table, schema))) return false;
+  if (!rootScansLinearly(dag, nodeid)) return false;
   for (const auto &entry : map)
     if (!quotesFormWholeNames(entry.first) || !quotesFormWholeNames(entry.second.first))
       return false;
   return true;
 }
 
+bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count) {
+  if (!rootScansLinearly(dag, nodeid)) return false;
+  for (size_t i = 0; i < count && i < list.size(); ++i)
+    if (!quotesFormWholeNames(list[i].name) || !quotesFormWholeNames(list[i].query)) return false;
+  return true;
+}
+
 ResolvedQueries literalResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
-  return Resolver<LiteralPolicy>(dag, std::move(map), splitLimit).run(nodeid);
+  return Resolver<LiteralPolicy>(dag, splitLimit, std::move(map)).run(nodeid);
 }
 
 ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
-  if (!scansLinearly(dag, nodeid, map))
-    return Resolver<LiteralPolicy>(dag, std::move(map), splitLimit).run(nodeid);
-  return Resolver<FastPolicy>(dag, std::move(map), splitLimit).run(nodeid);
+  if (!scansLinearly(dag, nodeid, map)) return literalResolve(dag, nodeid, std::move(map), splitLimit);
+  return Resolver<FastPolicy>(dag, splitLimit, std::move(map)).run(nodeid);
+}
+
+ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count,
+                            size_t splitLimit) {
+  return Resolver<FastPolicy>(dag, splitLimit, list, count).run(nodeid);
 }
 
 bool useLiteralResolver = false;

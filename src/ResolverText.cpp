@@ -33,18 +33,36 @@ void PlainText::replace(std::size_t start, std::size_t end, std::string_view hea
 
 // ---- GapText ---------------------------------------------------------------
 
+GapText &GapText::operator=(const GapText &other) {
+  if (this == &other) return *this;
+  assign(other.str());
+  quotesBefore_ = other.quotesBefore_;
+  scanFrom_ = other.scanFrom_;
+  return *this;
+}
+
 void GapText::assign(std::string text) {
-  buf_ = std::move(text);
-  gapStart_ = gapEnd_ = buf_.size();
+  if (capacity_ < text.size()) {
+    buf_.reset(new char[text.size()]);
+    capacity_ = text.size();
+  }
+  // The text sits at the end of the buffer, the gap in front of it.
+  gapStart_ = 0;
+  gapEnd_ = capacity_ - text.size();
+  if (!text.empty()) std::memcpy(buf_.get() + gapEnd_, text.data(), text.size());
   quotesBefore_.clear();
   scanFrom_ = 0;
+}
+
+void GapText::reserve(std::size_t length) {
+  if (length > size()) reserveGap(length - size());
 }
 
 std::string GapText::str() const {
   std::string text;
   text.reserve(size());
-  text.append(buf_, 0, gapStart_);
-  text.append(buf_, gapEnd_, npos);
+  text.append(buf_.get(), gapStart_);
+  text.append(buf_.get() + gapEnd_, capacity_ - gapEnd_);
   return text;
 }
 
@@ -63,15 +81,15 @@ bool GapText::holdsAt(std::size_t pos, std::string_view prefix) const {
 }
 
 std::size_t GapText::nextQuote(std::size_t from) const {
-  const char *data = buf_.data();
+  const char *data = buf_.get();
   if (from < gapStart_) {
     const void *hit = std::memchr(data + from, '"', gapStart_ - from);
     if (hit) return static_cast<const char *>(hit) - data;
     from = gapStart_;
   }
   const std::size_t physical = from + gapLength();
-  if (physical >= buf_.size()) return npos;
-  const void *hit = std::memchr(data + physical, '"', buf_.size() - physical);
+  if (physical >= capacity_) return npos;
+  const void *hit = std::memchr(data + physical, '"', capacity_ - physical);
   return hit ? static_cast<const char *>(hit) - data - gapLength() : npos;
 }
 
@@ -124,12 +142,12 @@ void GapText::hide(std::size_t start, std::size_t end) {
 void GapText::moveGapTo(std::size_t pos) {
   if (pos < gapStart_) {
     const std::size_t count = gapStart_ - pos;
-    std::memmove(&buf_[gapEnd_ - count], &buf_[pos], count);
+    std::memmove(buf_.get() + gapEnd_ - count, buf_.get() + pos, count);
     gapStart_ = pos;
     gapEnd_ -= count;
   } else if (pos > gapStart_) {
     const std::size_t count = pos - gapStart_;
-    std::memmove(&buf_[gapStart_], &buf_[gapEnd_], count);
+    std::memmove(buf_.get() + gapStart_, buf_.get() + gapEnd_, count);
     gapStart_ += count;
     gapEnd_ += count;
   }
@@ -137,12 +155,13 @@ void GapText::moveGapTo(std::size_t pos) {
 
 void GapText::reserveGap(std::size_t length) {
   if (gapLength() >= length) return;
-  const std::size_t after = buf_.size() - gapEnd_;
-  const std::size_t grown = std::max(buf_.size() * 2, size() + length + 64);
-  std::string next(grown, '\0');
-  std::memcpy(next.data(), buf_.data(), gapStart_);
-  std::memcpy(next.data() + grown - after, buf_.data() + gapEnd_, after);
+  const std::size_t after = capacity_ - gapEnd_;
+  const std::size_t grown = std::max(capacity_ * 2, size() + length + 64);
+  std::unique_ptr<char[]> next(new char[grown]);
+  if (gapStart_ > 0) std::memcpy(next.get(), buf_.get(), gapStart_);
+  if (after > 0) std::memcpy(next.get() + grown - after, buf_.get() + gapEnd_, after);
   buf_ = std::move(next);
+  capacity_ = grown;
   gapEnd_ = grown - after;
 }
 
@@ -154,10 +173,11 @@ void GapText::replace(std::size_t start, std::size_t end, std::string_view head,
   gapStart_ = start;
   const std::size_t length = head.size() + body.size() + tail.size();
   reserveGap(length);
-  char *out = &buf_[gapEnd_ - length];
-  std::memcpy(out, head.data(), head.size());
-  std::memcpy(out + head.size(), body.data(), body.size());
-  std::memcpy(out + head.size() + body.size(), tail.data(), tail.size());
+  char *out = buf_.get() + gapEnd_ - length;
+  for (std::string_view piece : {head, body, tail}) {
+    if (!piece.empty()) std::memcpy(out, piece.data(), piece.size());
+    out += piece.size();
+  }
   gapEnd_ -= length;
   editedAt(start);
 }

@@ -48,6 +48,14 @@ Outcome run(Resolve resolve) {
 
 class DifferentialTest : public asmtest::GraphTest {
  protected:
+  // The map's entries as a list in the map's order: names sorted, equal
+  // names in insertion order, as the path map lays them out.
+  static QueryViewList listOf(const ViewQueryMap &map) {
+    QueryViewList list;
+    for (const auto &[name, entry] : map) list.push_back(QueryViewEntry{name, entry.first, entry.second});
+    return list;
+  }
+
   void compareAll(dfqtest::RandomGraph &graph, std::mt19937 &rng, const std::string &context) {
     for (nodeid_t id : graph.derived()) {
       for (bool mlAsTable : {false, true}) {
@@ -60,6 +68,12 @@ class DifferentialTest : public asmtest::GraphTest {
                                            << " mlAsTable " << mlAsTable;
           ++compared;
           if (dfq::scansLinearly(*dag, id, map)) ++comparedFast;
+          // The path's list read in place, as statement generation does.
+          const QueryViewList list = listOf(map);
+          if (!dfq::scansLinearly(*dag, id, list, list.size())) continue;
+          const Outcome fromList =
+              run([&] { return dfq::fastResolve(*dag, id, list, list.size(), limit); });
+          ASSERT_TRUE(same(literal, fromList)) << context << " (list) node " << id;
         }
       }
     }
