@@ -7,6 +7,7 @@
 #define DFQ_LOG_UNIT "../src/Resolver"
 #include "Resolver.h"
 
+#include <algorithm>
 #include <deque>
 #include <optional>
 #include <string_view>
@@ -18,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "FlatMap.h"
 #include "Node.h"
 #include "ResolverText.h"
 #include "Utils.h"
@@ -106,8 +108,8 @@ class InlinedQueryStack {
  public:
   bool contains(size_t pos, nodeid_t entryId) {
     dropEndedBefore(pos);
-    const auto open = openPerEntry.find(entryId);
-    return open != openPerEntry.end() && open->second > 0;
+    const size_t *open = openPerEntry.find(entryId);
+    return open != nullptr && *open > 0;
   }
 
   void record(const Match &m, size_t openLength, size_t queryLength, size_t closeLength,
@@ -116,7 +118,7 @@ class InlinedQueryStack {
     growth += openLength + queryLength + closeLength - m.name.size();
     const size_t queryStart = m.start + openLength;
     open.push_back(Open{queryStart + queryLength - growth, id});
-    ++openPerEntry[id];
+    ++openPerEntry.insert(id, 0);
   }
 
  private:
@@ -129,13 +131,13 @@ class InlinedQueryStack {
     if (pos < lastPos) throw std::logic_error("resolver scan moved backwards");
     lastPos = pos;
     while (!open.empty() && open.back().endBeforeGrowth + growth <= pos) {
-      --openPerEntry[open.back().entryId];
+      --*openPerEntry.find(open.back().entryId);
       open.pop_back();
     }
   }
 
   std::vector<Open> open;  // innermost last
-  std::unordered_map<nodeid_t, size_t> openPerEntry;
+  FlatMap<nodeid_t, size_t, MixHash> openPerEntry;
   size_t growth = 0;
   size_t lastPos = 0;
 };
@@ -236,48 +238,66 @@ class MapEntries {
 class IndexedEntries {
  public:
   explicit IndexedEntries(ViewQueryMap map) : owned(std::move(map)) {
+    all.reserve(owned.size());
+    byName.reserve(owned.size());
+    byNode.reserve(owned.size());
     for (const auto &entry : owned) add(Entry{&entry.first, &entry.second.first, entry.second.second});
   }
   // The first `count` entries of `list`, whose node ids are distinct.
   IndexedEntries(const QueryViewList &list, size_t count) {
+    count = std::min(count, list.size());
+    all.reserve(count);
     byName.reserve(count);
     byNode.reserve(count);
-    for (size_t i = 0; i < count && i < list.size(); ++i)
-      add(Entry{&list[i].name, &list[i].query, list[i].nodeid});
+    for (size_t i = 0; i < count; ++i) add(Entry{&list[i].name, &list[i].query, list[i].nodeid});
   }
   IndexedEntries(IndexedEntries &&) = delete;
 
-  bool contains(const std::string &name) const { return byName.count(name) != 0; }
+  bool contains(const std::string &name) const { return byName.find(name) != nullptr; }
   void useNextOf(const std::string &name) {
-    const auto it = byName.find(name);
-    if (it != byName.end() && it->second.entries.size() - it->second.next > 1) ++it->second.next;
+    Named *named = byName.find(name);
+    if (named && named->current != named->last) named->current = all[named->current].next;
   }
   std::optional<Entry> first(const std::string &name) const {
-    const auto it = byName.find(name);
-    if (it == byName.end()) return std::nullopt;
-    return it->second.entries[it->second.next];
+    const Named *named = byName.find(name);
+    if (named == nullptr) return std::nullopt;
+    return all[named->current].entry;
   }
   std::optional<Entry> ofNode(nodeid_t id) const {
-    const auto it = byNode.find(id);
-    if (it == byNode.end()) return std::nullopt;
-    return it->second;
+    const size_t *index = byNode.find(id);
+    if (index == nullptr) return std::nullopt;
+    return all[*index].entry;
   }
   size_t queryBytes() const { return bytes; }
 
  private:
-  struct Named {
-    std::vector<Entry> entries;  // in insertion order
-    size_t next = 0;             // the entries before it are used up
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  struct Slot {
+    Entry entry;
+    size_t next = kNone;  // the next entry of the same name
   };
+  struct Named {
+    size_t current = kNone;  // the entries before it are used up
+    size_t last = kNone;
+  };
+
   void add(const Entry &entry) {
-    byName[*entry.name].entries.push_back(entry);
-    byNode.emplace(entry.id, entry);  // the first in the map's order stays
+    const size_t index = all.size();
+    all.push_back(Slot{entry, kNone});
+    Named &named = byName.insert(*entry.name, Named{});
+    if (named.current == kNone)
+      named.current = index;
+    else
+      all[named.last].next = index;
+    named.last = index;
+    byNode.insert(entry.id, index);  // the first in the map's order stays
     bytes += entry.query->size();
   }
 
   ViewQueryMap owned;
-  std::unordered_map<std::string_view, Named> byName;
-  std::unordered_map<nodeid_t, Entry> byNode;
+  std::vector<Slot> all;  // in insertion order
+  FlatMap<std::string_view, Named> byName;
+  FlatMap<nodeid_t, size_t, MixHash> byNode;
   size_t bytes = 0;
 };
 
