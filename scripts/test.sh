@@ -14,6 +14,17 @@ scripts/check-exports.sh build/release/libdfq.so
 echo "== tests"
 ctest --test-dir build/release -j "$jobs" --output-on-failure
 
+echo "== leak check (valgrind): misuse, resolver, operations, fuzz corpora"
+for suite in test_misuse test_misuse_assembly test_resolver test_operations; do
+  valgrind --leak-check=full --error-exitcode=1 -q "build/release/tests/$suite" >/dev/null ||
+    { echo "valgrind: $suite failed"; exit 1; }
+done
+for target in api names; do
+  valgrind --leak-check=full --error-exitcode=1 -q "build/release/tests/replay_$target" \
+    "fuzz/corpus/$target" >/dev/null ||
+    { echo "valgrind: replay_$target failed"; exit 1; }
+done
+
 echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDFQ_WERROR=ON -DDFQ_SANITIZE=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
