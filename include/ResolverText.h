@@ -5,6 +5,8 @@
 // GapText gives the same answers in time linear in the text it produces: it
 // keeps the text in a gap buffer whose gap follows the edits, and resumes the
 // scan where an edit can have changed its outcome instead of at the start.
+// Its edits (hide, replace) are made where the last name found starts, as
+// the resolver makes them.
 #ifndef DFQ_RESOLVER_TEXT_H
 #define DFQ_RESOLVER_TEXT_H
 
@@ -81,9 +83,9 @@ class GapText {
   std::size_t capacity_ = 0;
   std::size_t gapStart_ = 0;
   std::size_t gapEnd_ = 0;
-  // Scan state: every quote before `scanFrom_` in order. An edit at a
-  // position p leaves the outcome of every start before the last quote
-  // preceding p unchanged, so the scan resumes at that quote.
+  // Scan state: every quote before `scanFrom_` in order. An edit where a
+  // name was found leaves the outcome of every start unchanged whose next
+  // quote lies more than two characters before the edit.
   std::vector<std::size_t> quotesBefore_;
   std::size_t scanFrom_ = 0;
 };

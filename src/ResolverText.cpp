@@ -129,9 +129,14 @@ bool GapText::findName(std::size_t &start, std::size_t &end) {
   }
 }
 
+// A start is decided by its own quote, the next quote and the two
+// characters after that one. The edit can change that for the starts whose
+// next quote lies at pos - 2 or later: the scan resumes at the last quote
+// before pos - 2.
 void GapText::editedAt(std::size_t pos) {
-  while (!quotesBefore_.empty() && quotesBefore_.back() >= pos) quotesBefore_.pop_back();
-  scanFrom_ = pos;
+  const std::size_t cut = pos >= 2 ? pos - 2 : 0;
+  while (!quotesBefore_.empty() && quotesBefore_.back() >= cut) quotesBefore_.pop_back();
+  scanFrom_ = cut;
 }
 
 void GapText::hide(std::size_t start, std::size_t end) {

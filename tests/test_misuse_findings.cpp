@@ -9,14 +9,11 @@
 
 namespace {
 
-// The gap-buffer text resumes its scan after an edit at the last candidate
-// start before the edit. A candidate further back whose closing quote sits
-// just before the edit can be completed by the edit too: here the edit
-// writes `.""` right after `""`, so `""."""` holds a name from index 0 that
-// PlainText finds and GapText does not. The resolver's own edits begin with
-// "(" or '*' and cannot complete such a name, so the resolver is not
-// affected; any other caller of GapText is.
-TEST(GapTextFinding, DISABLED_FindsANameThatAnEditCompletesBeforeIt) {
+// A start further back whose next quote sits just before an edit can be
+// completed by the edit: here the edit writes `.""` right after `""`, which
+// makes a name start at index 0. (The resolver's own edits begin with "("
+// or '*' and cannot do this; the gap-buffer text handles any such edit.)
+TEST(GapTextFinding, FindsANameThatAnEditCompletesBeforeIt) {
   const std::string initial = "\"\"\"s\".\"t\"\"";
   dfq::PlainText plain(initial);
   dfq::GapText gap(initial);

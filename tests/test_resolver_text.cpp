@@ -60,10 +60,14 @@ TEST(ResolverTextTest, AgreesWithThePlainTextUnderRandomEdits) {
         plain.hide(ps, pe);
         gap.hide(gs, ge);
       } else {
+        // Any text may be written where the name was, also text that
+        // completes a name starting before it.
+        static const char *heads[] = {"(", "", ".\"", "\"", "*"};
+        const char *head = heads[rng() % 5];
         const std::string body = randomText(rng, 30);
         const char *tail = rng() % 2 ? ") as temp_table" : ")";
-        plain.replace(ps, pe, "(", body, tail);
-        gap.replace(gs, ge, "(", body, tail);
+        plain.replace(ps, pe, head, body, tail);
+        gap.replace(gs, ge, head, body, tail);
       }
       ASSERT_EQ(gap.size(), plain.size());
       ASSERT_EQ(gap.str(), plain.str());
