@@ -4,6 +4,7 @@
 #ifndef DFQ_NODE_H
 #define DFQ_NODE_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,10 +58,12 @@ class Node {
 
   std::string getGroupby() const { return groupby; }
   void updateGroupby(std::string s) { groupby = std::move(s); }
-  std::string getGroupbytime() const { return groupbytime; }
-  void updateGroupbytime(std::string s) { groupbytime = std::move(s); }
-  std::string getGroupbytimeColumns() const { return groupbytimeColumns; }
-  void updateGroupbytimeColumns(std::string s) { groupbytimeColumns = std::move(s); }
+  std::string getGroupbytime() const { return extras ? extras->groupbytime : std::string(); }
+  void updateGroupbytime(std::string s) { ensureExtras().groupbytime = std::move(s); }
+  std::string getGroupbytimeColumns() const {
+    return extras ? extras->groupbytimeColumns : std::string();
+  }
+  void updateGroupbytimeColumns(std::string s) { ensureExtras().groupbytimeColumns = std::move(s); }
 
   // Operation extras, set right after the node is added.
   void updateInputEdgeDetails(const std::string *aliases, std::string columns);  // join
@@ -76,38 +79,42 @@ class Node {
   void setListofQueriesandViews(QueryViewList l) { listofQueriesandViews = std::move(l); }
   ExecQueryList getListOfExecQueries() const { return listOfExecQueries; }
   void setListofExecQueries(ExecQueryList l) { listOfExecQueries = std::move(l); }
-  std::vector<std::string> getQuerywithreftoTopNode() const { return querywithreftoTopNode; }
-  void setQuerywithreftoTopNode(std::vector<std::string> l) { querywithreftoTopNode = std::move(l); }
+  std::vector<std::string> getQuerywithreftoTopNode() const { return queriesWithRefToTopNodeRef(); }
+  void setQuerywithreftoTopNode(std::vector<std::string> l) {
+    ensureExtras().querywithreftoTopNode = std::move(l);
+  }
   std::vector<nodeid_t> getNodeidsIncaseofMultipleQueries() const {
-    return nodeidsIncaseofMultipleQueries;
+    return extras ? extras->nodeidsIncaseofMultipleQueries : std::vector<nodeid_t>();
   }
   void updateNodeidsIncaseofMultipleQueries(std::vector<nodeid_t> l) {
-    nodeidsIncaseofMultipleQueries = std::move(l);
+    ensureExtras().nodeidsIncaseofMultipleQueries = std::move(l);
   }
-  ExecQueryList getListOfShowQueries() const { return listOfShowQueries; }
-  void setListOfShowQueries(ExecQueryList l) { listOfShowQueries = std::move(l); }
+  ExecQueryList getListOfShowQueries() const { return showQueriesRef(); }
+  void setListOfShowQueries(ExecQueryList l) { ensureExtras().listOfShowQueries = std::move(l); }
   // Read-only views of the cached lists, without a copy.
   const QueryViewList &queriesAndViewsRef() const { return listofQueriesandViews; }
   const ExecQueryList &execQueriesRef() const { return listOfExecQueries; }
-  const ExecQueryList &showQueriesRef() const { return listOfShowQueries; }
+  const ExecQueryList &showQueriesRef() const { return extrasOrEmpty().listOfShowQueries; }
   const std::vector<std::string> &queriesWithRefToTopNodeRef() const {
-    return querywithreftoTopNode;
+    return extrasOrEmpty().querywithreftoTopNode;
   }
 
   // Read-only views of the operation extras (tests and tools).
-  bool getDropExistingColumns() const { return dropExistingColumns; }
-  bool getHasQueryPrefix() const { return hasQueryPrefix; }
-  const std::string &getQueryPrefix() const { return queryPrefix; }
-  const std::vector<std::string> &getInputAliases() const { return inputAliases; }
-  const std::vector<std::string> &getInputColumns() const { return inputColumns; }
-  const std::string &getSelectColumns() const { return selectColumns; }
-  bool getWithReplacement() const { return withReplacement; }
-  bool getRandomizedAllocation() const { return randomizedAllocation; }
-  const std::string &getSampleFractions() const { return sampleFractions; }
-  const std::vector<std::string> &getWhenConditions() const { return whenConditions; }
-  const std::vector<std::string> &getThenValues() const { return thenValues; }
-  const std::string &getElseValue() const { return elseValue; }
-  int getCaseCount() const { return caseCount; }
+  bool getDropExistingColumns() const { return extrasOrEmpty().dropExistingColumns; }
+  bool getHasQueryPrefix() const { return extrasOrEmpty().hasQueryPrefix; }
+  const std::string &getQueryPrefix() const { return extrasOrEmpty().queryPrefix; }
+  const std::vector<std::string> &getInputAliases() const { return extrasOrEmpty().inputAliases; }
+  const std::vector<std::string> &getInputColumns() const { return extrasOrEmpty().inputColumns; }
+  const std::string &getSelectColumns() const { return extrasOrEmpty().selectColumns; }
+  bool getWithReplacement() const { return extrasOrEmpty().withReplacement; }
+  bool getRandomizedAllocation() const { return extrasOrEmpty().randomizedAllocation; }
+  const std::string &getSampleFractions() const { return extrasOrEmpty().sampleFractions; }
+  const std::vector<std::string> &getWhenConditions() const {
+    return extrasOrEmpty().whenConditions;
+  }
+  const std::vector<std::string> &getThenValues() const { return extrasOrEmpty().thenValues; }
+  const std::string &getElseValue() const { return extrasOrEmpty().elseValue; }
+  int getCaseCount() const { return extrasOrEmpty().caseCount; }
 
   void printNode() const;
 
@@ -156,30 +163,44 @@ class Node {
   int numOutputs = 1;
   std::vector<Node *> inputEdgeNodesRefVec;  // non-owning
   bool isInputEdgeAsreference = false;
-  std::vector<std::string> inputAliases;
-  std::vector<std::string> inputColumns;
-  bool dropExistingColumns = false;
-  bool withReplacement = false;
-  bool randomizedAllocation = false;
-  std::string sampleFractions;
-  std::string selectColumns;
-  std::vector<std::string> whenConditions;
-  std::vector<std::string> thenValues;
-  std::string elseValue;
-  int caseCount = 0;
   std::string groupby;
-  std::string groupbytime;
-  std::string groupbytimeColumns;
   Visit visit = NOT_VISITED;
   unsigned visitEpoch = 0;
   unsigned listedEpoch = 0;
   QueryViewList listofQueriesandViews;
   ExecQueryList listOfExecQueries;
-  std::vector<std::string> querywithreftoTopNode;
-  std::vector<nodeid_t> nodeidsIncaseofMultipleQueries;
-  ExecQueryList listOfShowQueries;
-  bool hasQueryPrefix = false;
-  std::string queryPrefix;
+
+  // What only some operations set, or only some requests fill, kept apart
+  // so that the common node stays small.
+  struct Extras {
+    std::vector<std::string> inputAliases;
+    std::vector<std::string> inputColumns;
+    bool dropExistingColumns = false;
+    bool withReplacement = false;
+    bool randomizedAllocation = false;
+    std::string sampleFractions;
+    std::string selectColumns;
+    std::vector<std::string> whenConditions;
+    std::vector<std::string> thenValues;
+    std::string elseValue;
+    int caseCount = 0;
+    std::string groupbytime;
+    std::string groupbytimeColumns;
+    std::vector<std::string> querywithreftoTopNode;
+    std::vector<nodeid_t> nodeidsIncaseofMultipleQueries;
+    ExecQueryList listOfShowQueries;
+    bool hasQueryPrefix = false;
+    std::string queryPrefix;
+  };
+  std::unique_ptr<Extras> extras;
+  Extras &ensureExtras() {
+    if (!extras) extras = std::make_unique<Extras>();
+    return *extras;
+  }
+  const Extras &extrasOrEmpty() const {
+    static const Extras none;
+    return extras ? *extras : none;
+  }
 };
 
 #endif

@@ -33,8 +33,8 @@ Node::Node(std::string argType_, std::string argName_, std::string argValue_,
         groupby = argValue_;
       } else {
         DFQ_TRACE("Adding Groupbytime node output table");
-        groupbytime = argValue_;
-        groupbytimeColumns = argName_;
+        ensureExtras().groupbytime = argValue_;
+        extras->groupbytimeColumns = argName_;
       }
       // A grouping node has no output of its own: it takes its input's name.
       const Node *input = firstInput();
@@ -97,32 +97,38 @@ void Node::getSourceTablename(std::string &table) const {
 }
 
 void Node::updateInputEdgeDetails(const std::string *aliases, std::string columns) {
-  inputAliases.assign(aliases, aliases + numNodesIn);
-  selectColumns = std::move(columns);
+  Extras &e = ensureExtras();
+  e.inputAliases.assign(aliases, aliases + numNodesIn);
+  e.selectColumns = std::move(columns);
 }
 
 void Node::updateInputEdgeDetails(const std::string *columns) {
-  inputColumns.assign(columns, columns + numNodesIn);
+  ensureExtras().inputColumns.assign(columns, columns + numNodesIn);
 }
 
-void Node::updateInputEdgeDetails(bool drop) { dropExistingColumns = drop; }
+void Node::updateInputEdgeDetails(bool drop) {
+  if (drop || extras) ensureExtras().dropExistingColumns = drop;
+}
 
 void Node::updateInputEdgeDetails(bool hasPrefix, std::string prefix) {
-  hasQueryPrefix = hasPrefix;
-  queryPrefix = std::move(prefix);
+  if (!hasPrefix && prefix.empty() && !extras) return;  // what a new node holds already
+  Extras &e = ensureExtras();
+  e.hasQueryPrefix = hasPrefix;
+  e.queryPrefix = std::move(prefix);
 }
 
 void Node::updateInputEdgeDetails(std::string fractions, bool withReplacement_,
                                   bool randomizedAllocation_, const std::string *when,
                                   const std::string *then, std::string elseValue_, int count) {
-  withReplacement = withReplacement_;
-  randomizedAllocation = randomizedAllocation_;
-  sampleFractions = std::move(fractions);
-  elseValue = std::move(elseValue_);
+  Extras &e = ensureExtras();
+  e.withReplacement = withReplacement_;
+  e.randomizedAllocation = randomizedAllocation_;
+  e.sampleFractions = std::move(fractions);
+  e.elseValue = std::move(elseValue_);
   const int n = count > 0 ? count : 0;
-  whenConditions.assign(when, when + n);
-  thenValues.assign(then, then + n);
-  caseCount = count;
+  e.whenConditions.assign(when, when + n);
+  e.thenValues.assign(then, then + n);
+  e.caseCount = count;
 }
 
 void Node::printNode() const {
@@ -199,7 +205,8 @@ std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
   return DFQ_INNER_FRAME([&] {
     QueryFrame frame;
     frame.mlAsTable = mlAsTable;
-    frame.selectList = selectColumns.empty() ? "*" : selectColumns;
+    const std::string &columns = extrasOrEmpty().selectColumns;
+    frame.selectList = columns.empty() ? "*" : columns;
     std::string ownName = qualifiedOutputName();
     frame.inputTexts.reserve(numNodesIn);
     for (int i = 0; i < numNodesIn; ++i) frame.inputTexts.push_back(inputText(i));
@@ -239,8 +246,9 @@ std::string Node::mlQuery(const QueryFrame &f) {
 }
 
 std::string Node::selectQuery(const QueryFrame &f) {
-  const std::string_view prefix = hasQueryPrefix ? queryPrefix : std::string_view();
-  const std::string_view gap = hasQueryPrefix ? " " : "";
+  const Extras &e = extrasOrEmpty();
+  const std::string_view prefix = e.hasQueryPrefix ? e.queryPrefix : std::string_view();
+  const std::string_view gap = e.hasQueryPrefix ? " " : "";
   if (argName == "top" || argName == "TOP")
     return concat({prefix, gap, "select top ", argValue, " * from ", f.inputTexts[0]});
   return concat({prefix, gap, "select ", argValue, " from ", f.inputTexts[0]});
@@ -252,7 +260,7 @@ std::string Node::filterQuery(const QueryFrame &f) {
 
 std::string Node::assignQuery(const QueryFrame &f) {
   const std::string &input = f.inputTexts[0];
-  if (dropExistingColumns) return concat({"select ", argValue, " from ", input});
+  if (extrasOrEmpty().dropExistingColumns) return concat({"select ", argValue, " from ", input});
   return concat({"select ", input, ".*, ", argValue, " from ", input});
 }
 
@@ -272,10 +280,11 @@ std::string Node::aggregateQuery(const QueryFrame &f) {
     const std::string grouping = function.empty() ? columns : function + "(" + columns + ")";
     return "select " + columns + ", " + argValue + " from " + input + " group by " + grouping;
   }
-  if (!groupbytime.empty()) {
+  const Extras &e = extrasOrEmpty();
+  if (!e.groupbytime.empty()) {
     std::string head = "select $QZ_TIMECODE_RANGE, $QZ_GROUP_BY_TIME, ";
-    if (!groupbytimeColumns.empty()) head += groupbytimeColumns + ", ";
-    return head + argValue + " from " + input + groupbytime;
+    if (!e.groupbytimeColumns.empty()) head += e.groupbytimeColumns + ", ";
+    return head + argValue + " from " + input + e.groupbytime;
   }
   return concat({"select ", argValue, " from ", input});
 }
@@ -288,8 +297,9 @@ std::string Node::joinQuery(const QueryFrame &f) {
   argName = Utils::toLower(argName);  // the node keeps the lower-cased join type
   const auto type = joinTypeMap.find(argName);
   const std::string words = type == joinTypeMap.end() ? argName : type->second;
-  const std::string leftAlias = inputAliases.size() > 0 ? inputAliases[0] : "";
-  const std::string rightAlias = inputAliases.size() > 1 ? inputAliases[1] : "";
+  const std::vector<std::string> &aliases = extrasOrEmpty().inputAliases;
+  const std::string leftAlias = aliases.size() > 0 ? aliases[0] : "";
+  const std::string rightAlias = aliases.size() > 1 ? aliases[1] : "";
   const bool cross = argName == "cross";
   return concat({"select ", f.selectList, " from ", f.inputTexts[0], " as ", leftAlias, " ", words,
                  " join ", f.inputTexts[1], " as ", rightAlias, cross ? "" : " on ",
@@ -301,7 +311,8 @@ std::string Node::setopQuery(const QueryFrame &f) {
   const auto op = setopTypeMap.find(key);
   const std::string words = op == setopTypeMap.end() ? key : op->second;
   auto columnsOf = [&](int i) {
-    return i < static_cast<int>(inputColumns.size()) ? inputColumns[i] : std::string("*");
+    const std::vector<std::string> &columns = extrasOrEmpty().inputColumns;
+    return i < static_cast<int>(columns.size()) ? columns[i] : std::string("*");
   };
   std::string query = "select " + columnsOf(0) + " from " + f.inputTexts[0];
   for (int j = 1; j < numNodesIn; ++j)
@@ -311,11 +322,12 @@ std::string Node::setopQuery(const QueryFrame &f) {
 
 std::string Node::sampleQuery(const QueryFrame &f) {
   std::string query = "select " + argValue + " from " + f.inputTexts[0] + " SAMPLE ";
-  if (withReplacement) query += "WITH REPLACEMENT ";
-  if (randomizedAllocation) query += "RANDOMIZED ALLOCATION ";
-  if (caseCount == 0) return query + sampleFractions;
-  for (int k = 0; k < caseCount; ++k)
-    query += "WHEN " + whenConditions[k] + " THEN " + thenValues[k] + " ";
-  if (!elseValue.empty()) query += "ELSE " + elseValue + " ";
+  const Extras &e = extrasOrEmpty();
+  if (e.withReplacement) query += "WITH REPLACEMENT ";
+  if (e.randomizedAllocation) query += "RANDOMIZED ALLOCATION ";
+  if (e.caseCount == 0) return query + e.sampleFractions;
+  for (int k = 0; k < e.caseCount; ++k)
+    query += "WHEN " + e.whenConditions[k] + " THEN " + e.thenValues[k] + " ";
+  if (!e.elseValue.empty()) query += "ELSE " + e.elseValue + " ";
   return query + "END";
 }
