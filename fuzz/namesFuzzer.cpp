@@ -86,8 +86,8 @@ std::string describeFinds(const std::string &text, bool pf, size_t ps, size_t pe
 }
 
 // Edits as the resolver makes them: at the name just found, hide it or
-// replace it by a parenthesised text that may itself hold names or parts of
-// them.
+// replace it by a text (usually parenthesised) that may itself hold names or
+// parts of them.
 void checkWorkingText(FuzzInput &in) {
   std::string initial = fragment(in);
   initial += fragment(in);
@@ -119,10 +119,10 @@ void checkWorkingText(FuzzInput &in) {
       plain.hide(ps, pe);
       gap.hide(ps, pe);
     } else {
-      // The resolver's replacements begin with "(": GapText keeps the scan
-      // before the edit on that ground (an edit beginning with '.' or '"'
-      // can complete a name that starts earlier).
-      const std::string head = "(" + fragment(in), body = fragment(in), tail = fragment(in);
+      // The resolver's replacements begin with "("; any other text may
+      // complete a name that starts before the edit.
+      const std::string open = in.oneIn(2) ? "(" : "";
+      const std::string head = open + fragment(in), body = fragment(in), tail = fragment(in);
       plain.replace(ps, pe, head, body, tail);
       gap.replace(ps, pe, head, body, tail);
     }
