@@ -200,7 +200,7 @@ void BM_CreateGroupbyAggregate(benchmark::State &state) {
   Args gname({"groupby"}), gvalue({"|w region"}), aname({"agg"}), avalue({"sum(x) as s"}),
       aot({"agg"}), os({"work"}), id({""}, 21);
   nodeCreation(state, [&](const std::string &base) {
-    Args in({base}), got({"", ""}, 64), gos({""}, 64);
+    Args in({base}), got({"x"}, 64), gos({"x"}, 64);
     int rc = 0;
     dfq_groupby(in, gname, gvalue, got, gos, id, &rc);
     Args gin({id.buffers[0].data()});

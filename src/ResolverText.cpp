@@ -69,7 +69,12 @@ std::string GapText::str() const {
 std::string GapText::slice(std::size_t start, std::size_t end) const {
   std::string text;
   text.reserve(end - start + 1);
-  for (std::size_t pos = start; pos <= end; ++pos) text += at(pos);
+  const std::size_t stop = end + 1;
+  if (start < gapStart_) text.append(buf_.get() + start, std::min(stop, gapStart_) - start);
+  if (stop > gapStart_) {
+    const std::size_t from = std::max(start, gapStart_);
+    text.append(buf_.get() + from + gapLength(), stop - from);
+  }
   return text;
 }
 
