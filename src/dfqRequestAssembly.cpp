@@ -64,10 +64,11 @@ void dfq_show_query(char **node_id, int *option, char **query_out, char **nodeid
                     int *ret_code) {
   callFrame(nullptr, nullptr, ret_code, [&] {
     Utils::checkCharCharPtr("node_id", node_id, false);
-    // Any value goes on to the operation, which refuses what is no option.
-    Utils::checkIntPtr("option", option, true);
     Utils::checkCharCharPtr("query_out", query_out, true);
     Utils::checkCharCharPtr("Node id's list", nodeid_list, true);
+    // Checked after the others so that they keep their order; any value
+    // goes on to the operation, which refuses what is no option.
+    Utils::checkIntPtr("option", option, true);
     requireBuilder().dfqShowQuery(toNodeid(node_id), *option, query_out, nodeid_list);
   });
 }
