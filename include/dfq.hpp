@@ -259,9 +259,9 @@ class Dag {
     return grouping(dfq_groupby, in, "groupby", {expression});
   }
 
-  Node groupByTime(const Node &in, const GroupByTimeSpec &spec) {
+  Node groupByTime(const Node &in, const GroupByTimeSpec &request) {
     return grouping(dfq_groupby_time, in, "groupbytime",
-                    {spec.interval, spec.columns, spec.timecode, spec.timecodeOption, spec.fill});
+                    {request.interval, request.columns, request.timecode, request.timecodeOption, request.fill});
   }
 
   // Aggregate expressions over the grouping that reaches `in`.
@@ -271,12 +271,12 @@ class Dag {
 
   // ---- multi-input operations -------------------------------------------
 
-  Node join(const JoinSpec &spec, const OutputName &out) {
+  Node join(const JoinSpec &request, const OutputName &out) {
     return addNode([&](char **id, int *rc) {
-      detail::Strings in{spec.left.id(), spec.right.id()};
-      detail::Strings name{text(spec.type), "left_alias", "right_alias", "columns"};
-      detail::Strings value{text(spec.condition), text(spec.leftAlias), text(spec.rightAlias),
-                            text(spec.columns)};
+      detail::Strings in{request.left.id(), request.right.id()};
+      detail::Strings name{text(request.type), "left_alias", "right_alias", "columns"};
+      detail::Strings value{text(request.condition), text(request.leftAlias), text(request.rightAlias),
+                            text(request.columns)};
       detail::Strings t{text(out.table)}, s{text(out.schema)};
       dfq_join(in.data(), name.data(), value.data(), t.data(), s.data(), id, rc);
     });
@@ -294,52 +294,52 @@ class Dag {
     });
   }
 
-  Node sample(const Node &in, const SampleSpec &spec, const OutputName &out) {
+  Node sample(const Node &in, const SampleSpec &request, const OutputName &out) {
     return addNode([&](char **id, int *rc) {
       detail::Strings nodeid{in.id()};
       detail::Strings name{"sample", "with_replacement", "randomized_allocation", "fractions",
                            "else"};
-      detail::Strings value{text(spec.columns), spec.withReplacement ? "Y" : "N",
-                            spec.randomizedAllocation ? "Y" : "N", text(spec.fractions),
-                            text(spec.elseValue)};
+      detail::Strings value{text(request.columns), request.withReplacement ? "Y" : "N",
+                            request.randomizedAllocation ? "Y" : "N", text(request.fractions),
+                            text(request.elseValue)};
       std::vector<std::string> whens, thens;
-      for (const auto &[when, then] : spec.cases) {
+      for (const auto &[when, then] : request.cases) {
         whens.push_back(text(when));
         thens.push_back(text(then));
       }
       // Without cases the lists still hold one (unread) string each.
-      if (spec.cases.empty()) whens = thens = {""};
+      if (request.cases.empty()) whens = thens = {""};
       detail::Strings whenList(whens), thenList(thens), t{text(out.table)}, s{text(out.schema)};
-      int count = static_cast<int>(spec.cases.size());
+      int count = static_cast<int>(request.cases.size());
       dfq_sample(nodeid.data(), name.data(), value.data(), t.data(), s.data(), id,
                  whenList.data(), thenList.data(), &count, rc);
     });
   }
 
   // The ML node (first) and one node per further output.
-  std::vector<Node> mlQuery(const MlQuerySpec &spec) {
+  std::vector<Node> mlQuery(const MlQuerySpec &request) {
     std::vector<std::string> tables, schemas;
-    for (const auto &out : spec.outputs) {
+    for (const auto &out : request.outputs) {
       tables.push_back(text(out.table));
       schemas.push_back(text(out.schema));
     }
-    detail::Strings in(ids(spec.inputs)), name{"ml_query"}, value{text(spec.sql)};
-    detail::Strings t(tables), s(schemas), function{text(spec.function)};
-    detail::Strings deps(ids(spec.dependsOn));
-    int inputCount = static_cast<int>(spec.inputs.size());
-    int outputCount = static_cast<int>(spec.outputs.size());
-    int depCount = static_cast<int>(spec.dependsOn.size());
-    auto out = detail::Strings::buffers(std::max<std::size_t>(spec.outputs.size(), 1),
+    detail::Strings in(ids(request.inputs)), name{"ml_query"}, value{text(request.sql)};
+    detail::Strings t(tables), s(schemas), function{text(request.function)};
+    detail::Strings deps(ids(request.dependsOn));
+    int inputCount = static_cast<int>(request.inputs.size());
+    int outputCount = static_cast<int>(request.outputs.size());
+    int depCount = static_cast<int>(request.dependsOn.size());
+    auto out = detail::Strings::buffers(std::max<std::size_t>(request.outputs.size(), 1),
                                         detail::kNodeidSize);
     // Without dependencies the optional list is left out altogether.
-    char **depIds = spec.dependsOn.empty() ? nullptr : deps.data();
-    int *depCountPtr = spec.dependsOn.empty() ? nullptr : &depCount;
+    char **depIds = request.dependsOn.empty() ? nullptr : deps.data();
+    int *depCountPtr = request.dependsOn.empty() ? nullptr : &depCount;
     call([&](int *rc) {
       dfq_ml_query(in.data(), name.data(), value.data(), t.data(), s.data(), function.data(),
                    &inputCount, &outputCount, out.data(), rc, depIds, depCountPtr);
     });
     std::vector<Node> nodes;
-    for (std::size_t k = 0; k < spec.outputs.size(); ++k) nodes.emplace_back(out[k]);
+    for (std::size_t k = 0; k < request.outputs.size(); ++k) nodes.emplace_back(out[k]);
     return nodes;
   }
 

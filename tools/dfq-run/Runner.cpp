@@ -188,14 +188,14 @@ std::vector<dfq::Node> Runner::createNodes(const NodeStep &s) {
     return {dag_.setOp(s.keyword, inputs(s.inputs), columns, out)};
   }
   if (s.op == "sample") {
-    dfq::SampleSpec spec{option(s, "columns", "*"), option(s, "replacement") == "Y",
+    dfq::SampleSpec request{option(s, "columns", "*"), option(s, "replacement") == "Y",
                          option(s, "randomized") == "Y", s.text, s.cases, option(s, "else")};
-    return {dag_.sample(input(s.inputs[0]), spec, out)};
+    return {dag_.sample(input(s.inputs[0]), request, out)};
   }
   // ml: the ML node stands for the first output, the clause names the others.
-  dfq::MlQuerySpec spec{s.keyword, s.text, inputs(s.inputs), {out}, inputs(s.dependsOn)};
-  for (const auto &label : s.extraOutputs) spec.outputs.push_back(outputName(label, s.schema));
-  return dag_.mlQuery(spec);
+  dfq::MlQuerySpec request{s.keyword, s.text, inputs(s.inputs), {out}, inputs(s.dependsOn)};
+  for (const auto &label : s.extraOutputs) request.outputs.push_back(outputName(label, s.schema));
+  return dag_.mlQuery(request);
 }
 
 // A free query is a source: the library reads it by its output name from

@@ -128,11 +128,11 @@ TEST_F(WrapperTest, SetOperationsSamplesAndMlQueries) {
   const auto a = dag.table("a"), b = dag.table("b");
   const auto u = dag.setOp("UnionAll", {a, b}, {"x", "y"}, {"u", "w"});
   EXPECT_EQ(dag.statements(u).at(0).sql, "select x from a union all select y from b");
-  dfq::SampleSpec spec;
-  spec.cases = {{"c1", "10"}, {"c2", "20"}};
-  spec.elseValue = "5";
-  spec.withReplacement = true;
-  const auto s = dag.sample(a, spec, {"s", "w"});
+  dfq::SampleSpec request;
+  request.cases = {{"c1", "10"}, {"c2", "20"}};
+  request.elseValue = "5";
+  request.withReplacement = true;
+  const auto s = dag.sample(a, request, {"s", "w"});
   EXPECT_EQ(dag.statements(s).at(0).sql,
             "select * from a SAMPLE WITH REPLACEMENT WHEN c1 THEN 10 WHEN c2 THEN 20 ELSE 5 END");
   const auto ml = dag.mlQuery({"kmeans", "call kmeans()", {u}, {{"o1", "w"}, {"o2", "w"}, {"o3", "w"}}, {}});
