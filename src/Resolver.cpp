@@ -355,7 +355,7 @@ class Resolver {
   template <class... Source>
   Resolver(DAG &dag, size_t limit, Source &&...source)
       : dag(dag), entries(std::forward<Source>(source)...), limit(limit),
-        expectedSize(entries.queryBytes() + 64) {}
+        expectedSize(std::min(entries.queryBytes() + 64, 2 * limit + 64)) {}
 
   ResolvedQueries run(nodeid_t nodeid) {
     startMainChain(nodeid);
