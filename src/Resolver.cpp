@@ -224,6 +224,7 @@ class MapEntries {
     for (const auto &entry : map) bytes += entry.second.first.size();
     return bytes;
   }
+  size_t size() const { return map.size(); }
 
  private:
   static Entry entryAt(ViewQueryMap::const_iterator it) {
@@ -269,6 +270,7 @@ class IndexedEntries {
     return all[*index].entry;
   }
   size_t queryBytes() const { return bytes; }
+  size_t size() const { return all.size(); }
 
  private:
   static constexpr size_t kNone = static_cast<size_t>(-1);
@@ -355,7 +357,8 @@ class Resolver {
   template <class... Source>
   Resolver(DAG &dag, size_t limit, Source &&...source)
       : dag(dag), entries(std::forward<Source>(source)...), limit(limit),
-        expectedSize(std::min(entries.queryBytes() + 64, 2 * limit + 64)) {}
+        expectedSize(std::min(entries.queryBytes() + entries.size() * wrapperLength() + 64,
+                              2 * limit + 64)) {}
 
   ResolvedQueries run(nodeid_t nodeid) {
     startMainChain(nodeid);
@@ -407,6 +410,8 @@ class Resolver {
     return Utils::validatePattern(text, 0, &start, &end) && start == 0 && end + 1 == text.size() &&
            entries.contains(text);
   }
+
+  static size_t wrapperLength() { return kOpen.size() + kCloseAsSubquery.size(); }
 
   static Match wholeText(const std::string &name) { return Match{0, name.size() - 1, name}; }
 
@@ -631,7 +636,7 @@ class Resolver {
   DAG &dag;
   typename Policy::Entries entries;
   const size_t limit;
-  const size_t expectedSize;  // every query inlined once
+  const size_t expectedSize;  // every query inlined once, with its wrapper
   Chain<Policy> chain;
   std::vector<nodeid_t> joinInputs;  // inputs of the joins inlined so far
   std::deque<DeferredName> deferred;
