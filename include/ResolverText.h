@@ -51,8 +51,9 @@ class GapText {
   explicit GapText(std::string text) { assign(std::move(text)); }
   GapText(const GapText &other) { *this = other; }
   GapText &operator=(const GapText &other);
-  GapText(GapText &&) = default;
-  GapText &operator=(GapText &&) = default;
+  GapText(GapText &&other) noexcept { *this = std::move(other); }
+  GapText &operator=(GapText &&other) noexcept;
+  ~GapText() { recycle(); }
 
   bool findName(std::size_t &start, std::size_t &end);
   std::size_t size() const { return capacity_ - gapLength(); }
@@ -75,6 +76,12 @@ class GapText {
   std::size_t nextQuote(std::size_t from) const;
   void moveGapTo(std::size_t pos);
   void reserveGap(std::size_t length);
+  // A buffer of at least `length` characters: the one kept from an earlier
+  // text when it is large enough, since fresh memory of this size is paid
+  // for in page faults on first touch.
+  static std::unique_ptr<char[]> obtain(std::size_t length, std::size_t &capacity);
+  // Keeps this text's buffer for the next text.
+  void recycle();
   // Forgets what the scan knew about the text from `pos` on.
   void editedAt(std::size_t pos);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "Utils.h"
 
@@ -33,6 +34,49 @@ void PlainText::replace(std::size_t start, std::size_t end, std::string_view hea
 
 // ---- GapText ---------------------------------------------------------------
 
+namespace {
+
+// The largest buffer of a finished text, up to a size worth keeping. The
+// library is called from one thread at a time.
+struct SpareBuffer {
+  std::unique_ptr<char[]> data;
+  std::size_t capacity = 0;
+};
+SpareBuffer spare;
+constexpr std::size_t kLargestKept = std::size_t{8} << 20;
+
+}  // namespace
+
+std::unique_ptr<char[]> GapText::obtain(std::size_t length, std::size_t &capacity) {
+  if (spare.data && spare.capacity >= length) {
+    capacity = std::exchange(spare.capacity, 0);
+    return std::move(spare.data);
+  }
+  capacity = length;
+  return std::unique_ptr<char[]>(new char[length]);
+}
+
+void GapText::recycle() {
+  if (buf_ && capacity_ <= kLargestKept && capacity_ > spare.capacity) {
+    spare.data = std::move(buf_);
+    spare.capacity = capacity_;
+  }
+  buf_.reset();
+  capacity_ = 0;
+}
+
+GapText &GapText::operator=(GapText &&other) noexcept {
+  if (this == &other) return *this;
+  recycle();
+  buf_ = std::move(other.buf_);
+  capacity_ = std::exchange(other.capacity_, 0);
+  gapStart_ = std::exchange(other.gapStart_, 0);
+  gapEnd_ = std::exchange(other.gapEnd_, 0);
+  quotesBefore_ = std::move(other.quotesBefore_);
+  scanFrom_ = std::exchange(other.scanFrom_, 0);
+  return *this;
+}
+
 GapText &GapText::operator=(const GapText &other) {
   if (this == &other) return *this;
   assign(other.str());
@@ -43,8 +87,8 @@ GapText &GapText::operator=(const GapText &other) {
 
 void GapText::assign(std::string text) {
   if (capacity_ < text.size()) {
-    buf_.reset(new char[text.size()]);
-    capacity_ = text.size();
+    recycle();
+    buf_ = obtain(text.size(), capacity_);
   }
   // The text sits at the end of the buffer, the gap in front of it.
   gapStart_ = 0;
@@ -167,12 +211,14 @@ void GapText::reserveGap(std::size_t length) {
   if (gapLength() >= length) return;
   const std::size_t after = capacity_ - gapEnd_;
   const std::size_t grown = std::max(capacity_ * 2, size() + length + 64);
-  std::unique_ptr<char[]> next(new char[grown]);
+  std::size_t capacity = 0;
+  std::unique_ptr<char[]> next = obtain(grown, capacity);
   if (gapStart_ > 0) std::memcpy(next.get(), buf_.get(), gapStart_);
-  if (after > 0) std::memcpy(next.get() + grown - after, buf_.get() + gapEnd_, after);
+  if (after > 0) std::memcpy(next.get() + capacity - after, buf_.get() + gapEnd_, after);
+  recycle();
   buf_ = std::move(next);
-  capacity_ = grown;
-  gapEnd_ = grown - after;
+  capacity_ = capacity;
+  gapEnd_ = capacity - after;
 }
 
 // The gap is left where the replaced text was, in front of the new text, so
