@@ -63,17 +63,6 @@ ViewQueryMap viewMapOf(const QueryViewList &list, size_t count) {
                                         static_cast<int>(n));
 }
 
-// The node's list of queries and views for `mlAsTable`, holding at least
-// the `pathSize` entries of its current path. A stored list shorter than the
-// path (nodes of the path were set back to not executed) is collected afresh.
-QueryViewList listCoveringPath(DagBuilder &builder, DAG &dag, nodeid_t nodeid, bool mlAsTable,
-                               size_t pathSize) {
-  QueryViewList list = builder.dfqGetListofQueriesandViews(nodeid, mlAsTable);
-  if (list.size() >= pathSize) return list;
-  list = collectQueries(dag, dag.dagPathRef(nodeid, mlAsTable), mlAsTable, nodeid);
-  if (!mlAsTable) requireNode(dag, nodeid)->setListofQueriesandViews(list);
-  return list;
-}
 
 // The list of queries and views of the node's path for `mlAsTable`: the
 // node's stored list when it has one, else collected (and stored for
@@ -91,15 +80,20 @@ const QueryViewList &queriesAndViews(DAG &dag, nodeid_t nodeid, bool mlAsTable,
   return node->queriesAndViewsRef();
 }
 
-// The same for `mlAsTable` false, read in place from the node, which stores
-// it.
-const QueryViewList &storedListCoveringPath(DAG &dag, Node &node, size_t pathSize) {
-  const nodeid_t nodeid = node.getNodeid();
-  QueryViewList unused;
-  queriesAndViews(dag, nodeid, false, unused);
-  if (node.queriesAndViewsRef().size() < pathSize)
-    node.setListofQueriesandViews(collectQueries(dag, dag.dagPathRef(nodeid, false), false, nodeid));
-  return node.queriesAndViewsRef();
+// The node's list of queries and views for `mlAsTable`, holding at least
+// the `pathSize` entries of its current path: the stored list (read in
+// place) or, for `mlAsTable` true, one collected into `fresh`. A stored list
+// shorter than the path (nodes of the path were set back to not executed)
+// is collected afresh.
+const QueryViewList &listCoveringPath(DAG &dag, nodeid_t nodeid, bool mlAsTable,
+                                      size_t pathSize, QueryViewList &fresh) {
+  const QueryViewList &list = queriesAndViews(dag, nodeid, mlAsTable, fresh);
+  if (list.size() >= pathSize) return list;
+  fresh = collectQueries(dag, dag.dagPathRef(nodeid, mlAsTable), mlAsTable, nodeid);
+  if (mlAsTable) return fresh;
+  Node *node = requireNode(dag, nodeid);
+  node->setListofQueriesandViews(std::move(fresh));
+  return node->queriesAndViewsRef();
 }
 
 // The resolution of a path's list: the fast resolver reads the list in
@@ -227,8 +221,10 @@ std::optional<nodeid_t> generateStatements(DagBuilder &builder, DAG &dag, nodeid
   if (!pathFresh) dag.genDAGPath(nodeid, false);
   Node *node = requireNode(dag, nodeid);
   const size_t pathSize = static_cast<size_t>(builder.dfqGetDagPathVecSize(nodeid));
-  const QueryViewList &list = DFQ_INNER_FRAME(
-      [&]() -> const QueryViewList & { return storedListCoveringPath(dag, *node, pathSize); });
+  QueryViewList unused;
+  const QueryViewList &list = DFQ_INNER_FRAME([&]() -> const QueryViewList & {
+    return listCoveringPath(dag, nodeid, false, pathSize, unused);
+  });
   if (!node->execQueriesRef().empty()) return std::nullopt;
   dfq::ResolvedQueries resolved = resolveList(dag, nodeid, list, pathSize);
   if (auto first = dependencyToGenerateFirst(builder, dag, resolved)) return first;
@@ -317,7 +313,8 @@ ExecQueryList DagBuilder::dfqGenerateShowQuery(nodeid_t nodeid) {
   return DFQ_INNER_FRAME([&] {
     Node *node = requireNode(*dag, nodeid);
     const size_t pathSize = dag->getDAGPath(nodeid, true).size();
-    const QueryViewList list = listCoveringPath(*this, *dag, nodeid, true, pathSize);
+    QueryViewList fresh;
+    const QueryViewList &list = listCoveringPath(*dag, nodeid, true, pathSize, fresh);
     ExecQueryList statements = getResolvedandSplitQueries(nodeid, viewMapOf(list, pathSize));
     node->setListOfShowQueries(statements);
     return statements;
