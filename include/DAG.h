@@ -73,6 +73,8 @@ class DAG {
   std::string getQueryType(nodeid_t id);
   static std::string queryTypeOf(const Node &node);
   std::string getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTable);
+  // The same text shared with the node (Node::getSharedQuery).
+  dfq::SharedText getSharedQuery(nodeid_t id, std::string &tablename, bool mlAsTable);
 
   int getLogLevel() const { return logLevel; }
   const std::string &getUser() const { return user; }
@@ -89,6 +91,7 @@ class DAG {
   }
   void setMark(Node *node, Visit v) const { node->setVisit(v, walkEpoch); }
   void tracePath(nodeid_t id, const Path &path) const;
+  void traceQuery(const std::string &query, const std::string &tablename) const;
 
   std::deque<Node> nodes;                            // every node, owned here
   dfq::FlatMap<nodeid_t, Node *, dfq::MixHash> nodeMap;  // id -> node

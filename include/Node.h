@@ -57,7 +57,10 @@ class Node {
   int getNodeType() const { return nodeType; }
 
   std::string getGroupby() const { return groupby; }
-  void updateGroupby(std::string s) { groupby = std::move(s); }
+  void updateGroupby(std::string s) {
+    forgetComposedQueries();
+    groupby = std::move(s);
+  }
   std::string getGroupbytime() const { return extras ? extras->groupbytime : std::string(); }
   void updateGroupbytime(std::string s) { ensureExtras().groupbytime = std::move(s); }
   std::string getGroupbytimeColumns() const {
@@ -123,6 +126,10 @@ class Node {
 
   // The node's SQL text; on success `tablename` receives its qualified name.
   std::string getExecQuery(std::string &tablename, bool mlAsTable);
+  // The same text, shared with the lists that name the node: composed once
+  // and kept while the node's arguments stay as they are, except that it is
+  // composed afresh whenever the records of a composition would be written.
+  dfq::SharedText getSharedQuery(std::string &tablename, bool mlAsTable);
 
   // `"schema"."table"`, or the bare table when the schema is empty.
   std::string qualifiedOutputName() const;
@@ -170,6 +177,16 @@ class Node {
   QueryViewList listofQueriesandViews;
   ExecQueryList listOfExecQueries;
 
+  // The last composition per value of mlAsTable, which only ML query nodes
+  // read; forgotten when an argument changes.
+  struct ComposedQuery {
+    dfq::SharedText query;
+    std::string name;
+    bool held = false;
+  };
+  ComposedQuery composed[2];
+  void forgetComposedQueries() { composed[0].held = composed[1].held = false; }
+
   // What only some operations set, or only some requests fill, kept apart
   // so that the common node stays small.
   struct Extras {
@@ -193,7 +210,9 @@ class Node {
     std::string queryPrefix;
   };
   std::unique_ptr<Extras> extras;
+  // Every change of an extra goes through here.
   Extras &ensureExtras() {
+    forgetComposedQueries();
     if (!extras) extras = std::make_unique<Extras>();
     return *extras;
   }

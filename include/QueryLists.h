@@ -7,12 +7,14 @@
 #include <utility>
 #include <vector>
 
+#include "SharedText.h"
 #include "dfqCommon.h"
 
-// One node of a path: its qualified output name, its own SQL text, its id.
+// One node of a path: its qualified output name, its own SQL text (shared
+// with the node that composed it), its id.
 struct QueryViewEntry {
   std::string name;
-  std::string query;
+  dfq::SharedText query;
   nodeid_t nodeid = 0;
   bool operator==(const QueryViewEntry &) const = default;
 };

@@ -405,10 +405,22 @@ std::string DAG::getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTabl
   return DFQ_INNER_FRAME([&] {
     Node *node = requireNode(id, 1207);
     std::string query = node->getExecQuery(tablename, mlAsTable);
-    if (logLevel == 0) {
-      DFQ_TRACE("qry:%s", query.c_str());
-      DFQ_TRACE("tablename:%s", tablename.c_str());
-    }
+    traceQuery(query, tablename);
     return query;
   });
+}
+
+dfq::SharedText DAG::getSharedQuery(nodeid_t id, std::string &tablename, bool mlAsTable) {
+  return DFQ_INNER_FRAME([&] {
+    Node *node = requireNode(id, 1207);
+    dfq::SharedText query = node->getSharedQuery(tablename, mlAsTable);
+    traceQuery(query, tablename);
+    return query;
+  });
+}
+
+void DAG::traceQuery(const std::string &query, const std::string &tablename) const {
+  if (logLevel != 0) return;
+  DFQ_TRACE("qry:%s", query.c_str());
+  DFQ_TRACE("tablename:%s", tablename.c_str());
 }

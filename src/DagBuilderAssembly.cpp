@@ -40,7 +40,7 @@ QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable, no
   list.reserve(path.size());
   std::string name;
   for (nodeid_t id : path) {
-    std::string query = dag.getExecQuery(id, name, mlAsTable);
+    dfq::SharedText query = dag.getSharedQuery(id, name, mlAsTable);
     if (query.empty()) failQueryOf(requested);
     list.push_back(QueryViewEntry{name, std::move(query), id});
   }

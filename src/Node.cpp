@@ -223,6 +223,17 @@ std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
   });
 }
 
+dfq::SharedText Node::getSharedQuery(std::string &tablename, bool mlAsTable) {
+  ComposedQuery &last = composed[argType == "ml_query" && mlAsTable ? 1 : 0];
+  if (last.held && !log_would_write(LOG_DEBUG)) {
+    tablename = last.name;
+    return last.query;
+  }
+  dfq::SharedText query = getExecQuery(tablename, mlAsTable);
+  last = ComposedQuery{query, tablename, true};
+  return query;
+}
+
 namespace {
 
 // The pieces joined in one allocation.

@@ -250,7 +250,7 @@ class IndexedEntries {
     all.reserve(count);
     byName.reserve(count);
     byNode.reserve(count);
-    for (size_t i = 0; i < count; ++i) add(Entry{&list[i].name, &list[i].query, list[i].nodeid});
+    for (size_t i = 0; i < count; ++i) add(Entry{&list[i].name, &list[i].query.str(), list[i].nodeid});
   }
   IndexedEntries(IndexedEntries &&) = delete;
 
@@ -686,7 +686,8 @@ bool scansLinearly(DAG &dag, nodeid_t nodeid, const ViewQueryMap &map) {
 bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count) {
   if (!rootScansLinearly(dag, nodeid)) return false;
   for (size_t i = 0; i < count && i < list.size(); ++i)
-    if (!quotesFormWholeNames(list[i].name) || !quotesFormWholeNames(list[i].query)) return false;
+    if (!quotesFormWholeNames(list[i].name) || !list[i].query.checkedOnce(quotesFormWholeNames))
+      return false;
   return true;
 }
 

@@ -2,6 +2,8 @@
 #include "DAG.h"
 #include "DagBuilder.h"
 #include "DagException.h"
+#include "Node.h"
+#include "log.h"
 #include "testSupport.h"
 
 using namespace dfqtest;
@@ -73,4 +75,48 @@ TEST_F(FrameTest, UnknownOperationFailsAndLeavesTheNameAlone) {
   } catch (const DagException &e) {
     EXPECT_EQ(e.errorCode, 1207);
   }
+}
+
+// The shared text is composed once per node and flag, follows changes of the
+// node's arguments, and is composed afresh (with its records) while DEBUG
+// records are written.
+TEST_F(FrameTest, SharedQueryIsKeptUntilAnArgumentChanges) {
+  const nodeid_t g =
+      dag->addNode("aggregate", "g", "sum(x) as s", "agg", "s", "SELECT", 1, 1, &base);
+  std::string name;
+  const dfq::SharedText first = dag->getSharedQuery(g, name, false);
+  EXPECT_EQ(first, sql(g));
+  EXPECT_EQ(name, lastName);
+  EXPECT_EQ(&dag->getSharedQuery(g, name, false).str(), &first.str()) << "composed again";
+
+  dag->getNode(g)->updateGroupby("|w region");
+  EXPECT_NE(dag->getSharedQuery(g, name, false), first);
+  EXPECT_EQ(dag->getSharedQuery(g, name, false), sql(g));
+  const nodeid_t s = dag->addNode("select", "s", "a, b", "sel", "s", "SELECT", 1, 1, &base);
+  dag->getSharedQuery(s, name, false);
+  dag->getNode(s)->updateInputEdgeDetails(true, "with x as (select 1)");
+  EXPECT_EQ(dag->getSharedQuery(s, name, false), sql(s));
+  EXPECT_EQ(sql(s).rfind("with x", 0), 0u);
+
+  const nodeid_t m =
+      dag->addNode("ml_query", "n", "call fit(on t)", "model", "s", "FIT", 2, 1, &base);
+  EXPECT_EQ(dag->getSharedQuery(m, name, false), "call fit(on t)");
+  EXPECT_EQ(dag->getSharedQuery(m, name, true), "select * from model");
+  EXPECT_EQ(dag->getSharedQuery(m, name, false), "call fit(on t)");
+
+  const nodeid_t f = filter(filter(base, "t", "s"), "u", "s");
+  dag->getSharedQuery(f, name, false);
+  log_set_quiet(0);
+  log_set_level(LOG_DEBUG);
+  testing::internal::CaptureStderr();
+  dag->getSharedQuery(f, name, false);
+  dag->getSharedQuery(f, name, false);
+  const std::string records = testing::internal::GetCapturedStderr();
+  log_set_level(4);
+  log_set_quiet(1);
+  size_t count = 0;
+  for (size_t at = records.find("got input table"); at != std::string::npos;
+       at = records.find("got input table", at + 1))
+    ++count;
+  EXPECT_EQ(count, 2u) << records;
 }
