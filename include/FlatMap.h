@@ -1,6 +1,7 @@
 // A small open-addressing hash map for the library's hot lookups (node ids,
 // names): one array of slots, linear probing, no erase. Values stay where
-// they are only until the next insert.
+// they are only until the next insert. Clearing keeps the slots, so a map
+// that is filled again reuses its memory.
 #ifndef DFQ_FLAT_MAP_H
 #define DFQ_FLAT_MAP_H
 
@@ -28,7 +29,7 @@ class FlatMap {
     if (slots.empty()) return nullptr;
     for (std::size_t i = hash(key) & mask();; i = (i + 1) & mask()) {
       Slot &slot = slots[i];
-      if (!slot.used) return nullptr;
+      if (slot.stamp != current) return nullptr;
       if (slot.key == key) return &slot.value;
     }
   }
@@ -39,9 +40,9 @@ class FlatMap {
     if ((count + 1) * 4 > slots.size() * 3) grow();
     for (std::size_t i = hash(key) & mask();; i = (i + 1) & mask()) {
       Slot &slot = slots[i];
-      if (slot.used && slot.key == key) return slot.value;
-      if (!slot.used) {
-        slot = Slot{key, std::move(value), true};
+      if (slot.stamp == current && slot.key == key) return slot.value;
+      if (slot.stamp != current) {
+        slot = Slot{key, std::move(value), current};
         ++count;
         return slot.value;
       }
@@ -52,18 +53,28 @@ class FlatMap {
     while (n * 4 > slots.size() * 3) grow();
   }
   std::size_t size() const { return count; }
+  std::size_t bytes() const { return slots.capacity() * sizeof(Slot); }
+
+  // Empties the map in constant time: slots stamped by an earlier filling
+  // count as free.
+  void clear() {
+    count = 0;
+    if (++current != 0) return;
+    for (Slot &slot : slots) slot.stamp = 0;
+    current = 1;
+  }
 
   template <class Visit>
   void forEach(Visit visit) const {
     for (const Slot &slot : slots)
-      if (slot.used) visit(slot.key, slot.value);
+      if (slot.stamp == current) visit(slot.key, slot.value);
   }
 
  private:
   struct Slot {
     Key key{};
     Value value{};
-    bool used = false;
+    std::uint32_t stamp = 0;  // in use when equal to `current`
   };
 
   std::size_t mask() const { return slots.size() - 1; }
@@ -71,13 +82,16 @@ class FlatMap {
   void grow() {
     std::vector<Slot> old(slots.empty() ? 16 : slots.size() * 2);
     old.swap(slots);
+    const std::uint32_t filled = current;
+    current = 1;
     count = 0;
     for (Slot &slot : old)
-      if (slot.used) insert(slot.key, std::move(slot.value));
+      if (slot.stamp == filled) insert(slot.key, std::move(slot.value));
   }
 
   std::vector<Slot> slots;
   std::size_t count = 0;
+  std::uint32_t current = 1;
   Hash hash;
 };
 

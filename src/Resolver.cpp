@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "FlatMap.h"
+#include "Recycled.h"
 #include "Node.h"
 #include "ResolverText.h"
 #include "Utils.h"
@@ -74,6 +75,8 @@ struct InlinedQuery {
 // the chain, each moved or grown by every later substitution.
 class InlinedQueryList {
  public:
+  void clear() { queries.clear(); }
+
   bool contains(size_t pos, nodeid_t entryId) {
     for (const InlinedQuery &q : queries)
       if (q.entryId == entryId && q.start <= pos && pos < q.end) return true;
@@ -106,9 +109,16 @@ class InlinedQueryList {
 // by the same amount.
 class InlinedQueryStack {
  public:
+  void clear() {
+    open.clear();
+    openPerEntry->clear();
+    growth = 0;
+    lastPos = 0;
+  }
+
   bool contains(size_t pos, nodeid_t entryId) {
     dropEndedBefore(pos);
-    const size_t *open = openPerEntry.find(entryId);
+    const size_t *open = openPerEntry->find(entryId);
     return open != nullptr && *open > 0;
   }
 
@@ -118,7 +128,7 @@ class InlinedQueryStack {
     growth += openLength + queryLength + closeLength - m.name.size();
     const size_t queryStart = m.start + openLength;
     open.push_back(Open{queryStart + queryLength - growth, id});
-    ++openPerEntry.insert(id, 0);
+    ++openPerEntry->insert(id, 0);
   }
 
  private:
@@ -131,13 +141,13 @@ class InlinedQueryStack {
     if (pos < lastPos) throw std::logic_error("resolver scan moved backwards");
     lastPos = pos;
     while (!open.empty() && open.back().endBeforeGrowth + growth <= pos) {
-      --*openPerEntry.find(open.back().entryId);
+      --*openPerEntry->find(open.back().entryId);
       open.pop_back();
     }
   }
 
   std::vector<Open> open;  // innermost last
-  FlatMap<nodeid_t, size_t, MixHash> openPerEntry;
+  Recycled<FlatMap<nodeid_t, size_t, MixHash>> openPerEntry;
   size_t growth = 0;
   size_t lastPos = 0;
 };
@@ -239,38 +249,35 @@ class MapEntries {
 class IndexedEntries {
  public:
   explicit IndexedEntries(ViewQueryMap map) : owned(std::move(map)) {
-    all.reserve(owned.size());
-    byName.reserve(owned.size());
-    byNode.reserve(owned.size());
+    tables->reserve(owned.size());
     for (const auto &entry : owned) add(Entry{&entry.first, &entry.second.first, entry.second.second});
   }
   // The first `count` entries of `list`, whose node ids are distinct.
   IndexedEntries(const QueryViewList &list, size_t count) {
     count = std::min(count, list.size());
-    all.reserve(count);
-    byName.reserve(count);
-    byNode.reserve(count);
-    for (size_t i = 0; i < count; ++i) add(Entry{&list[i].name, &list[i].query.str(), list[i].nodeid});
+    tables->reserve(count);
+    for (size_t i = 0; i < count; ++i)
+      add(Entry{&list[i].name, &list[i].query.str(), list[i].nodeid});
   }
   IndexedEntries(IndexedEntries &&) = delete;
 
-  bool contains(const std::string &name) const { return byName.find(name) != nullptr; }
+  bool contains(const std::string &name) const { return tables->byName.find(name) != nullptr; }
   void useNextOf(const std::string &name) {
-    Named *named = byName.find(name);
-    if (named && named->current != named->last) named->current = all[named->current].next;
+    Named *named = tables->byName.find(name);
+    if (named && named->current != named->last) named->current = tables->all[named->current].next;
   }
   std::optional<Entry> first(const std::string &name) const {
-    const Named *named = byName.find(name);
+    const Named *named = tables->byName.find(name);
     if (named == nullptr) return std::nullopt;
-    return all[named->current].entry;
+    return tables->all[named->current].entry;
   }
   std::optional<Entry> ofNode(nodeid_t id) const {
-    const size_t *index = byNode.find(id);
+    const size_t *index = tables->byNode.find(id);
     if (index == nullptr) return std::nullopt;
-    return all[*index].entry;
+    return tables->all[*index].entry;
   }
   size_t queryBytes() const { return bytes; }
-  size_t size() const { return all.size(); }
+  size_t size() const { return tables->all.size(); }
 
  private:
   static constexpr size_t kNone = static_cast<size_t>(-1);
@@ -282,24 +289,39 @@ class IndexedEntries {
     size_t current = kNone;  // the entries before it are used up
     size_t last = kNone;
   };
+  struct Tables {
+    std::vector<Slot> all;  // in insertion order
+    FlatMap<std::string_view, Named> byName;
+    FlatMap<nodeid_t, size_t, MixHash> byNode;
+
+    void reserve(size_t n) {
+      all.reserve(n);
+      byName.reserve(n);
+      byNode.reserve(n);
+    }
+    void clear() {
+      all.clear();
+      byName.clear();
+      byNode.clear();
+    }
+    size_t bytes() const { return all.capacity() * sizeof(Slot) + byName.bytes() + byNode.bytes(); }
+  };
 
   void add(const Entry &entry) {
-    const size_t index = all.size();
-    all.push_back(Slot{entry, kNone});
-    Named &named = byName.insert(*entry.name, Named{});
+    const size_t index = tables->all.size();
+    tables->all.push_back(Slot{entry, kNone});
+    Named &named = tables->byName.insert(*entry.name, Named{});
     if (named.current == kNone)
       named.current = index;
     else
-      all[named.last].next = index;
+      tables->all[named.last].next = index;
     named.last = index;
-    byNode.insert(entry.id, index);  // the first in the map's order stays
+    tables->byNode.insert(entry.id, index);  // the first in the map's order stays
     bytes += entry.query->size();
   }
 
   ViewQueryMap owned;
-  std::vector<Slot> all;  // in insertion order
-  FlatMap<std::string_view, Named> byName;
-  FlatMap<nodeid_t, size_t, MixHash> byNode;
+  Recycled<Tables> tables;
   size_t bytes = 0;
 };
 
@@ -335,6 +357,19 @@ struct Chain {
   std::map<std::string, std::vector<size_t>> pendingQualifiers;
   typename Policy::Inlined inlined;
   std::set<std::string> readsByName;  // names other statements define
+
+  // Begins a new chain in this one's place, keeping its memory.
+  void restart(const std::string &name, nodeid_t id, const std::string &text) {
+    rootName = name;
+    rootId = id;
+    working.assign(text);
+    accepted.clear();
+    atStart = true;
+    placeholders.clear();
+    pendingQualifiers.clear();
+    inlined.clear();
+    readsByName.clear();
+  }
 };
 
 // A name that stays in a statement because inlining it would pass the
@@ -398,10 +433,7 @@ class Resolver {
   }
 
   void beginChain(const std::string &rootName, nodeid_t rootId, const std::string &text) {
-    chain = Chain<Policy>{};
-    chain.rootName = rootName;
-    chain.rootId = rootId;
-    chain.working.assign(text);
+    chain.restart(rootName, rootId, text);
     chain.working.reserve(expectedSize);
   }
 
