@@ -29,6 +29,7 @@ class Node {
   std::string getNodeArgType() const;
   // The argType without the TRACE record, for the hot paths.
   const std::string &argTypeRef() const { return argType; }
+  bool isMlQuery() const { return mlQueryNode; }
   int getNodeState() const { return nodeState; }
   void updateNodeState(int state) { nodeState = state; }
   bool hasReferenceNode() const { return isInputEdgeAsreference; }
@@ -162,6 +163,7 @@ class Node {
   std::string functionName = "SELECT";
   int nodeState = 0;
   std::string argType;
+  bool mlQueryNode = false;  // argType is "ml_query"
   std::string argName;
   std::string argValue;
   std::string outputTable;

@@ -392,7 +392,7 @@ int DAG::getNodeState(nodeid_t id) {
 }
 
 std::string DAG::queryTypeOf(const Node &node) {
-  if (node.argTypeRef() != "ml_query") return node.argTypeRef();
+  if (!node.isMlQuery()) return node.argTypeRef();
   if (node.hasReferenceNode()) return "reference";
   return node.getNodeNumOutputs() < 2 ? "ml_query_single_output" : "ml_query_multi_output";
 }

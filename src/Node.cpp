@@ -25,6 +25,7 @@ Node::Node(std::string argType_, std::string argName_, std::string argValue_,
     }
     DFQ_TRACE("Setting argType: %s", argType_.c_str());
     argType = std::move(argType_);
+    mlQueryNode = argType == "ml_query";
     if (argType == "table" || argType == "query") nodeState = 1;
 
     if (argType == "groupby" || argType == "groupbytime") {
@@ -224,7 +225,7 @@ std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
 }
 
 dfq::SharedText Node::getSharedQuery(std::string &tablename, bool mlAsTable) {
-  ComposedQuery &last = composed[argType == "ml_query" && mlAsTable ? 1 : 0];
+  ComposedQuery &last = composed[mlQueryNode && mlAsTable ? 1 : 0];
   if (last.held && !log_would_write(LOG_DEBUG)) {
     tablename = last.name;
     return last.query;

@@ -45,9 +45,12 @@ bool endsWith(const std::string &text, const std::string &tail) {
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-bool cutsTheStatement(const std::string &queryType) {
-  return queryType == "reference" || queryType == "ml_query_multi_output";
+bool cutsTheStatement(std::string_view queryType) {
+  return queryType == std::string_view("reference") ||
+         queryType == std::string_view("ml_query_multi_output");
 }
+
+bool isJoin(std::string_view queryType) { return queryType == std::string_view("join"); }
 
 // A quoted name found in the working text: its first and last character.
 struct Match {
@@ -219,6 +222,11 @@ class MapEntries {
   void useNextOf(const std::string &name) {
     if (map.count(name) > 1) map.erase(map.lower_bound(name));
   }
+  // Moves on to the next entry of the name, then returns the first one left.
+  std::optional<Entry> nextOf(const std::string &name) {
+    useNextOf(name);
+    return first(name);
+  }
   std::optional<Entry> first(const std::string &name) const {
     const auto it = map.lower_bound(name);
     if (it == map.end() || it->first != name) return std::nullopt;
@@ -262,13 +270,10 @@ class IndexedEntries {
   IndexedEntries(IndexedEntries &&) = delete;
 
   bool contains(const std::string &name) const { return tables->byName.find(name) != nullptr; }
-  void useNextOf(const std::string &name) {
+  std::optional<Entry> nextOf(const std::string &name) {
     Named *named = tables->byName.find(name);
-    if (named && named->current != named->last) named->current = tables->all[named->current].next;
-  }
-  std::optional<Entry> first(const std::string &name) const {
-    const Named *named = tables->byName.find(name);
     if (named == nullptr) return std::nullopt;
+    if (named->current != named->last) named->current = tables->all[named->current].next;
     return tables->all[named->current].entry;
   }
   std::optional<Entry> ofNode(nodeid_t id) const {
@@ -464,8 +469,7 @@ class Resolver {
       holdQualifier(m);
       return;
     }
-    entries.useNextOf(m.name);
-    const std::optional<Entry> entry = entries.first(m.name);
+    const std::optional<Entry> entry = entries.nextOf(m.name);
     // A name inside the query just inlined for the same entry (a grouping
     // node reads the name it shares with its input) stays a name.
     if (!entry || insideOwnQuery(m.start, entry->id)) {
@@ -481,16 +485,22 @@ class Resolver {
 
   bool insideOwnQuery(size_t pos, nodeid_t entryId) { return chain.inlined.contains(pos, entryId); }
 
+  // As DAG::getQueryType, without its frame.
+  std::string queryTypeOf(nodeid_t id) const {
+    const Node *node = dag.getNode(id);
+    return node ? DAG::queryTypeOf(*node) : dag.getQueryType(id);
+  }
+
   // ---- the three outcomes of a resolvable name --------------------------
 
   void substituteOrCut(const Match &m, const std::string &query, nodeid_t id) {
-    const std::string queryType = dag.getQueryType(id);
+    const std::string queryType = queryTypeOf(id);
     if (cutsTheStatement(queryType)) {
       cutAtMlQuery(m, query, id, queryType);
       return;
     }
     std::vector<nodeid_t> inputsAfter = joinInputs;
-    if (queryType == "join") appendJoinInputs(id, inputsAfter);
+    if (isJoin(queryType)) appendJoinInputs(id, inputsAfter);
     const bool asJoinInput = followedBy(m, kAliasFollows) && takeJoinInput(m.name, inputsAfter);
     const std::string &close = asJoinInput ? kCloseJoinInput : kCloseAsSubquery;
     const size_t candidateSize =
