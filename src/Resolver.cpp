@@ -36,15 +36,6 @@ const std::string kSubqueryAlias = "temp_table";
 const std::string kAliasFollows = " as";
 const std::string kAllColumnsOf = ".*";
 
-bool startsWith(const std::string &text, const std::string &head) {
-  return text.compare(0, head.size(), head) == 0;
-}
-
-bool endsWith(const std::string &text, const std::string &tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 bool cutsTheStatement(std::string_view queryType) {
   return queryType == std::string_view("reference") ||
          queryType == std::string_view("ml_query_multi_output");
@@ -156,46 +147,37 @@ class InlinedQueryStack {
 };
 
 // The statement as of its last accepted substitution, kept as a copy.
+template <class Text>
 class AcceptedCopy {
  public:
-  template <class Text>
   void accept(const Text &working) {
-    text = working.str();
+    text = working;
+    held = true;
   }
-  bool empty() const { return text.empty(); }
-  template <class Text>
-  size_t size(const Text &) const {
-    return text.size();
+  bool empty() const { return !held; }
+  size_t size(const Text &) const { return text.size(); }
+  // The statement to finish.
+  Text &statement(Text &) { return text; }
+  void clear() {
+    text.assign("");
+    held = false;
   }
-  template <class Text>
-  std::string take(const Text &) {
-    return std::move(text);
-  }
-  void clear() { text.clear(); }
 
  private:
-  std::string text;
+  Text text;
+  bool held = false;
 };
 
 // The same statement read from the working text when it is finished: after
 // the last accepted substitution only names were hidden, and the statement
 // writes them back.
+template <class Text>
 class AcceptedInPlace {
  public:
-  template <class Text>
-  void accept(const Text &) {
-    held = true;
-  }
+  void accept(const Text &) { held = true; }
   bool empty() const { return !held; }
-  template <class Text>
-  size_t size(const Text &working) const {
-    return working.size();
-  }
-  template <class Text>
-  std::string take(const Text &working) {
-    held = false;
-    return working.str();
-  }
+  size_t size(const Text &working) const { return working.size(); }
+  Text &statement(Text &working) { return working; }
   void clear() { held = false; }
 
  private:
@@ -336,7 +318,7 @@ class IndexedEntries {
 struct LiteralPolicy {
   using Entries = MapEntries;
   using Text = PlainText;
-  using Accepted = AcceptedCopy;
+  using Accepted = AcceptedCopy<Text>;
   using Inlined = InlinedQueryList;
 };
 
@@ -344,7 +326,7 @@ struct LiteralPolicy {
 struct FastPolicy {
   using Entries = IndexedEntries;
   using Text = GapText;
-  using Accepted = AcceptedInPlace;
+  using Accepted = AcceptedInPlace<Text>;
   using Inlined = InlinedQueryStack;
 };
 
@@ -618,7 +600,7 @@ class Resolver {
 
   void closeChain() {
     if (chain.accepted.empty()) return;
-    ExecQueryEntry entry{finishedText(chain.accepted.take(chain.working)), chain.rootName,
+    ExecQueryEntry entry{finishedText(chain.accepted.statement(chain.working)), chain.rootName,
                          dag.getQueryType(chain.rootId), std::to_string(chain.rootId)};
     closed.push_back(ClosedStatement{std::move(entry), chain.rootName, chain.readsByName});
     chain.accepted.clear();
@@ -626,19 +608,20 @@ class Resolver {
 
   // Hidden names written back (from the last to the first, so that a
   // restore of another length moves nothing still to be restored), then the
-  // wrapper of the chain's first substitution removed.
-  std::string finishedText(std::string text) const {
+  // statement read without the wrapper of the chain's first substitution.
+  // The text is left as the statement reads.
+  std::string finishedText(typename Policy::Text &text) const {
     for (auto p = chain.placeholders.rbegin(); p != chain.placeholders.rend(); ++p) {
       if (p->start + p->length > text.size()) continue;
-      if (text.compare(p->start, p->length, std::string(p->length, '*')) != 0) continue;
-      text.replace(p->start, p->length, p->restore);
+      if (!text.holdsAt(p->start, std::string(p->length, '*'))) continue;
+      text.replace(p->start, p->start + p->length - 1, "", p->restore, "");
     }
-    if (startsWith(text, kOpen) && endsWith(text, kCloseAsSubquery) &&
-        text.size() >= kOpen.size() + kCloseAsSubquery.size()) {
-      text.resize(text.size() - kCloseAsSubquery.size());
-      text.erase(0, kOpen.size());
-    }
-    return text;
+    const size_t size = text.size();
+    const size_t wrapper = kOpen.size() + kCloseAsSubquery.size();
+    if (size >= wrapper && text.holdsAt(0, kOpen) &&
+        text.holdsAt(size - kCloseAsSubquery.size(), kCloseAsSubquery))
+      return size == wrapper ? std::string() : text.slice(kOpen.size(), size - kCloseAsSubquery.size() - 1);
+    return size == 0 ? std::string() : text.slice(0, size - 1);
   }
 
   // Statements in the order closed, except that a statement which still
