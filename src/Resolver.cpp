@@ -58,6 +58,16 @@ struct Placeholder {
   std::string restore;
 };
 
+// One entry of the names the resolver can inline: the name, its query, the
+// node it belongs to, and a small number that is the same for the entries
+// of one node (the index of its first entry, where the entries keep one).
+struct Entry {
+  const std::string *name = nullptr;
+  const std::string *query = nullptr;
+  nodeid_t id = 0;
+  size_t slot = 0;
+};
+
 // Where the query of one map entry stands in the working text, [start, end).
 struct InlinedQuery {
   size_t start = 0;
@@ -71,16 +81,16 @@ class InlinedQueryList {
  public:
   void clear() { queries.clear(); }
 
-  bool contains(size_t pos, nodeid_t entryId) {
+  bool contains(size_t pos, const Entry &entry) {
     for (const InlinedQuery &q : queries)
-      if (q.entryId == entryId && q.start <= pos && pos < q.end) return true;
+      if (q.entryId == entry.id && q.start <= pos && pos < q.end) return true;
     return false;
   }
 
   // The name at `m` became open + query + close: inlined queries after it
   // move, those around it grow, and the new one is recorded.
   void record(const Match &m, size_t openLength, size_t queryLength, size_t closeLength,
-              nodeid_t id) {
+              const Entry &entry) {
     const size_t nameEnd = m.start + m.name.size();
     const size_t newEnd = m.start + openLength + queryLength + closeLength;
     for (InlinedQuery &q : queries) {
@@ -89,7 +99,7 @@ class InlinedQueryList {
       q.end = q.end - nameEnd + newEnd;
     }
     const size_t queryStart = m.start + openLength;
-    queries.push_back(InlinedQuery{queryStart, queryStart + queryLength, id});
+    queries.push_back(InlinedQuery{queryStart, queryStart + queryLength, entry.id});
   }
 
  private:
@@ -105,43 +115,43 @@ class InlinedQueryStack {
  public:
   void clear() {
     open.clear();
-    openPerEntry->clear();
+    openPerSlot.clear();
     growth = 0;
     lastPos = 0;
   }
 
-  bool contains(size_t pos, nodeid_t entryId) {
+  bool contains(size_t pos, const Entry &entry) {
     dropEndedBefore(pos);
-    const size_t *open = openPerEntry->find(entryId);
-    return open != nullptr && *open > 0;
+    return entry.slot < openPerSlot.size() && openPerSlot[entry.slot] > 0;
   }
 
   void record(const Match &m, size_t openLength, size_t queryLength, size_t closeLength,
-              nodeid_t id) {
+              const Entry &entry) {
     dropEndedBefore(m.start);
     growth += openLength + queryLength + closeLength - m.name.size();
     const size_t queryStart = m.start + openLength;
-    open.push_back(Open{queryStart + queryLength - growth, id});
-    ++openPerEntry->insert(id, 0);
+    open.push_back(Open{queryStart + queryLength - growth, entry.slot});
+    if (entry.slot >= openPerSlot.size()) openPerSlot.resize(entry.slot + 1, 0);
+    ++openPerSlot[entry.slot];
   }
 
  private:
   struct Open {
     size_t endBeforeGrowth;  // the end is this plus `growth`
-    nodeid_t entryId;
+    size_t slot;
   };
 
   void dropEndedBefore(size_t pos) {
     if (pos < lastPos) throw std::logic_error("resolver scan moved backwards");
     lastPos = pos;
     while (!open.empty() && open.back().endBeforeGrowth + growth <= pos) {
-      --*openPerEntry->find(open.back().entryId);
+      --openPerSlot[open.back().slot];
       open.pop_back();
     }
   }
 
   std::vector<Open> open;  // innermost last
-  Recycled<FlatMap<nodeid_t, size_t, MixHash>> openPerEntry;
+  std::vector<size_t> openPerSlot;  // open queries per entry slot
   size_t growth = 0;
   size_t lastPos = 0;
 };
@@ -182,14 +192,6 @@ class AcceptedInPlace {
 
  private:
   bool held = false;
-};
-
-// One entry of the names the resolver can inline: the name, its query and
-// the node it belongs to.
-struct Entry {
-  const std::string *name = nullptr;
-  const std::string *query = nullptr;
-  nodeid_t id = 0;
 };
 
 // The reference: the name-keyed multimap itself, whose first entry under a
@@ -240,14 +242,18 @@ class IndexedEntries {
  public:
   explicit IndexedEntries(ViewQueryMap map) : owned(std::move(map)) {
     tables->reserve(owned.size());
-    for (const auto &entry : owned) add(Entry{&entry.first, &entry.second.first, entry.second.second});
+    tables->byNode.reserve(owned.size());
+    for (const auto &entry : owned) {
+      const size_t slot = tables->byNode.insert(entry.second.second, tables->all.size());
+      add(Entry{&entry.first, &entry.second.first, entry.second.second, slot});
+    }
   }
   // The first `count` entries of `list`, whose node ids are distinct.
   IndexedEntries(const QueryViewList &list, size_t count) {
     count = std::min(count, list.size());
     tables->reserve(count);
     for (size_t i = 0; i < count; ++i)
-      add(Entry{&list[i].name, &list[i].query.str(), list[i].nodeid});
+      add(Entry{&list[i].name, &list[i].query.str(), list[i].nodeid, i});
   }
   IndexedEntries(IndexedEntries &&) = delete;
 
@@ -258,10 +264,11 @@ class IndexedEntries {
     if (named->current != named->last) named->current = tables->all[named->current].next;
     return tables->all[named->current].entry;
   }
+  // Asked at most once per resolution: a scan serves.
   std::optional<Entry> ofNode(nodeid_t id) const {
-    const size_t *index = tables->byNode.find(id);
-    if (index == nullptr) return std::nullopt;
-    return tables->all[*index].entry;
+    for (const Slot &slot : tables->all)
+      if (slot.entry.id == id) return slot.entry;
+    return std::nullopt;
   }
   size_t queryBytes() const { return bytes; }
   size_t size() const { return tables->all.size(); }
@@ -279,12 +286,11 @@ class IndexedEntries {
   struct Tables {
     std::vector<Slot> all;  // in insertion order
     FlatMap<std::string_view, Named> byName;
-    FlatMap<nodeid_t, size_t, MixHash> byNode;
+    FlatMap<nodeid_t, size_t, MixHash> byNode;  // first entry per node, for a map's slots
 
     void reserve(size_t n) {
       all.reserve(n);
       byName.reserve(n);
-      byNode.reserve(n);
     }
     void clear() {
       all.clear();
@@ -303,7 +309,6 @@ class IndexedEntries {
     else
       tables->all[named.last].next = index;
     named.last = index;
-    tables->byNode.insert(entry.id, index);  // the first in the map's order stays
     bytes += entry.query->size();
   }
 
@@ -365,6 +370,7 @@ struct DeferredName {
   std::string name;
   std::string query;
   nodeid_t id = 0;
+  size_t slot = 0;
 };
 
 struct ClosedStatement {
@@ -411,12 +417,12 @@ class Resolver {
     const std::optional<Entry> own = entries.ofNode(nodeid);
     if (!own) return;
     beginChain(*own->name, nodeid, *own->name);
-    substituteOrCut(wholeText(*own->name), *own->query, nodeid);
+    substituteOrCut(wholeText(*own->name), *own);
   }
 
   void startDeferredChain(const DeferredName &name) {
     beginChain(name.name, name.id, name.name);
-    substituteOrCut(wholeText(name.name), name.query, name.id);
+    substituteOrCut(wholeText(name.name), Entry{&name.name, &name.query, name.id, name.slot});
   }
 
   void beginChain(const std::string &rootName, nodeid_t rootId, const std::string &text) {
@@ -454,7 +460,7 @@ class Resolver {
     const std::optional<Entry> entry = entries.nextOf(m.name);
     // A name inside the query just inlined for the same entry (a grouping
     // node reads the name it shares with its input) stays a name.
-    if (!entry || insideOwnQuery(m.start, entry->id)) {
+    if (!entry || insideOwnQuery(m.start, *entry)) {
       leaveName(m);
       return;
     }
@@ -462,10 +468,10 @@ class Resolver {
       keepDeferredName(m);
       return;
     }
-    substituteOrCut(m, *entry->query, entry->id);
+    substituteOrCut(m, *entry);
   }
 
-  bool insideOwnQuery(size_t pos, nodeid_t entryId) { return chain.inlined.contains(pos, entryId); }
+  bool insideOwnQuery(size_t pos, const Entry &entry) { return chain.inlined.contains(pos, entry); }
 
   // As DAG::getQueryType, without its frame.
   std::string queryTypeOf(nodeid_t id) const {
@@ -475,24 +481,30 @@ class Resolver {
 
   // ---- the three outcomes of a resolvable name --------------------------
 
-  void substituteOrCut(const Match &m, const std::string &query, nodeid_t id) {
-    const std::string queryType = queryTypeOf(id);
+  void substituteOrCut(const Match &m, const Entry &entry) {
+    const std::string &query = *entry.query;
+    const std::string queryType = queryTypeOf(entry.id);
     if (cutsTheStatement(queryType)) {
-      cutAtMlQuery(m, query, id, queryType);
+      cutAtMlQuery(m, query, entry.id, queryType);
       return;
     }
-    std::vector<nodeid_t> inputsAfter = joinInputs;
-    if (isJoin(queryType)) appendJoinInputs(id, inputsAfter);
-    const bool asJoinInput = followedBy(m, kAliasFollows) && takeJoinInput(m.name, inputsAfter);
+    // The join inputs as they would be after this substitution; only a join
+    // or a name followed by " as" changes them.
+    const bool join = isJoin(queryType);
+    const bool aliasFollows = followedBy(m, kAliasFollows);
+    std::vector<nodeid_t> inputsAfter;
+    if (join || aliasFollows) inputsAfter = joinInputs;
+    if (join) appendJoinInputs(entry.id, inputsAfter);
+    const bool asJoinInput = aliasFollows && takeJoinInput(m.name, inputsAfter);
     const std::string &close = asJoinInput ? kCloseJoinInput : kCloseAsSubquery;
     const size_t candidateSize =
         chain.working.size() - m.name.size() + kOpen.size() + query.size() + close.size();
     if (!chain.atStart && chain.accepted.size(chain.working) < limit && candidateSize >= limit) {
-      deferName(m, query, id);
+      deferName(m, entry);
       return;
     }
-    joinInputs = std::move(inputsAfter);
-    chain.inlined.record(m, kOpen.size(), query.size(), close.size(), id);
+    if (join || aliasFollows) joinInputs = std::move(inputsAfter);
+    chain.inlined.record(m, kOpen.size(), query.size(), close.size(), entry);
     chain.working.replace(m.start, m.end, kOpen, query, close);
     chain.accepted.accept(chain.working);
     chain.atStart = false;
@@ -532,8 +544,9 @@ class Resolver {
 
   // Inlining the name would take the statement past the limit: the name
   // stays, and a later statement defines it.
-  void deferName(const Match &m, const std::string &query, nodeid_t id) {
-    if (deferredNames.insert(m.name).second) deferred.push_back(DeferredName{m.name, query, id});
+  void deferName(const Match &m, const Entry &entry) {
+    if (deferredNames.insert(m.name).second)
+      deferred.push_back(DeferredName{m.name, *entry.query, entry.id, entry.slot});
     keepDeferredName(m);
   }
 
