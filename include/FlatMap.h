@@ -27,10 +27,11 @@ class FlatMap {
  public:
   Value *find(const Key &key) {
     if (slots.empty()) return nullptr;
-    for (std::size_t i = hash(key) & mask();; i = (i + 1) & mask()) {
+    const std::size_t h = hash(key);
+    for (std::size_t i = h & mask();; i = (i + 1) & mask()) {
       Slot &slot = slots[i];
       if (slot.stamp != current) return nullptr;
-      if (slot.key == key) return &slot.value;
+      if (slot.tag == tagOf(h) && slot.key == key) return &slot.value;
     }
   }
   const Value *find(const Key &key) const { return const_cast<FlatMap *>(this)->find(key); }
@@ -38,11 +39,12 @@ class FlatMap {
   // The value under `key`, inserted as `value` when there was none.
   Value &insert(const Key &key, Value value) {
     if ((count + 1) * 4 > slots.size() * 3) grow();
-    for (std::size_t i = hash(key) & mask();; i = (i + 1) & mask()) {
+    const std::size_t h = hash(key);
+    for (std::size_t i = h & mask();; i = (i + 1) & mask()) {
       Slot &slot = slots[i];
-      if (slot.stamp == current && slot.key == key) return slot.value;
+      if (slot.stamp == current && slot.tag == tagOf(h) && slot.key == key) return slot.value;
       if (slot.stamp != current) {
-        slot = Slot{key, std::move(value), current};
+        slot = Slot{key, std::move(value), current, tagOf(h)};
         ++count;
         return slot.value;
       }
@@ -75,7 +77,10 @@ class FlatMap {
     Key key{};
     Value value{};
     std::uint32_t stamp = 0;  // in use when equal to `current`
+    std::uint32_t tag = 0;    // high bits of the key's hash, compared before the key
   };
+
+  static std::uint32_t tagOf(std::size_t h) { return static_cast<std::uint32_t>(h >> 32); }
 
   std::size_t mask() const { return slots.size() - 1; }
 
