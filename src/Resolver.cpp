@@ -695,7 +695,7 @@ bool quotesFormWholeNames(const std::string &text) {
     const size_t close = text.find('"', pos + 1);
     if (close == std::string::npos || (close > pos + 1 && text[pos + 1] == '.')) return false;
     size_t next = close + 1;
-    if (text.compare(next, 2, ".\"") == 0) {
+    if (next + 1 < text.size() && text[next] == '.' && text[next + 1] == '"') {
       const size_t secondClose = text.find('"', next + 2);
       if (secondClose == std::string::npos) return false;
       next = secondClose + 1;
