@@ -66,6 +66,7 @@ struct Entry {
   const std::string *query = nullptr;
   nodeid_t id = 0;
   size_t slot = 0;
+  const Node *node = nullptr;  // the node of `id`, when the entries looked it up
 };
 
 // Where the query of one map entry stands in the working text, [start, end).
@@ -248,12 +249,13 @@ class IndexedEntries {
       add(Entry{&entry.first, &entry.second.first, entry.second.second, slot});
     }
   }
-  // The first `count` entries of `list`, whose node ids are distinct.
-  IndexedEntries(const QueryViewList &list, size_t count) {
+  // The first `count` entries of `list`, whose node ids are distinct, with
+  // their nodes looked up together ahead of the scan.
+  IndexedEntries(const QueryViewList &list, size_t count, const DAG &dag) {
     count = std::min(count, list.size());
     tables->reserve(count);
     for (size_t i = 0; i < count; ++i)
-      add(Entry{&list[i].name, &list[i].query.str(), list[i].nodeid, i});
+      add(Entry{&list[i].name, &list[i].query.str(), list[i].nodeid, i, dag.getNode(list[i].nodeid)});
   }
   IndexedEntries(IndexedEntries &&) = delete;
 
@@ -474,16 +476,16 @@ class Resolver {
   bool insideOwnQuery(size_t pos, const Entry &entry) { return chain.inlined.contains(pos, entry); }
 
   // As DAG::getQueryType, without its frame.
-  std::string queryTypeOf(nodeid_t id) const {
-    const Node *node = dag.getNode(id);
-    return node ? DAG::queryTypeOf(*node) : dag.getQueryType(id);
+  std::string queryTypeOf(const Entry &entry) const {
+    const Node *node = entry.node ? entry.node : dag.getNode(entry.id);
+    return node ? DAG::queryTypeOf(*node) : dag.getQueryType(entry.id);
   }
 
   // ---- the three outcomes of a resolvable name --------------------------
 
   void substituteOrCut(const Match &m, const Entry &entry) {
     const std::string &query = *entry.query;
-    const std::string queryType = queryTypeOf(entry.id);
+    const std::string queryType = queryTypeOf(entry);
     if (cutsTheStatement(queryType)) {
       cutAtMlQuery(m, query, entry.id, queryType);
       return;
@@ -740,7 +742,7 @@ ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t 
 
 ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count,
                             size_t splitLimit) {
-  return Resolver<FastPolicy>(dag, splitLimit, list, count).run(nodeid);
+  return Resolver<FastPolicy>(dag, splitLimit, list, count, dag).run(nodeid);
 }
 
 bool useLiteralResolver = false;
