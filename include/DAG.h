@@ -74,7 +74,7 @@ class DAG {
   static std::string queryTypeOf(const Node &node);
   std::string getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTable);
   // The same text shared with the node (Node::getSharedQuery).
-  dfq::SharedText getSharedQuery(nodeid_t id, std::string &tablename, bool mlAsTable);
+  dfq::SharedText getSharedQuery(nodeid_t id, dfq::SharedText &tablename, bool mlAsTable);
 
   int getLogLevel() const { return logLevel; }
   const std::string &getUser() const { return user; }

@@ -130,7 +130,7 @@ class Node {
   // The same text, shared with the lists that name the node: composed once
   // and kept while the node's arguments stay as they are, except that it is
   // composed afresh whenever the records of a composition would be written.
-  dfq::SharedText getSharedQuery(std::string &tablename, bool mlAsTable);
+  dfq::SharedText getSharedQuery(dfq::SharedText &tablename, bool mlAsTable);
 
   // `"schema"."table"`, or the bare table when the schema is empty.
   std::string qualifiedOutputName() const;
@@ -183,7 +183,7 @@ class Node {
   // read; forgotten when an argument changes.
   struct ComposedQuery {
     dfq::SharedText query;
-    std::string name;
+    dfq::SharedText name;
     bool held = false;
   };
   ComposedQuery composed[2];

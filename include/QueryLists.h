@@ -10,10 +10,10 @@
 #include "SharedText.h"
 #include "dfqCommon.h"
 
-// One node of a path: its qualified output name, its own SQL text (shared
-// with the node that composed it), its id.
+// One node of a path: its qualified output name and its own SQL text (both
+// shared with the node that composed them), its id.
 struct QueryViewEntry {
-  std::string name;
+  dfq::SharedText name;
   dfq::SharedText query;
   nodeid_t nodeid = 0;
   bool operator==(const QueryViewEntry &) const = default;

@@ -410,7 +410,7 @@ std::string DAG::getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTabl
   });
 }
 
-dfq::SharedText DAG::getSharedQuery(nodeid_t id, std::string &tablename, bool mlAsTable) {
+dfq::SharedText DAG::getSharedQuery(nodeid_t id, dfq::SharedText &tablename, bool mlAsTable) {
   return DFQ_INNER_FRAME([&] {
     Node *node = requireNode(id, 1207);
     dfq::SharedText query = node->getSharedQuery(tablename, mlAsTable);

@@ -38,7 +38,7 @@ bool showsOwnQuery(const Node &node) {
 QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable, nodeid_t requested) {
   QueryViewList list;
   list.reserve(path.size());
-  std::string name;
+  dfq::SharedText name;
   for (nodeid_t id : path) {
     dfq::SharedText query = dag.getSharedQuery(id, name, mlAsTable);
     if (query.empty()) failQueryOf(requested);

@@ -224,15 +224,15 @@ std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
   });
 }
 
-dfq::SharedText Node::getSharedQuery(std::string &tablename, bool mlAsTable) {
+dfq::SharedText Node::getSharedQuery(dfq::SharedText &tablename, bool mlAsTable) {
   ComposedQuery &last = composed[mlQueryNode && mlAsTable ? 1 : 0];
-  if (last.held && !log_would_write(LOG_DEBUG)) {
-    tablename = last.name;
-    return last.query;
+  if (!last.held || log_would_write(LOG_DEBUG)) {
+    std::string name;
+    dfq::SharedText query = getExecQuery(name, mlAsTable);
+    last = ComposedQuery{std::move(query), std::move(name), true};
   }
-  dfq::SharedText query = getExecQuery(tablename, mlAsTable);
-  last = ComposedQuery{query, tablename, true};
-  return query;
+  tablename = last.name;
+  return last.query;
 }
 
 namespace {

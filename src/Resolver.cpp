@@ -255,7 +255,7 @@ class IndexedEntries {
     count = std::min(count, list.size());
     tables->reserve(count);
     for (size_t i = 0; i < count; ++i)
-      add(Entry{&list[i].name, &list[i].query.str(), list[i].nodeid, i, dag.getNode(list[i].nodeid)});
+      add(Entry{&list[i].name.str(), &list[i].query.str(), list[i].nodeid, i, dag.getNode(list[i].nodeid)});
   }
   IndexedEntries(IndexedEntries &&) = delete;
 
@@ -726,7 +726,8 @@ bool scansLinearly(DAG &dag, nodeid_t nodeid, const ViewQueryMap &map) {
 bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count) {
   if (!rootScansLinearly(dag, nodeid)) return false;
   for (size_t i = 0; i < count && i < list.size(); ++i)
-    if (!quotesFormWholeNames(list[i].name) || !list[i].query.checkedOnce(quotesFormWholeNames))
+    if (!list[i].name.checkedOnce(quotesFormWholeNames) ||
+        !list[i].query.checkedOnce(quotesFormWholeNames))
       return false;
   return true;
 }

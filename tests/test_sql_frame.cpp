@@ -83,7 +83,7 @@ TEST_F(FrameTest, UnknownOperationFailsAndLeavesTheNameAlone) {
 TEST_F(FrameTest, SharedQueryIsKeptUntilAnArgumentChanges) {
   const nodeid_t g =
       dag->addNode("aggregate", "g", "sum(x) as s", "agg", "s", "SELECT", 1, 1, &base);
-  std::string name;
+  dfq::SharedText name;
   const dfq::SharedText first = dag->getSharedQuery(g, name, false);
   EXPECT_EQ(first, sql(g));
   EXPECT_EQ(name, lastName);
