@@ -261,9 +261,11 @@ class IndexedEntries {
 
   bool contains(const std::string &name) const { return tables->byName.find(name) != nullptr; }
   std::optional<Entry> nextOf(const std::string &name) {
-    Named *named = tables->byName.find(name);
+    Named *named = namedAfterLastReturned(name);
+    if (named == nullptr) named = tables->byName.find(name);
     if (named == nullptr) return std::nullopt;
     if (named->current != named->last) named->current = tables->all[named->current].next;
+    lastReturned = named->current;
     return tables->all[named->current].entry;
   }
   // Asked at most once per resolution: a scan serves.
@@ -277,13 +279,14 @@ class IndexedEntries {
 
  private:
   static constexpr size_t kNone = static_cast<size_t>(-1);
-  struct Slot {
-    Entry entry;
-    size_t next = kNone;  // the next entry of the same name
-  };
   struct Named {
     size_t current = kNone;  // the entries before it are used up
     size_t last = kNone;
+  };
+  struct Slot {
+    Entry entry;
+    size_t next = kNone;      // the next entry of the same name
+    Named *named = nullptr;  // the record of the entry's name
   };
   struct Tables {
     std::vector<Slot> all;  // in insertion order
@@ -302,10 +305,23 @@ class IndexedEntries {
     size_t bytes() const { return all.capacity() * sizeof(Slot) + byName.bytes() + byNode.bytes(); }
   };
 
+  // A path's names are mostly met in the list's order (a chain's query
+  // names the next node of the path): the name of the entry after the one
+  // returned last is tried before the hash.
+  Named *namedAfterLastReturned(const std::string &name) const {
+    const size_t guess = lastReturned + 1;  // 0 before the first
+    if (guess >= tables->all.size()) return nullptr;
+    const Slot &slot = tables->all[guess];
+    return *slot.entry.name == name ? slot.named : nullptr;
+  }
+
+  // The tables were reserved for every entry, so the Named records do not
+  // move while they are added.
   void add(const Entry &entry) {
     const size_t index = tables->all.size();
-    tables->all.push_back(Slot{entry, kNone});
+    tables->all.push_back(Slot{entry, kNone, nullptr});
     Named &named = tables->byName.insert(*entry.name, Named{});
+    tables->all[index].named = &named;
     if (named.current == kNone)
       named.current = index;
     else
@@ -317,6 +333,7 @@ class IndexedEntries {
   ViewQueryMap owned;
   Recycled<Tables> tables;
   size_t bytes = 0;
+  size_t lastReturned = kNone;
 };
 
 // The reference: the text rescanned from its start and rebuilt at every
