@@ -37,9 +37,10 @@ class FlatMap {
   const Value *find(const Key &key) const { return const_cast<FlatMap *>(this)->find(key); }
 
   // The value under `key`, inserted as `value` when there was none.
-  Value &insert(const Key &key, Value value) {
+  Value &insert(const Key &key, Value value) { return insert(key, hash(key), std::move(value)); }
+  // The same, with the key's hash already known (it must be `Hash()(key)`).
+  Value &insert(const Key &key, std::size_t h, Value value) {
     if ((count + 1) * 4 > slots.size() * 3) grow();
-    const std::size_t h = hash(key);
     for (std::size_t i = h & mask();; i = (i + 1) & mask()) {
       Slot &slot = slots[i];
       if (slot.stamp == current && slot.tag == tagOf(h) && slot.key == key) return slot.value;

@@ -1,25 +1,27 @@
-// An immutable text that its copies share: a node's composed query is held
-// once, by the node and by every list of queries and views that names it, so
-// copying a list entry does not copy its query.
+// An immutable text that its copies share: a node's composed query and name
+// are held once, by the node and by every list of queries and views that
+// names it, so copying a list entry copies neither.
 #ifndef DFQ_SHARED_TEXT_H
 #define DFQ_SHARED_TEXT_H
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace dfq {
 
 class SharedText {
-public:
+ public:
   SharedText() = default;
-  SharedText(std::string text) // NOLINT(google-explicit-constructor): a text is
-                               // a shared text
+  // A text is a shared text wherever a list entry is built from one.
+  SharedText(std::string text)  // NOLINT(google-explicit-constructor)
       : held(std::make_shared<Held>(std::move(text))) {}
-  SharedText(const char *text) : SharedText(std::string(text)) {} // NOLINT
+  SharedText(const char *text) : SharedText(std::string(text)) {}  // NOLINT
 
   const std::string &str() const { return held ? held->text : none(); }
-  operator const std::string &() const { return str(); } // NOLINT
+  operator const std::string &() const { return str(); }  // NOLINT
   std::size_t size() const { return str().size(); }
   bool empty() const { return str().empty(); }
   const char *c_str() const { return str().c_str(); }
@@ -27,31 +29,33 @@ public:
   // The answer of `test` for this text, worked out once for all the copies
   // (the text never changes). Every caller asks the same test.
   bool checkedOnce(bool (*test)(const std::string &)) const {
-    if (!held)
-      return test(none());
-    if (held->checked < 0)
-      held->checked = test(held->text) ? 1 : 0;
+    if (!held) return test(none());
+    if (held->checked < 0) held->checked = test(held->text) ? 1 : 0;
     return held->checked == 1;
   }
 
-  friend bool operator==(const SharedText &a, const SharedText &b) {
-    return a.str() == b.str();
-  }
-  friend bool operator==(const SharedText &a, const std::string &b) {
-    return a.str() == b;
-  }
-  friend bool operator==(const SharedText &a, const char *b) {
-    return a.str() == b;
-  }
-  friend std::ostream &operator<<(std::ostream &out, const SharedText &t) {
-    return out << t.str();
+  // std::hash of the text, worked out once for all the copies.
+  std::size_t hash() const {
+    if (!held) return std::hash<std::string_view>()(none());
+    if (!held->hashed) {
+      held->hashValue = std::hash<std::string_view>()(held->text);
+      held->hashed = true;
+    }
+    return held->hashValue;
   }
 
-private:
+  friend bool operator==(const SharedText &a, const SharedText &b) { return a.str() == b.str(); }
+  friend bool operator==(const SharedText &a, const std::string &b) { return a.str() == b; }
+  friend bool operator==(const SharedText &a, const char *b) { return a.str() == b; }
+  friend std::ostream &operator<<(std::ostream &out, const SharedText &t) { return out << t.str(); }
+
+ private:
   struct Held {
     explicit Held(std::string t) : text(std::move(t)) {}
     const std::string text;
-    mutable signed char checked = -1; // not yet, false, true
+    mutable signed char checked = -1;  // not yet, false, true
+    mutable bool hashed = false;
+    mutable std::size_t hashValue = 0;
   };
   static const std::string &none() {
     static const std::string empty;
@@ -60,6 +64,6 @@ private:
   std::shared_ptr<const Held> held;
 };
 
-} // namespace dfq
+}  // namespace dfq
 
 #endif

@@ -246,7 +246,8 @@ class IndexedEntries {
     tables->byNode.reserve(owned.size());
     for (const auto &entry : owned) {
       const size_t slot = tables->byNode.insert(entry.second.second, tables->all.size());
-      add(Entry{&entry.first, &entry.second.first, entry.second.second, slot});
+      add(Entry{&entry.first, &entry.second.first, entry.second.second, slot},
+          std::hash<std::string_view>()(entry.first));
     }
   }
   // The first `count` entries of `list`, whose node ids are distinct, with
@@ -255,7 +256,9 @@ class IndexedEntries {
     count = std::min(count, list.size());
     tables->reserve(count);
     for (size_t i = 0; i < count; ++i)
-      add(Entry{&list[i].name.str(), &list[i].query.str(), list[i].nodeid, i, dag.getNode(list[i].nodeid)});
+      add(Entry{&list[i].name.str(), &list[i].query.str(), list[i].nodeid, i,
+                dag.getNode(list[i].nodeid)},
+          list[i].name.hash());
   }
   IndexedEntries(IndexedEntries &&) = delete;
 
@@ -317,10 +320,10 @@ class IndexedEntries {
 
   // The tables were reserved for every entry, so the Named records do not
   // move while they are added.
-  void add(const Entry &entry) {
+  void add(const Entry &entry, size_t nameHash) {
     const size_t index = tables->all.size();
     tables->all.push_back(Slot{entry, kNone, nullptr});
-    Named &named = tables->byName.insert(*entry.name, Named{});
+    Named &named = tables->byName.insert(*entry.name, nameHash, Named{});
     tables->all[index].named = &named;
     if (named.current == kNone)
       named.current = index;
