@@ -132,7 +132,8 @@ class InlinedQueryStack {
     growth += openLength + queryLength + closeLength - m.name.size();
     const size_t queryStart = m.start + openLength;
     open.push_back(Open{queryStart + queryLength - growth, entry.slot});
-    if (entry.slot >= openPerSlot.size()) openPerSlot.resize(entry.slot + 1, 0);
+    if (entry.slot >= openPerSlot.size())
+      openPerSlot.resize(std::max(entry.slot + 1, 2 * openPerSlot.size()), 0);
     ++openPerSlot[entry.slot];
   }
 
@@ -624,6 +625,7 @@ class Resolver {
   }
 
   void settleQualifiers(const std::string &name, bool inlinedAsSubquery) {
+    if (chain.pendingQualifiers.empty()) return;
     const auto pending = chain.pendingQualifiers.find(name);
     if (pending == chain.pendingQualifiers.end()) return;
     for (size_t index : pending->second)

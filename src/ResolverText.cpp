@@ -129,17 +129,33 @@ bool GapText::holdsAt(std::size_t pos, std::string_view prefix) const {
   return true;
 }
 
+namespace {
+
+// The first double quote of [from, to), or null. The quotes the scan looks
+// for are mostly a few characters away (the end of a name, the start of the
+// next one): those are found without the call.
+const char *findQuote(const char *from, const char *to) {
+  constexpr std::ptrdiff_t kNear = 24;
+  const char *nearEnd = to - from > kNear ? from + kNear : to;
+  for (; from < nearEnd; ++from)
+    if (*from == '"') return from;
+  if (from == to) return nullptr;
+  return static_cast<const char *>(std::memchr(from, '"', to - from));
+}
+
+}  // namespace
+
 std::size_t GapText::nextQuote(std::size_t from) const {
   const char *data = buf_.get();
   if (from < gapStart_) {
-    const void *hit = std::memchr(data + from, '"', gapStart_ - from);
-    if (hit) return static_cast<const char *>(hit) - data;
+    const char *hit = findQuote(data + from, data + gapStart_);
+    if (hit) return hit - data;
     from = gapStart_;
   }
   const std::size_t physical = from + gapLength();
   if (physical >= capacity_) return npos;
-  const void *hit = std::memchr(data + physical, '"', capacity_ - physical);
-  return hit ? static_cast<const char *>(hit) - data - gapLength() : npos;
+  const char *hit = findQuote(data + physical, data + capacity_);
+  return hit ? hit - data - gapLength() : npos;
 }
 
 // The scan of Utils::validatePattern, resumed: every start before the last
