@@ -42,7 +42,7 @@ QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable, no
   for (nodeid_t id : path) {
     dfq::SharedText query = dag.getSharedQuery(id, name, mlAsTable);
     if (query.empty()) failQueryOf(requested);
-    list.push_back(QueryViewEntry{name, std::move(query), id});
+    list.push_back(QueryViewEntry{std::move(name), std::move(query), id});
   }
   return list;
 }
