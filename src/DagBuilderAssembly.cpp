@@ -127,6 +127,13 @@ std::vector<std::string> queriesOf(const ExecQueryList &statements) {
   return texts;
 }
 
+std::vector<std::string> queriesOf(ExecQueryList &&statements) {
+  std::vector<std::string> texts;
+  texts.reserve(statements.size());
+  for (ExecQueryEntry &s : statements) texts.push_back(std::move(s.query));
+  return texts;
+}
+
 std::vector<std::string> queriesOf(const QueryViewList &list) {
   std::vector<std::string> texts;
   texts.reserve(list.size());
@@ -423,9 +430,14 @@ int DagBuilder::dfqGenerateQuerieswithRefToTopnode(nodeid_t nodeid) {
   if (showsOwnQuery(*node)) return 1;
   dfqGenFullDAGPath(nodeid, true);
   const QueryViewList list = collectQueries(*dag, dag->getFullDAGPath(nodeid, true), true, nodeid);
-  const ExecQueryList statements = getResolvedandSplitQueries(nodeid, viewMapOf(list, list.size()));
-  node->setQuerywithreftoTopNode(queriesOf(statements));
-  return static_cast<int>(statements.size());
+  // Resolved over the list in place, as exec statements are; an empty list
+  // fails in the list-to-map step.
+  ExecQueryList statements =
+      list.empty() ? getResolvedandSplitQueries(nodeid, viewMapOf(list, 0))
+                   : withMlHandOver(*this, *dag, resolveList(*dag, nodeid, list, list.size()));
+  const int count = static_cast<int>(statements.size());
+  node->setQuerywithreftoTopNode(queriesOf(std::move(statements)));
+  return count;
 }
 
 int DagBuilder::dfqGenFullDAGPath(nodeid_t nodeid, bool mlAsTable) {
