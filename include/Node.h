@@ -131,6 +131,8 @@ class Node {
   // and kept while the node's arguments stay as they are, except that it is
   // composed afresh whenever the records of a composition would be written.
   dfq::SharedText getSharedQuery(dfq::SharedText &tablename, bool mlAsTable);
+  // Drops the kept compositions: the next request composes afresh.
+  void forgetComposedQueries() { composed[0].held = composed[1].held = false; }
 
   // `"schema"."table"`, or the bare table when the schema is empty.
   std::string qualifiedOutputName() const;
@@ -187,7 +189,6 @@ class Node {
     bool held = false;
   };
   ComposedQuery composed[2];
-  void forgetComposedQueries() { composed[0].held = composed[1].held = false; }
 
   // What only some operations set, or only some requests fill, kept apart
   // so that the common node stays small.
