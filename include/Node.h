@@ -134,8 +134,10 @@ class Node {
   // Drops the kept compositions: the next request composes afresh.
   void forgetComposedQueries() { composed[0].held = composed[1].held = false; }
 
-  // `"schema"."table"`, or the bare table when the schema is empty.
-  std::string qualifiedOutputName() const;
+  // `"schema"."table"`, or the bare table when the schema is empty; worked
+  // out once, since the output names never change.
+  const std::string &qualifiedOutputName() const { return sharedOutputName().str(); }
+  const dfq::SharedText &sharedOutputName() const;
 
  private:
   struct QueryFrame;  // select list and input texts of one composition
@@ -185,10 +187,13 @@ class Node {
   // read; forgotten when an argument changes.
   struct ComposedQuery {
     dfq::SharedText query;
-    dfq::SharedText name;
     bool held = false;
   };
   ComposedQuery composed[2];
+  mutable dfq::SharedText outputName;  // qualifiedOutputName, once asked
+  mutable bool outputNameKept = false;
+  mutable const BranchEntry *branch = nullptr;  // of argType, once looked up
+  const BranchEntry *branchOfArgType() const;
 
   // What only some operations set, or only some requests fill, kept apart
   // so that the common node stays small.

@@ -150,8 +150,12 @@ void Node::printNode() const {
   }
 }
 
-std::string Node::qualifiedOutputName() const {
-  return Utils::qualifiedName(outputTable, outputSchema);
+const dfq::SharedText &Node::sharedOutputName() const {
+  if (!outputNameKept) {
+    outputName = Utils::qualifiedName(outputTable, outputSchema);
+    outputNameKept = true;
+  }
+  return outputName;
 }
 
 // ---- SQL composition ---------------------------------------------------
@@ -208,15 +212,12 @@ std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
     frame.mlAsTable = mlAsTable;
     const std::string &columns = extrasOrEmpty().selectColumns;
     frame.selectList = columns.empty() ? "*" : columns;
-    std::string ownName = qualifiedOutputName();
     frame.inputTexts.reserve(numNodesIn);
     for (int i = 0; i < numNodesIn; ++i) frame.inputTexts.push_back(inputText(i));
-    for (const BranchEntry &entry : branches) {
-      if (argType == entry.argType) {
-        std::string query = (this->*entry.branch)(frame);
-        tablename = std::move(ownName);
-        return query;
-      }
+    if (const BranchEntry *entry = branchOfArgType()) {
+      std::string query = (this->*entry->branch)(frame);
+      tablename = qualifiedOutputName();
+      return query;
     }
     throw DagException("Query generation failed for nodeid " + std::to_string(nodeid) +
                            " with invalid operation " + argType,
@@ -224,14 +225,23 @@ std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
   });
 }
 
+const Node::BranchEntry *Node::branchOfArgType() const {
+  if (branch == nullptr)
+    for (const BranchEntry &entry : branches)
+      if (argType == entry.argType) {
+        branch = &entry;
+        break;
+      }
+  return branch;
+}
+
 dfq::SharedText Node::getSharedQuery(dfq::SharedText &tablename, bool mlAsTable) {
   ComposedQuery &last = composed[mlQueryNode && mlAsTable ? 1 : 0];
   if (!last.held || log_would_write(LOG_DEBUG)) {
     std::string name;
-    dfq::SharedText query = getExecQuery(name, mlAsTable);
-    last = ComposedQuery{std::move(query), std::move(name), true};
+    last = ComposedQuery{getExecQuery(name, mlAsTable), true};
   }
-  tablename = last.name;
+  tablename = sharedOutputName();
   return last.query;
 }
 
