@@ -132,7 +132,9 @@ class Node {
   // composed afresh whenever the records of a composition would be written.
   dfq::SharedText getSharedQuery(dfq::SharedText &tablename, bool mlAsTable);
   // Drops the kept compositions: the next request composes afresh.
-  void forgetComposedQueries() { composed[0].held = composed[1].held = false; }
+  void forgetComposedQueries() {
+    if (composition) composition->queries[0].held = composition->queries[1].held = false;
+  }
 
   // `"schema"."table"`, or the bare table when the schema is empty; worked
   // out once, since the output names never change.
@@ -183,16 +185,23 @@ class Node {
   QueryViewList listofQueriesandViews;
   ExecQueryList listOfExecQueries;
 
-  // The last composition per value of mlAsTable, which only ML query nodes
-  // read; forgotten when an argument changes.
-  struct ComposedQuery {
-    dfq::SharedText query;
-    bool held = false;
+  // What composing the node's SQL works out once, allocated when first
+  // asked so that a node that is never composed stays small.
+  struct Composition {
+    struct Query {
+      dfq::SharedText text;
+      bool held = false;  // forgotten when an argument changes
+    };
+    Query queries[2];  // per value of mlAsTable, which only ML query nodes read
+    dfq::SharedText outputName;  // qualifiedOutputName
+    bool outputNameKept = false;
+    const BranchEntry *branch = nullptr;  // of argType
   };
-  ComposedQuery composed[2];
-  mutable dfq::SharedText outputName;  // qualifiedOutputName, once asked
-  mutable bool outputNameKept = false;
-  mutable const BranchEntry *branch = nullptr;  // of argType, once looked up
+  mutable std::unique_ptr<Composition> composition;
+  Composition &composing() const {
+    if (!composition) composition = std::make_unique<Composition>();
+    return *composition;
+  }
   const BranchEntry *branchOfArgType() const;
 
   // What only some operations set, or only some requests fill, kept apart

@@ -151,11 +151,12 @@ void Node::printNode() const {
 }
 
 const dfq::SharedText &Node::sharedOutputName() const {
-  if (!outputNameKept) {
-    outputName = Utils::qualifiedName(outputTable, outputSchema);
-    outputNameKept = true;
+  Composition &c = composing();
+  if (!c.outputNameKept) {
+    c.outputName = Utils::qualifiedName(outputTable, outputSchema);
+    c.outputNameKept = true;
   }
-  return outputName;
+  return c.outputName;
 }
 
 // ---- SQL composition ---------------------------------------------------
@@ -226,23 +227,24 @@ std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
 }
 
 const Node::BranchEntry *Node::branchOfArgType() const {
-  if (branch == nullptr)
+  Composition &c = composing();
+  if (c.branch == nullptr)
     for (const BranchEntry &entry : branches)
       if (argType == entry.argType) {
-        branch = &entry;
+        c.branch = &entry;
         break;
       }
-  return branch;
+  return c.branch;
 }
 
 dfq::SharedText Node::getSharedQuery(dfq::SharedText &tablename, bool mlAsTable) {
-  ComposedQuery &last = composed[mlQueryNode && mlAsTable ? 1 : 0];
+  Composition::Query &last = composing().queries[mlQueryNode && mlAsTable ? 1 : 0];
   if (!last.held || log_would_write(LOG_DEBUG)) {
     std::string name;
-    last = ComposedQuery{getExecQuery(name, mlAsTable), true};
+    last = Composition::Query{getExecQuery(name, mlAsTable), true};
   }
   tablename = sharedOutputName();
-  return last.query;
+  return last.text;
 }
 
 namespace {
