@@ -97,10 +97,11 @@ const QueryViewList &listCoveringPath(DAG &dag, nodeid_t nodeid, bool mlAsTable,
 }
 
 // The resolution of a path's list: the fast resolver reads the list in
-// place; otherwise the list is laid out as a map first.
+// place; otherwise (or for an empty list, which the list-to-map step
+// refuses) the list is laid out as a map first.
 dfq::ResolvedQueries resolveList(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
                                  size_t count) {
-  if (!dfq::useLiteralResolver && dfq::scansLinearly(dag, nodeid, list, count))
+  if (count > 0 && !dfq::useLiteralResolver && dfq::scansLinearly(dag, nodeid, list, count))
     return dfq::fastResolve(dag, nodeid, list, count);
   return dfq::resolve(dag, nodeid, viewMapOf(list, count));
 }
@@ -430,11 +431,8 @@ int DagBuilder::dfqGenerateQuerieswithRefToTopnode(nodeid_t nodeid) {
   if (showsOwnQuery(*node)) return 1;
   dfqGenFullDAGPath(nodeid, true);
   const QueryViewList list = collectQueries(*dag, dag->getFullDAGPath(nodeid, true), true, nodeid);
-  // Resolved over the list in place, as exec statements are; an empty list
-  // fails in the list-to-map step.
   ExecQueryList statements =
-      list.empty() ? getResolvedandSplitQueries(nodeid, viewMapOf(list, 0))
-                   : withMlHandOver(*this, *dag, resolveList(*dag, nodeid, list, list.size()));
+      withMlHandOver(*this, *dag, resolveList(*dag, nodeid, list, list.size()));
   const int count = static_cast<int>(statements.size());
   node->setQuerywithreftoTopNode(queriesOf(std::move(statements)));
   return count;
