@@ -323,7 +323,8 @@ ExecQueryList DagBuilder::dfqGenerateShowQuery(nodeid_t nodeid) {
     const size_t pathSize = dag->getDAGPath(nodeid, true).size();
     QueryViewList fresh;
     const QueryViewList &list = listCoveringPath(*dag, nodeid, true, pathSize, fresh);
-    ExecQueryList statements = getResolvedandSplitQueries(nodeid, viewMapOf(list, pathSize));
+    ExecQueryList statements =
+        withMlHandOver(*this, *dag, resolveList(*dag, nodeid, list, pathSize));
     node->setListOfShowQueries(statements);
     return statements;
   });
