@@ -244,9 +244,10 @@ class IndexedEntries {
  public:
   explicit IndexedEntries(ViewQueryMap map) : owned(std::move(map)) {
     tables->reserve(owned.size());
-    tables->byNode.reserve(owned.size());
+    FlatMap<nodeid_t, size_t, MixHash> firstOfNode;  // a map may list a node twice
+    firstOfNode.reserve(owned.size());
     for (const auto &entry : owned) {
-      const size_t slot = tables->byNode.insert(entry.second.second, tables->all.size());
+      const size_t slot = firstOfNode.insert(entry.second.second, tables->all.size());
       add(Entry{&entry.first, &entry.second.first, entry.second.second, slot},
           std::hash<std::string_view>()(entry.first));
     }
@@ -295,7 +296,6 @@ class IndexedEntries {
   struct Tables {
     std::vector<Slot> all;  // in insertion order
     FlatMap<std::string_view, Named> byName;
-    FlatMap<nodeid_t, size_t, MixHash> byNode;  // first entry per node, for a map's slots
 
     void reserve(size_t n) {
       all.reserve(n);
@@ -304,9 +304,8 @@ class IndexedEntries {
     void clear() {
       all.clear();
       byName.clear();
-      byNode.clear();
     }
-    size_t bytes() const { return all.capacity() * sizeof(Slot) + byName.bytes() + byNode.bytes(); }
+    size_t bytes() const { return all.capacity() * sizeof(Slot) + byName.bytes(); }
   };
 
   // A path's names are mostly met in the list's order (a chain's query
