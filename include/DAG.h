@@ -71,10 +71,17 @@ class DAG {
   void updateNodeState(nodeid_t id, int state);
   int getNodeState(nodeid_t id);
   std::string getQueryType(nodeid_t id);
-  static std::string queryTypeOf(const Node &node);
+  // The same, read in place: valid while the node is.
+  static const std::string &queryTypeOf(const Node &node);
   std::string getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTable);
-  // The same text shared with the node (Node::getSharedQuery).
-  dfq::SharedText getSharedQuery(nodeid_t id, dfq::SharedText &tablename, bool mlAsTable);
+  // The same text shared with the node (Node::getSharedQuery); `pathIndex`
+  // is where the node is expected in the last walked path, if anywhere.
+  dfq::SharedText getSharedQuery(nodeid_t id, dfq::SharedText &tablename, bool mlAsTable,
+                                 size_t pathIndex = kNotInPath);
+  // The node `id`: read from the last walked path when it stands at `index`
+  // there (lists of a path are read in path order), else looked up.
+  static constexpr size_t kNotInPath = static_cast<size_t>(-1);
+  Node *pathNode(size_t index, nodeid_t id) const;
 
   int getLogLevel() const { return logLevel; }
   const std::string &getUser() const { return user; }
@@ -96,6 +103,7 @@ class DAG {
   std::deque<Node> nodes;                            // every node, owned here
   dfq::FlatMap<nodeid_t, Node *, dfq::MixHash> nodeMap;  // id -> node
   Path dagPath;
+  std::vector<Node *> walkedNodes;  // the nodes of dagPath, in its order
   unsigned dagPathEpoch = 1;  // nodes listed in dagPath carry it
   PathMap dagPathMap;
   Path fullDagPath;

@@ -199,12 +199,16 @@ void DAG::visit(Node *start, bool mlAsTable, bool full) {
     int nextInput;
   };
   std::vector<Frame> stack;
-  std::vector<nodeid_t> finished;  // in finishing order
+  std::vector<Node *> finished;  // in finishing order
 
   auto publish = [&] {
     Path &path = full ? fullDagPath : dagPath;
     std::reverse(finished.begin(), finished.end());
-    path.insert(path.begin(), finished.begin(), finished.end());
+    Path ids;
+    ids.reserve(finished.size());
+    for (const Node *node : finished) ids.push_back(node->getNodeid());
+    path.insert(path.begin(), ids.begin(), ids.end());
+    if (!full) walkedNodes.insert(walkedNodes.begin(), finished.begin(), finished.end());
     finished.clear();
   };
   auto enter = [&](Node *node) {
@@ -227,7 +231,7 @@ void DAG::visit(Node *start, bool mlAsTable, bool full) {
       stack.pop_back();
       setMark(node, VISITED);
       if (node->getNumEdges() <= 0) continue;
-      finished.push_back(node->getNodeid());
+      finished.push_back(node);
       if (!full) node->setListedEpoch(dagPathEpoch);
     }
   } catch (...) {
@@ -270,6 +274,7 @@ int DAG::genDAGPath(nodeid_t id, bool mlAsTable) {
     Node *node = getNode(id);
     if (node == nullptr) throw DagException("DAG entry does not exist for nodeid", 1205);
     dagPath.clear();
+    walkedNodes.clear();
     ++dagPathEpoch;
     clearDAGPath(id);
     visit(node, mlAsTable, false);
@@ -391,10 +396,13 @@ int DAG::getNodeState(nodeid_t id) {
   });
 }
 
-std::string DAG::queryTypeOf(const Node &node) {
+const std::string &DAG::queryTypeOf(const Node &node) {
+  static const std::string reference = "reference";
+  static const std::string singleOutput = "ml_query_single_output";
+  static const std::string multiOutput = "ml_query_multi_output";
   if (!node.isMlQuery()) return node.argTypeRef();
-  if (node.hasReferenceNode()) return "reference";
-  return node.getNodeNumOutputs() < 2 ? "ml_query_single_output" : "ml_query_multi_output";
+  if (node.hasReferenceNode()) return reference;
+  return node.getNodeNumOutputs() < 2 ? singleOutput : multiOutput;
 }
 
 std::string DAG::getQueryType(nodeid_t id) {
@@ -410,9 +418,17 @@ std::string DAG::getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTabl
   });
 }
 
-dfq::SharedText DAG::getSharedQuery(nodeid_t id, dfq::SharedText &tablename, bool mlAsTable) {
+Node *DAG::pathNode(size_t index, nodeid_t id) const {
+  if (index < walkedNodes.size() && walkedNodes[index]->getNodeid() == id)
+    return walkedNodes[index];
+  return getNode(id);
+}
+
+dfq::SharedText DAG::getSharedQuery(nodeid_t id, dfq::SharedText &tablename, bool mlAsTable,
+                                    size_t pathIndex) {
   return DFQ_INNER_FRAME([&] {
-    Node *node = requireNode(id, 1207);
+    Node *node = pathNode(pathIndex, id);
+    if (node == nullptr) throw DagException(missingNode(id), 1207);
     dfq::SharedText query = node->getSharedQuery(tablename, mlAsTable);
     traceQuery(query, tablename);
     return query;

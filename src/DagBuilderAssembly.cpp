@@ -39,8 +39,9 @@ QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable, no
   QueryViewList list;
   list.reserve(path.size());
   dfq::SharedText name;
-  for (nodeid_t id : path) {
-    dfq::SharedText query = dag.getSharedQuery(id, name, mlAsTable);
+  for (size_t i = 0; i < path.size(); ++i) {
+    const nodeid_t id = path[i];
+    dfq::SharedText query = dag.getSharedQuery(id, name, mlAsTable, i);
     if (query.empty()) failQueryOf(requested);
     list.push_back(QueryViewEntry{std::move(name), std::move(query), id});
   }

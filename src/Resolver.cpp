@@ -259,7 +259,7 @@ class IndexedEntries {
     tables->reserve(count);
     for (size_t i = 0; i < count; ++i)
       add(Entry{&list[i].name.str(), &list[i].query.str(), list[i].nodeid, i,
-                dag.getNode(list[i].nodeid)},
+                dag.pathNode(i, list[i].nodeid)},
           list[i].name.hash());
   }
   IndexedEntries(IndexedEntries &&) = delete;
@@ -495,17 +495,21 @@ class Resolver {
 
   bool insideOwnQuery(size_t pos, const Entry &entry) { return chain.inlined.contains(pos, entry); }
 
-  // As DAG::getQueryType, without its frame.
-  std::string queryTypeOf(const Entry &entry) const {
+  // As DAG::getQueryType, without its frame; the text is held by the
+  // node, or by `fallback` for a node the graph does not hold (which fails).
+  const std::string &queryTypeOf(const Entry &entry, std::string &fallback) const {
     const Node *node = entry.node ? entry.node : dag.getNode(entry.id);
-    return node ? DAG::queryTypeOf(*node) : dag.getQueryType(entry.id);
+    if (node) return DAG::queryTypeOf(*node);
+    fallback = dag.getQueryType(entry.id);
+    return fallback;
   }
 
   // ---- the three outcomes of a resolvable name --------------------------
 
   void substituteOrCut(const Match &m, const Entry &entry) {
     const std::string &query = *entry.query;
-    const std::string queryType = queryTypeOf(entry);
+    std::string unheldType;
+    const std::string &queryType = queryTypeOf(entry, unheldType);
     if (cutsTheStatement(queryType)) {
       cutAtMlQuery(m, query, entry.id, queryType);
       return;
