@@ -26,7 +26,11 @@ class PlainText {
   // The first `"a"."b"` of the text: indexes of its first and last quote.
   bool findName(std::size_t &start, std::size_t &end) const;
   std::size_t size() const { return text_.size(); }
-  // The characters from `start` to `end`, both included.
+  // The characters from `start` to `end`, both included; written into
+  // `out`, whose memory is reused, or returned.
+  void slice(std::size_t start, std::size_t end, std::string &out) const {
+    out.assign(text_, start, end - start + 1);
+  }
   std::string slice(std::size_t start, std::size_t end) const {
     return text_.substr(start, end - start + 1);
   }
@@ -59,7 +63,12 @@ class GapText {
   std::size_t size() const { return capacity_ - gapLength(); }
   // Room for a text of `length` characters without growing.
   void reserve(std::size_t length);
-  std::string slice(std::size_t start, std::size_t end) const;
+  void slice(std::size_t start, std::size_t end, std::string &out) const;
+  std::string slice(std::size_t start, std::size_t end) const {
+    std::string text;
+    slice(start, end, text);
+    return text;
+  }
   bool holdsAt(std::size_t pos, std::string_view prefix) const;
   void hide(std::size_t start, std::size_t end);
   void replace(std::size_t start, std::size_t end, std::string_view head, std::string_view body,

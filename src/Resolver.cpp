@@ -465,9 +465,12 @@ class Resolver {
   // ---- the scan -----------------------------------------------------------
 
   void scanChain() {
-    size_t start = 0, end = 0;
-    while (chain.working.size() != 0 && chain.working.findName(start, end))
-      resolveName(Match{start, end, chain.working.slice(start, end)});
+    // One match whose name keeps its memory from name to name.
+    Match m;
+    while (chain.working.size() != 0 && chain.working.findName(m.start, m.end)) {
+      chain.working.slice(m.start, m.end, m.name);
+      resolveName(m);
+    }
   }
 
   bool followedBy(const Match &m, const std::string &text) const {

@@ -114,8 +114,8 @@ std::string GapText::str() const {
   return text;
 }
 
-std::string GapText::slice(std::size_t start, std::size_t end) const {
-  std::string text;
+void GapText::slice(std::size_t start, std::size_t end, std::string &text) const {
+  text.clear();
   text.reserve(end - start + 1);
   const std::size_t stop = end + 1;
   if (start < gapStart_) text.append(buf_.get() + start, std::min(stop, gapStart_) - start);
@@ -123,11 +123,15 @@ std::string GapText::slice(std::size_t start, std::size_t end) const {
     const std::size_t from = std::max(start, gapStart_);
     text.append(buf_.get() + from + gapLength(), stop - from);
   }
-  return text;
 }
 
 bool GapText::holdsAt(std::size_t pos, std::string_view prefix) const {
   if (pos + prefix.size() > size()) return false;
+  // Mostly on one side of the gap: compared in place.
+  if (pos >= gapStart_ || pos + prefix.size() <= gapStart_) {
+    const char *from = buf_.get() + (pos >= gapStart_ ? pos + gapLength() : pos);
+    return std::equal(prefix.begin(), prefix.end(), from);
+  }
   for (std::size_t i = 0; i < prefix.size(); ++i)
     if (at(pos + i) != prefix[i]) return false;
   return true;
