@@ -130,7 +130,9 @@ bool GapText::holdsAt(std::size_t pos, std::string_view prefix) const {
   // Mostly on one side of the gap: compared in place.
   if (pos >= gapStart_ || pos + prefix.size() <= gapStart_) {
     const char *from = buf_.get() + (pos >= gapStart_ ? pos + gapLength() : pos);
-    return std::equal(prefix.begin(), prefix.end(), from);
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+      if (from[i] != prefix[i]) return false;
+    return true;
   }
   for (std::size_t i = 0; i < prefix.size(); ++i)
     if (at(pos + i) != prefix[i]) return false;
