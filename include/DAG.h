@@ -74,10 +74,12 @@ class DAG {
   // The same, read in place: valid while the node is.
   static const std::string &queryTypeOf(const Node &node);
   std::string getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTable);
-  // The same text shared with the node (Node::getSharedQuery); `pathIndex`
-  // is where the node is expected in the last walked path, if anywhere.
-  dfq::SharedText getSharedQuery(nodeid_t id, dfq::SharedText &tablename, bool mlAsTable,
-                                 size_t pathIndex = kNotInPath);
+  // The same text as kept by the node (Node::sharedQuery), read in place;
+  // `name`, when given, receives the node's qualified name. `pathIndex` is
+  // where the node is expected in the last walked path, if anywhere.
+  const dfq::SharedText &sharedQuery(nodeid_t id, bool mlAsTable,
+                                     const dfq::SharedText **name = nullptr,
+                                     size_t pathIndex = kNotInPath);
   // The node `id`: read from the last walked path when it stands at `index`
   // there (lists of a path are read in path order), else looked up.
   static constexpr size_t kNotInPath = static_cast<size_t>(-1);

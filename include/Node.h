@@ -10,6 +10,7 @@
 
 #include "QueryLists.h"
 #include "dfqCommon.h"
+#include "log.h"
 
 enum Visit { NOT_VISITED = 0, IN_PROGRESS = 1, VISITED = 2 };
 
@@ -130,7 +131,12 @@ class Node {
   // The same text, shared with the lists that name the node: composed once
   // and kept while the node's arguments stay as they are, except that it is
   // composed afresh whenever the records of a composition would be written.
-  dfq::SharedText getSharedQuery(dfq::SharedText &tablename, bool mlAsTable);
+  // Read in place until then.
+  const dfq::SharedText &sharedQuery(bool mlAsTable) {
+    const Composition::Query &kept = keptQuery(mlAsTable);
+    if (!kept.held || log_would_write(LOG_DEBUG)) keepQuery(mlAsTable);
+    return kept.text;
+  }
   // Drops the kept compositions: the next request composes afresh.
   void forgetComposedQueries() {
     if (composition) composition->queries[0].held = composition->queries[1].held = false;
@@ -139,7 +145,10 @@ class Node {
   // `"schema"."table"`, or the bare table when the schema is empty; worked
   // out once, since the output names never change.
   const std::string &qualifiedOutputName() const { return sharedOutputName().str(); }
-  const dfq::SharedText &sharedOutputName() const;
+  const dfq::SharedText &sharedOutputName() const {
+    if (!composition || !composition->outputNameKept) keepOutputName();
+    return composition->outputName;
+  }
 
  private:
   struct QueryFrame;  // select list and input texts of one composition
@@ -202,6 +211,13 @@ class Node {
     if (!composition) composition = std::make_unique<Composition>();
     return *composition;
   }
+  Composition::Query &keptQuery(bool mlAsTable) {
+    return composing().queries[mlQueryNode && mlAsTable ? 1 : 0];
+  }
+  // Compose and keep what the accessors above read; apart from them so
+  // that reading a kept text stays a few instructions.
+  void keepQuery(bool mlAsTable);
+  void keepOutputName() const;
   const BranchEntry *branchOfArgType() const;
 
   // What only some operations set, or only some requests fill, kept apart

@@ -424,13 +424,15 @@ Node *DAG::pathNode(size_t index, nodeid_t id) const {
   return getNode(id);
 }
 
-dfq::SharedText DAG::getSharedQuery(nodeid_t id, dfq::SharedText &tablename, bool mlAsTable,
-                                    size_t pathIndex) {
-  return DFQ_INNER_FRAME([&] {
+const dfq::SharedText &DAG::sharedQuery(nodeid_t id, bool mlAsTable, const dfq::SharedText **name,
+                                        size_t pathIndex) {
+  return DFQ_INNER_FRAME([&]() -> const dfq::SharedText & {
     Node *node = pathNode(pathIndex, id);
     if (node == nullptr) throw DagException(missingNode(id), 1207);
-    dfq::SharedText query = node->getSharedQuery(tablename, mlAsTable);
+    const dfq::SharedText &query = node->sharedQuery(mlAsTable);
+    const dfq::SharedText &tablename = node->sharedOutputName();
     traceQuery(query, tablename);
+    if (name != nullptr) *name = &tablename;
     return query;
   });
 }

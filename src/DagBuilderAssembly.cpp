@@ -38,12 +38,11 @@ bool showsOwnQuery(const Node &node) {
 QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable, nodeid_t requested) {
   QueryViewList list;
   list.reserve(path.size());
-  dfq::SharedText name;
   for (size_t i = 0; i < path.size(); ++i) {
-    const nodeid_t id = path[i];
-    dfq::SharedText query = dag.getSharedQuery(id, name, mlAsTable, i);
+    const dfq::SharedText *name = nullptr;
+    const dfq::SharedText &query = dag.sharedQuery(path[i], mlAsTable, &name, i);
     if (query.empty()) failQueryOf(requested);
-    list.push_back(QueryViewEntry{std::move(name), std::move(query), id});
+    list.emplace_back(*name, query, path[i]);
   }
   return list;
 }

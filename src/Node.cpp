@@ -150,13 +150,10 @@ void Node::printNode() const {
   }
 }
 
-const dfq::SharedText &Node::sharedOutputName() const {
+void Node::keepOutputName() const {
   Composition &c = composing();
-  if (!c.outputNameKept) {
-    c.outputName = Utils::qualifiedName(outputTable, outputSchema);
-    c.outputNameKept = true;
-  }
-  return c.outputName;
+  c.outputName = Utils::qualifiedName(outputTable, outputSchema);
+  c.outputNameKept = true;
 }
 
 // ---- SQL composition ---------------------------------------------------
@@ -237,14 +234,9 @@ const Node::BranchEntry *Node::branchOfArgType() const {
   return c.branch;
 }
 
-dfq::SharedText Node::getSharedQuery(dfq::SharedText &tablename, bool mlAsTable) {
-  Composition::Query &last = composing().queries[mlQueryNode && mlAsTable ? 1 : 0];
-  if (!last.held || log_would_write(LOG_DEBUG)) {
-    std::string name;
-    last = Composition::Query{getExecQuery(name, mlAsTable), true};
-  }
-  tablename = sharedOutputName();
-  return last.text;
+void Node::keepQuery(bool mlAsTable) {
+  std::string name;
+  keptQuery(mlAsTable) = Composition::Query{getExecQuery(name, mlAsTable), true};
 }
 
 namespace {

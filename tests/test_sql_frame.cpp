@@ -83,34 +83,34 @@ TEST_F(FrameTest, UnknownOperationFailsAndLeavesTheNameAlone) {
 TEST_F(FrameTest, SharedQueryIsKeptUntilAnArgumentChanges) {
   const nodeid_t g =
       dag->addNode("aggregate", "g", "sum(x) as s", "agg", "s", "SELECT", 1, 1, &base);
-  dfq::SharedText name;
-  const dfq::SharedText first = dag->getSharedQuery(g, name, false);
+  const dfq::SharedText *name = nullptr;
+  const dfq::SharedText first = dag->sharedQuery(g, false, &name);
   EXPECT_EQ(first, sql(g));
-  EXPECT_EQ(name, lastName);
-  EXPECT_EQ(&dag->getSharedQuery(g, name, false).str(), &first.str()) << "composed again";
+  EXPECT_EQ(*name, lastName);
+  EXPECT_EQ(&dag->sharedQuery(g, false).str(), &first.str()) << "composed again";
 
   dag->getNode(g)->updateGroupby("|w region");
-  EXPECT_NE(dag->getSharedQuery(g, name, false), first);
-  EXPECT_EQ(dag->getSharedQuery(g, name, false), sql(g));
+  EXPECT_NE(dag->sharedQuery(g, false), first);
+  EXPECT_EQ(dag->sharedQuery(g, false), sql(g));
   const nodeid_t s = dag->addNode("select", "s", "a, b", "sel", "s", "SELECT", 1, 1, &base);
-  dag->getSharedQuery(s, name, false);
+  dag->sharedQuery(s, false);
   dag->getNode(s)->updateInputEdgeDetails(true, "with x as (select 1)");
-  EXPECT_EQ(dag->getSharedQuery(s, name, false), sql(s));
+  EXPECT_EQ(dag->sharedQuery(s, false), sql(s));
   EXPECT_EQ(sql(s).rfind("with x", 0), 0u);
 
   const nodeid_t m =
       dag->addNode("ml_query", "n", "call fit(on t)", "model", "s", "FIT", 2, 1, &base);
-  EXPECT_EQ(dag->getSharedQuery(m, name, false), "call fit(on t)");
-  EXPECT_EQ(dag->getSharedQuery(m, name, true), "select * from model");
-  EXPECT_EQ(dag->getSharedQuery(m, name, false), "call fit(on t)");
+  EXPECT_EQ(dag->sharedQuery(m, false), "call fit(on t)");
+  EXPECT_EQ(dag->sharedQuery(m, true), "select * from model");
+  EXPECT_EQ(dag->sharedQuery(m, false), "call fit(on t)");
 
   const nodeid_t f = filter(filter(base, "t", "s"), "u", "s");
-  dag->getSharedQuery(f, name, false);
+  dag->sharedQuery(f, false);
   log_set_quiet(0);
   log_set_level(LOG_DEBUG);
   testing::internal::CaptureStderr();
-  dag->getSharedQuery(f, name, false);
-  dag->getSharedQuery(f, name, false);
+  dag->sharedQuery(f, false);
+  dag->sharedQuery(f, false);
   const std::string records = testing::internal::GetCapturedStderr();
   log_set_level(4);
   log_set_quiet(1);
