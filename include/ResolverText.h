@@ -69,7 +69,15 @@ class GapText {
     slice(start, end, text);
     return text;
   }
-  bool holdsAt(std::size_t pos, std::string_view prefix) const;
+  bool holdsAt(std::size_t pos, std::string_view prefix) const {
+    if (pos + prefix.size() > size()) return false;
+    // Mostly on one side of the gap: compared in place.
+    if (pos < gapStart_ && pos + prefix.size() > gapStart_) return holdsAcrossGap(pos, prefix);
+    const char *from = buf_.get() + (pos >= gapStart_ ? pos + gapLength() : pos);
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+      if (from[i] != prefix[i]) return false;
+    return true;
+  }
   void hide(std::size_t start, std::size_t end);
   void replace(std::size_t start, std::size_t end, std::string_view head, std::string_view body,
                std::string_view tail);
@@ -78,6 +86,8 @@ class GapText {
 
  private:
   static constexpr std::size_t npos = std::string::npos;
+
+  bool holdsAcrossGap(std::size_t pos, std::string_view prefix) const;
 
   std::size_t gapLength() const { return gapEnd_ - gapStart_; }
   char at(std::size_t pos) const { return buf_[pos < gapStart_ ? pos : pos + gapLength()]; }

@@ -126,15 +126,7 @@ void GapText::slice(std::size_t start, std::size_t end, std::string &text) const
   }
 }
 
-bool GapText::holdsAt(std::size_t pos, std::string_view prefix) const {
-  if (pos + prefix.size() > size()) return false;
-  // Mostly on one side of the gap: compared in place.
-  if (pos >= gapStart_ || pos + prefix.size() <= gapStart_) {
-    const char *from = buf_.get() + (pos >= gapStart_ ? pos + gapLength() : pos);
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-      if (from[i] != prefix[i]) return false;
-    return true;
-  }
+bool GapText::holdsAcrossGap(std::size_t pos, std::string_view prefix) const {
   for (std::size_t i = 0; i < prefix.size(); ++i)
     if (at(pos + i) != prefix[i]) return false;
   return true;
@@ -308,10 +300,11 @@ void GapText::reserveGap(std::size_t length) {
 // that the scan moving on into it moves the gap forward only.
 void GapText::replace(std::size_t start, std::size_t end, std::string_view head,
                       std::string_view body, std::string_view tail) {
-  moveGapTo(end + 1);
-  gapStart_ = start;
+  // The gap moves to the start of the replaced text and takes it in.
+  moveGapTo(start);
+  gapEnd_ += end - start + 1;
   const std::size_t length = head.size() + body.size() + tail.size();
-  reserveGap(length);
+  if (gapLength() < length) reserveGap(length);
   char *out = buf_.get() + gapEnd_ - length;
   for (std::string_view piece : {head, body, tail}) {
     if (!piece.empty()) std::memcpy(out, piece.data(), piece.size());
