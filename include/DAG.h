@@ -64,7 +64,15 @@ class DAG {
   void clearDAGPath(nodeid_t id);
   void resetVisit(Node *node);
   bool isInDagPath(nodeid_t id) const;
-  bool isNodeExecuted(Node *node) const;
+  bool isNodeExecuted(Node *node) const {
+    if (node->getNodeState() == 1) return true;
+    if (node->getListedEpoch() == dagPathEpoch) return true;  // in the working path
+    if (node->hasReferenceNode()) {
+      const Node *input = node->firstInput();
+      return input != nullptr && input->getNodeState() == 1;
+    }
+    return false;
+  }
   void printDAGPath(nodeid_t id);
 
   // State and query type.
@@ -92,7 +100,11 @@ class DAG {
 
  private:
   Node *requireNode(nodeid_t id, int code) const;
-  bool stopsWalk(Node *node, bool mlAsTable, bool full) const;
+  bool stopsWalk(Node *node, bool mlAsTable, bool full) const {
+    if (markOf(node) == VISITED) return true;
+    if (mlAsTable && node->argTypeRef() == "ml_query") return true;
+    return !full && isNodeExecuted(node);
+  }
   // The mark of `node` in the current walk: marks written before the last
   // clearDAGPath count as NOT_VISITED.
   Visit markOf(const Node *node) const {

@@ -172,22 +172,6 @@ bool DAG::isInDagPath(nodeid_t id) const {
   return node != nullptr && node->getListedEpoch() == dagPathEpoch;
 }
 
-bool DAG::isNodeExecuted(Node *node) const {
-  if (node->getNodeState() == 1) return true;
-  if (node->getListedEpoch() == dagPathEpoch) return true;  // in the working path
-  if (node->hasReferenceNode()) {
-    const Node *input = node->firstInput();
-    return input != nullptr && input->getNodeState() == 1;
-  }
-  return false;
-}
-
-bool DAG::stopsWalk(Node *node, bool mlAsTable, bool full) const {
-  if (markOf(node) == VISITED) return true;
-  if (mlAsTable && node->argTypeRef() == "ml_query") return true;
-  return !full && isNodeExecuted(node);
-}
-
 // Depth-first walk from `start` through the inputs, on an explicit stack so
 // that long chains cannot exhaust the call stack. A node is listed once all
 // its inputs are done, in front of what was listed before it: consumers come
