@@ -380,13 +380,16 @@ int DAG::getNodeState(nodeid_t id) {
   });
 }
 
+namespace {
+const std::string kReferenceType = "reference";
+const std::string kSingleOutputType = "ml_query_single_output";
+const std::string kMultiOutputType = "ml_query_multi_output";
+}  // namespace
+
 const std::string &DAG::queryTypeOf(const Node &node) {
-  static const std::string reference = "reference";
-  static const std::string singleOutput = "ml_query_single_output";
-  static const std::string multiOutput = "ml_query_multi_output";
   if (!node.isMlQuery()) return node.argTypeRef();
-  if (node.hasReferenceNode()) return reference;
-  return node.getNodeNumOutputs() < 2 ? singleOutput : multiOutput;
+  if (node.hasReferenceNode()) return kReferenceType;
+  return node.getNodeNumOutputs() < 2 ? kSingleOutputType : kMultiOutputType;
 }
 
 std::string DAG::getQueryType(nodeid_t id) {

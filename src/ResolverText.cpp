@@ -116,9 +116,13 @@ std::string GapText::str() const {
 }
 
 void GapText::slice(std::size_t start, std::size_t end, std::string &text) const {
+  const std::size_t stop = end + 1;
+  if (start >= gapStart_ || stop <= gapStart_) {  // on one side of the gap
+    text.assign(buf_.get() + (start >= gapStart_ ? start + gapLength() : start), stop - start);
+    return;
+  }
   text.clear();
   text.reserve(end - start + 1);
-  const std::size_t stop = end + 1;
   if (start < gapStart_) text.append(buf_.get() + start, std::min(stop, gapStart_) - start);
   if (stop > gapStart_) {
     const std::size_t from = std::max(start, gapStart_);
