@@ -239,7 +239,9 @@ class MapEntries {
 
 // The same answers from a hash index over entries that stay where they are
 // (a map the index owns, or a path's list of queries and views): moving on
-// to the next entry of a name moves a cursor instead of erasing.
+// to the next entry of a name moves a cursor instead of erasing. A path's
+// list whose names are all distinct (the common case) needs no cursors: it
+// is indexed by the names' kept hashes alone.
 class IndexedEntries {
  public:
   explicit IndexedEntries(ViewQueryMap map) : owned(std::move(map)) {
@@ -253,19 +255,21 @@ class IndexedEntries {
     }
   }
   // The first `count` entries of `list`, whose node ids are distinct, with
-  // their nodes looked up together ahead of the scan.
-  IndexedEntries(const QueryViewList &list, size_t count, const DAG &dag) {
-    count = std::min(count, list.size());
-    tables->reserve(count);
-    for (size_t i = 0; i < count; ++i)
-      add(Entry{&list[i].name.str(), &list[i].query.str(), list[i].nodeid, i,
-                dag.pathNode(i, list[i].nodeid)},
-          list[i].name.hash());
+  // their nodes read from the walk that listed them.
+  IndexedEntries(const QueryViewList &list, size_t count, const DAG &dag)
+      : list(&list), dag(&dag), listed(std::min(count, list.size())) {
+    if (indexDistinctNames()) return;
+    tables->reserve(listed);
+    for (size_t i = 0; i < listed; ++i) add(listEntry(i), list[i].name.hash());
   }
   IndexedEntries(IndexedEntries &&) = delete;
 
-  bool contains(const std::string &name) const { return tables->byName.find(name) != nullptr; }
+  bool contains(const std::string &name) const {
+    if (distinct) return distinctIndexOf(name) != kNone;
+    return tables->byName.find(name) != nullptr;
+  }
   std::optional<Entry> nextOf(const std::string &name) {
+    if (distinct) return nextOfDistinct(name);
     Named *named = namedAfterLastReturned(name);
     if (named == nullptr) named = tables->byName.find(name);
     if (named == nullptr) return std::nullopt;
@@ -275,12 +279,17 @@ class IndexedEntries {
   }
   // Asked at most once per resolution: a scan serves.
   std::optional<Entry> ofNode(nodeid_t id) const {
+    if (distinct) {
+      for (size_t i = 0; i < listed; ++i)
+        if ((*list)[i].nodeid == id) return listEntry(i);
+      return std::nullopt;
+    }
     for (const Slot &slot : tables->all)
       if (slot.entry.id == id) return slot.entry;
     return std::nullopt;
   }
   size_t queryBytes() const { return bytes; }
-  size_t size() const { return tables->all.size(); }
+  size_t size() const { return distinct ? listed : tables->all.size(); }
 
  private:
   static constexpr size_t kNone = static_cast<size_t>(-1);
@@ -293,9 +302,14 @@ class IndexedEntries {
     size_t next = kNone;      // the next entry of the same name
     Named *named = nullptr;  // the record of the entry's name
   };
+  // Kept hashes are hashes already.
+  struct KeptHash {
+    size_t operator()(size_t h) const { return h; }
+  };
   struct Tables {
     std::vector<Slot> all;  // in insertion order
     FlatMap<std::string_view, Named> byName;
+    FlatMap<size_t, size_t, KeptHash> byHash;  // name hash -> list index
 
     void reserve(size_t n) {
       all.reserve(n);
@@ -304,9 +318,47 @@ class IndexedEntries {
     void clear() {
       all.clear();
       byName.clear();
+      byHash.clear();
     }
-    size_t bytes() const { return all.capacity() * sizeof(Slot) + byName.bytes(); }
+    size_t bytes() const { return all.capacity() * sizeof(Slot) + byName.bytes() + byHash.bytes(); }
   };
+
+  Entry listEntry(size_t i) const {
+    const QueryViewEntry &e = (*list)[i];
+    return Entry{&e.name.str(), &e.query.str(), e.nodeid, i, dag->pathNode(i, e.nodeid)};
+  }
+
+  // Indexes the list by name hash; false (and nothing indexed) when two
+  // names share a hash, equal or not.
+  bool indexDistinctNames() {
+    tables->byHash.reserve(listed);
+    for (size_t i = 0; i < listed; ++i) {
+      const size_t h = (*list)[i].name.hash();
+      if (tables->byHash.insert(h, h, i) != i) {
+        tables->byHash.clear();
+        bytes = 0;
+        return false;
+      }
+      bytes += (*list)[i].query.size();
+    }
+    distinct = true;
+    return true;
+  }
+
+  size_t distinctIndexOf(const std::string &name) const {
+    const size_t *i = tables->byHash.find(std::hash<std::string_view>()(name));
+    return i != nullptr && (*list)[*i].name.str() == name ? *i : kNone;
+  }
+
+  // With distinct names each name has one entry. A chain's names come in
+  // its list's order: the entry after the one returned last is tried first.
+  std::optional<Entry> nextOfDistinct(const std::string &name) {
+    size_t i = lastReturned + 1;  // 0 before the first
+    if (i >= listed || (*list)[i].name.str() != name) i = distinctIndexOf(name);
+    if (i == kNone) return std::nullopt;
+    lastReturned = i;
+    return listEntry(i);
+  }
 
   // A path's names are mostly met in the list's order (a chain's query
   // names the next node of the path): the name of the entry after the one
@@ -334,6 +386,10 @@ class IndexedEntries {
   }
 
   ViewQueryMap owned;
+  const QueryViewList *list = nullptr;  // the list indexed, if not a map
+  const DAG *dag = nullptr;
+  size_t listed = 0;       // entries of `list` indexed
+  bool distinct = false;   // indexed by name hash alone
   Recycled<Tables> tables;
   size_t bytes = 0;
   size_t lastReturned = kNone;
