@@ -173,24 +173,29 @@ class Node {
   std::string setopQuery(const QueryFrame &);
   std::string sampleQuery(const QueryFrame &);
 
+  // What every walk and every request reads comes first, in as few cache
+  // lines as the fields allow.
   nodeid_t nodeid = 0;
+  int nodeState = 0;
+  int numNodesIn = 0;
+  Visit visit = NOT_VISITED;
+  unsigned visitEpoch = 0;
+  unsigned listedEpoch = 0;
+  bool isInputEdgeAsreference = false;
+  bool mlQueryNode = false;  // argType is "ml_query"
+  std::vector<Node *> inputEdgeNodesRefVec;  // non-owning
+  struct Composition;
+  mutable std::unique_ptr<Composition> composition;
+  std::string argType;
+
   int nodeType = 1;
   std::string functionName = "SELECT";
-  int nodeState = 0;
-  std::string argType;
-  bool mlQueryNode = false;  // argType is "ml_query"
   std::string argName;
   std::string argValue;
   std::string outputTable;
   std::string outputSchema;
-  int numNodesIn = 0;
   int numOutputs = 1;
-  std::vector<Node *> inputEdgeNodesRefVec;  // non-owning
-  bool isInputEdgeAsreference = false;
   std::string groupby;
-  Visit visit = NOT_VISITED;
-  unsigned visitEpoch = 0;
-  unsigned listedEpoch = 0;
   QueryViewList listofQueriesandViews;
   ExecQueryList listOfExecQueries;
 
@@ -206,7 +211,6 @@ class Node {
     bool outputNameKept = false;
     const BranchEntry *branch = nullptr;  // of argType
   };
-  mutable std::unique_ptr<Composition> composition;
   Composition &composing() const {
     if (!composition) composition = std::make_unique<Composition>();
     return *composition;
