@@ -26,7 +26,7 @@ class Node {
   std::vector<nodeid_t> getInputEdgeNodes() const;
   std::vector<Node *> getInputEdgeNodesRefVec() const;
   // First input, or null for a node without inputs.
-  Node *firstInput() const { return numNodesIn > 0 ? inputEdgeNodesRefVec[0] : nullptr; }
+  Node *firstInput() const { return numNodesIn > 0 ? input0 : nullptr; }
   std::string getNodeArgType() const;
   // The argType without the TRACE record, for the hot paths.
   const std::string &argTypeRef() const { return argType; }
@@ -45,7 +45,7 @@ class Node {
     visit = v;
     visitEpoch = epoch;
   }
-  Node *inputAt(int i) const { return inputEdgeNodesRefVec[i]; }
+  Node *inputAt(int i) const { return i == 0 ? input0 : inputEdgeNodesRefVec[i]; }
   // The walk that listed the node in the graph's working path.
   unsigned getListedEpoch() const { return listedEpoch; }
   void setListedEpoch(unsigned epoch) { listedEpoch = epoch; }
@@ -183,7 +183,7 @@ class Node {
   unsigned listedEpoch = 0;
   bool isInputEdgeAsreference = false;
   bool mlQueryNode = false;  // argType is "ml_query"
-  std::vector<Node *> inputEdgeNodesRefVec;  // non-owning
+  Node *input0 = nullptr;    // inputEdgeNodesRefVec[0], read here by walks
   struct Composition;
   mutable std::unique_ptr<Composition> composition;
   std::string argType;
@@ -195,6 +195,7 @@ class Node {
   std::string outputTable;
   std::string outputSchema;
   int numOutputs = 1;
+  std::vector<Node *> inputEdgeNodesRefVec;  // non-owning, never empty
   std::string groupby;
   QueryViewList listofQueriesandViews;
   ExecQueryList listOfExecQueries;

@@ -23,6 +23,7 @@ Node::Node(std::string argType_, std::string argName_, std::string argValue_,
       inputEdgeNodesRefVec = std::move(inputs);
       numNodesIn = numNodesIn_;
     }
+    input0 = inputEdgeNodesRefVec[0];
     DFQ_TRACE("Setting argType: %s", argType_.c_str());
     argType = std::move(argType_);
     mlQueryNode = argType == "ml_query";
