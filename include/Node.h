@@ -139,15 +139,15 @@ class Node {
   }
   // Drops the kept compositions: the next request composes afresh.
   void forgetComposedQueries() {
-    if (composition) composition->queries[0].held = composition->queries[1].held = false;
+    composition.queries[0].held = composition.queries[1].held = false;
   }
 
   // `"schema"."table"`, or the bare table when the schema is empty; worked
   // out once, since the output names never change.
   const std::string &qualifiedOutputName() const { return sharedOutputName().str(); }
   const dfq::SharedText &sharedOutputName() const {
-    if (!composition || !composition->outputNameKept) keepOutputName();
-    return composition->outputName;
+    if (!composition.outputNameKept) keepOutputName();
+    return composition.outputName;
   }
 
  private:
@@ -184,9 +184,21 @@ class Node {
   bool isInputEdgeAsreference = false;
   bool mlQueryNode = false;  // argType is "ml_query"
   Node *input0 = nullptr;    // inputEdgeNodesRefVec[0], read here by walks
-  struct Composition;
-  mutable std::unique_ptr<Composition> composition;
   std::string argType;
+
+  // What composing the node's SQL works out once: the kept texts that
+  // requests read, next to the fields above.
+  struct Composition {
+    struct Query {
+      dfq::SharedText text;
+      bool held = false;  // forgotten when an argument changes
+    };
+    Query queries[2];  // per value of mlAsTable, which only ML query nodes read
+    dfq::SharedText outputName;  // qualifiedOutputName
+    bool outputNameKept = false;
+    const BranchEntry *branch = nullptr;  // of argType
+  };
+  mutable Composition composition;
 
   int nodeType = 1;
   std::string functionName = "SELECT";
@@ -200,22 +212,7 @@ class Node {
   QueryViewList listofQueriesandViews;
   ExecQueryList listOfExecQueries;
 
-  // What composing the node's SQL works out once, allocated when first
-  // asked so that a node that is never composed stays small.
-  struct Composition {
-    struct Query {
-      dfq::SharedText text;
-      bool held = false;  // forgotten when an argument changes
-    };
-    Query queries[2];  // per value of mlAsTable, which only ML query nodes read
-    dfq::SharedText outputName;  // qualifiedOutputName
-    bool outputNameKept = false;
-    const BranchEntry *branch = nullptr;  // of argType
-  };
-  Composition &composing() const {
-    if (!composition) composition = std::make_unique<Composition>();
-    return *composition;
-  }
+  Composition &composing() const { return composition; }
   Composition::Query &keptQuery(bool mlAsTable) {
     return composing().queries[mlQueryNode && mlAsTable ? 1 : 0];
   }
