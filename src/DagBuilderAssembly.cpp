@@ -42,7 +42,7 @@ QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable, no
     const dfq::SharedText *name = nullptr;
     const dfq::SharedText &query = dag.sharedQuery(path[i], mlAsTable, &name, i);
     if (query.empty()) failQueryOf(requested);
-    list.emplace_back(*name, query, path[i]);
+    list.push_back(QueryViewEntry{*name, query, path[i]});
   }
   return list;
 }
