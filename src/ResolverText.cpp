@@ -187,8 +187,8 @@ bool GapText::findNameNear(std::size_t &start, std::size_t &end) const {
     for (; from < gapStart_; ++from)
       if (buf_[from] == '"') return false;
   }
+  if (from + gapLength() + kWindow > capacity_) return false;
   const char *window = buf_.get() + from + gapLength();
-  if (window + kWindow > buf_.get() + capacity_) return false;
   const __m128i quote = _mm_set1_epi8('"');
   std::uint64_t quotes = 0;
   for (std::size_t block = 0; block < kWindow; block += 16) {
