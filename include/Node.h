@@ -212,9 +212,8 @@ class Node {
   QueryViewList listofQueriesandViews;
   ExecQueryList listOfExecQueries;
 
-  Composition &composing() const { return composition; }
   Composition::Query &keptQuery(bool mlAsTable) {
-    return composing().queries[mlQueryNode && mlAsTable ? 1 : 0];
+    return composition.queries[mlQueryNode && mlAsTable ? 1 : 0];
   }
   // Compose and keep what the accessors above read; apart from them so
   // that reading a kept text stays a few instructions.

@@ -152,7 +152,7 @@ void Node::printNode() const {
 }
 
 void Node::keepOutputName() const {
-  Composition &c = composing();
+  Composition &c = composition;
   c.outputName = Utils::qualifiedName(outputTable, outputSchema);
   c.outputNameKept = true;
 }
@@ -225,7 +225,7 @@ std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
 }
 
 const Node::BranchEntry *Node::branchOfArgType() const {
-  Composition &c = composing();
+  Composition &c = composition;
   if (c.branch == nullptr)
     for (const BranchEntry &entry : branches)
       if (argType == entry.argType) {
