@@ -56,6 +56,12 @@ bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, std::si
 ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
                             std::size_t count, std::size_t splitLimit = kSplitLimit);
 
+// True when fastResolve over the list builds its statement in one pass:
+// the statement is one nested chain, each query holding the only name of
+// the next, inlined as subqueries below the split limit.
+bool resolvesAsNestedChain(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
+                           std::size_t count, std::size_t splitLimit = kSplitLimit);
+
 // What query assembly uses: fastResolve, or literalResolve while
 // `useLiteralResolver` is set (for measurements against the reference).
 ResolvedQueries resolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map,

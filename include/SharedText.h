@@ -34,6 +34,22 @@ class SharedText {
     return held->checked == 1;
   }
 
+  // What `survey` reports of the text, worked out once for all the copies
+  // (as checkedOnce: every caller asks the same survey).
+  struct Survey {
+    std::size_t start = 0;
+    std::size_t end = 0;
+    unsigned char count = 0;
+  };
+  Survey surveyedOnce(Survey (*survey)(const std::string &)) const {
+    if (!held) return survey(none());
+    if (!held->surveyed) {
+      held->survey = survey(held->text);
+      held->surveyed = true;
+    }
+    return held->survey;
+  }
+
   // std::hash of the text, worked out once for all the copies.
   std::size_t hash() const {
     if (!held) return std::hash<std::string_view>()(none());
@@ -55,7 +71,9 @@ class SharedText {
     const std::string text;
     mutable signed char checked = -1;  // not yet, false, true
     mutable bool hashed = false;
+    mutable bool surveyed = false;
     mutable std::size_t hashValue = 0;
+    mutable Survey survey;
   };
   static const std::string &none() {
     static const std::string empty;

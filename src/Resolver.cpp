@@ -291,8 +291,21 @@ class IndexedEntries {
   size_t queryBytes() const { return bytes; }
   size_t size() const { return distinct ? listed : tables->all.size(); }
 
- private:
+  // For a path's list indexed by name hash alone: the index of the entry
+  // named `name`, `guess` tried first; kNone when no entry has the name.
   static constexpr size_t kNone = static_cast<size_t>(-1);
+  bool namesAreDistinct() const { return distinct; }
+  size_t distinctIndex(std::string_view name, size_t guess) const {
+    if (guess < listed && (*list)[guess].name.str() == name) return guess;
+    return distinctIndexOf(name);
+  }
+  Entry listEntry(size_t i) const {
+    const QueryViewEntry &e = (*list)[i];
+    return Entry{&e.name.str(), &e.query.str(), e.nodeid, i, dag->pathNode(i, e.nodeid)};
+  }
+  const SharedText &listedQuery(size_t i) const { return (*list)[i].query; }
+
+ private:
   struct Named {
     size_t current = kNone;  // the entries before it are used up
     size_t last = kNone;
@@ -323,11 +336,6 @@ class IndexedEntries {
     size_t bytes() const { return all.capacity() * sizeof(Slot) + byName.bytes() + byHash.bytes(); }
   };
 
-  Entry listEntry(size_t i) const {
-    const QueryViewEntry &e = (*list)[i];
-    return Entry{&e.name.str(), &e.query.str(), e.nodeid, i, dag->pathNode(i, e.nodeid)};
-  }
-
   // Indexes the list by name hash; false (and nothing indexed) when two
   // names share a hash, equal or not.
   bool indexDistinctNames() {
@@ -345,7 +353,7 @@ class IndexedEntries {
     return true;
   }
 
-  size_t distinctIndexOf(const std::string &name) const {
+  size_t distinctIndexOf(std::string_view name) const {
     const size_t *i = tables->byHash.find(std::hash<std::string_view>()(name));
     return i != nullptr && (*list)[*i].name.str() == name ? *i : kNone;
   }
@@ -403,6 +411,7 @@ struct LiteralPolicy {
   using Text = PlainText;
   using Accepted = AcceptedCopy<Text>;
   using Inlined = InlinedQueryList;
+  static constexpr bool kSplicesNestedChains = false;
 };
 
 // Linear time in the text produced, for texts that scan linearly.
@@ -411,6 +420,97 @@ struct FastPolicy {
   using Text = GapText;
   using Accepted = AcceptedInPlace<Text>;
   using Inlined = InlinedQueryStack;
+  static constexpr bool kSplicesNestedChains = true;
+};
+
+// The quoted two-part names of a text as the scan meets them: where the
+// first one lies, and whether there is none, one or more (count 2).
+SharedText::Survey namesOf(const std::string &text) {
+  SharedText::Survey names;
+  if (!Utils::validatePattern(text, 0, &names.start, &names.end)) return SharedText::Survey{};
+  size_t start = 0, end = 0;
+  names.count = Utils::validatePattern(text, names.end + 1, &start, &end) ? 2 : 1;
+  return names;
+}
+
+// The common statement of a path of single-input nodes: the root's name
+// stands for a query whose only name stands for a query whose only name ...
+// down to a query without one. In texts whose quotes form whole names, the
+// scan meets exactly those names, each inside the query inlined before it,
+// and inlines each as a subquery. So the statement is every query's text
+// before its name, each followed by kOpen, then the innermost query, then
+// every query's text after its name, each preceded by kCloseAsSubquery, in
+// reverse order: written in one pass, without the scan.
+class NestedChain {
+ public:
+  // Follows the chain from `rootName` through `entries` (a path's list
+  // indexed by name hash alone). False when the statement has another
+  // shape or the scan would decide otherwise anywhere: a name it leaves
+  // (not listed, or inside its own query), a name followed by ".*", an ML
+  // or join query, or a text that reaches `limit`.
+  bool follow(const IndexedEntries &entries, const std::string &rootName, size_t limit) {
+    levels.clear();
+    if (!isOneName(rootName)) return false;
+    used.assign(entries.size(), 0);
+    std::string_view name = rootName;
+    size = rootName.size();  // the working text's, as the scan would leave it
+    for (size_t guess = 0;;) {
+      const size_t i = entries.distinctIndex(name, guess);
+      if (i == IndexedEntries::kNone || used[i]) return false;
+      used[i] = 1;
+      const Entry entry = entries.listEntry(i);
+      if (entry.node == nullptr) return false;
+      const std::string_view type = DAG::queryTypeOf(*entry.node);
+      if (cutsTheStatement(type) || isJoin(type)) return false;
+      const std::string &query = *entry.query;
+      size = size - name.size() + kOpen.size() + query.size() + kCloseAsSubquery.size();
+      if (size >= limit) return false;
+      const SharedText::Survey names = entries.listedQuery(i).surveyedOnce(namesOf);
+      if (names.count > 1) return false;
+      if (names.count == 0) {
+        levels.push_back(Level{&query, 0, 0});
+        return true;
+      }
+      // A name followed by " as" is inlined alike: no join lists inputs here.
+      if (std::string_view(query).substr(names.end + 1).starts_with(kAllColumnsOf)) return false;
+      levels.push_back(Level{&query, names.start, names.end});
+      name = std::string_view(query).substr(names.start, names.end - names.start + 1);
+      guess = i + 1;  // a chain's names mostly come in its list's order
+    }
+  }
+
+  // The statement of the chain last followed: its text without the
+  // wrapper of the first substitution.
+  std::string statement() const {
+    std::string text;
+    text.reserve(size - kOpen.size() - kCloseAsSubquery.size());
+    for (size_t k = 0; k + 1 < levels.size(); ++k) {
+      text.append(*levels[k].query, 0, levels[k].nameStart);
+      text += kOpen;
+    }
+    text += *levels.back().query;
+    for (size_t k = levels.size() - 1; k-- > 0;) {
+      text += kCloseAsSubquery;
+      text.append(*levels[k].query, levels[k].nameEnd + 1);
+    }
+    return text;
+  }
+
+ private:
+  // The scan's first match in `text` is the whole text.
+  static bool isOneName(const std::string &text) {
+    size_t start = 0, end = 0;
+    return Utils::validatePattern(text, 0, &start, &end) && start == 0 && end + 1 == text.size();
+  }
+
+  struct Level {
+    const std::string *query = nullptr;
+    size_t nameStart = 0;  // of the name inlined next; none in the innermost
+    size_t nameEnd = 0;
+  };
+  std::vector<Level> levels;  // outermost first
+  std::vector<char> used;     // per entry: inlined already
+  size_t size = 0;
 };
 
 // The working state of one chain.
@@ -467,7 +567,11 @@ class Resolver {
                               2 * limit + 64)) {}
 
   ResolvedQueries run(nodeid_t nodeid) {
-    startMainChain(nodeid);
+    std::string table, schema;
+    dag.getTablename(nodeid, table, schema);
+    const std::string root = Utils::quotedName(table, schema);
+    if (resolvedAsNestedChain(nodeid, root)) return std::move(out);
+    startMainChain(nodeid, root);
     for (;;) {
       scanChain();
       closeChain();
@@ -486,16 +590,24 @@ class Resolver {
   // The scan starts from the node's quoted name. A node whose listed name
   // is not that (no schema, or a double quote inside a name) starts from its
   // own entry instead, so that it still yields its own query.
-  void startMainChain(nodeid_t nodeid) {
-    std::string table, schema;
-    dag.getTablename(nodeid, table, schema);
-    const std::string start = Utils::quotedName(table, schema);
+  void startMainChain(nodeid_t nodeid, const std::string &start) {
     beginChain(start, nodeid, start);
     if (scansAsOneKnownName(start)) return;
     const std::optional<Entry> own = entries.ofNode(nodeid);
     if (!own) return;
     beginChain(*own->name, nodeid, *own->name);
     substituteOrCut(wholeText(*own->name), *own);
+  }
+
+  // The statement of a nested chain, as the scan would make it.
+  bool resolvedAsNestedChain(nodeid_t nodeid, const std::string &root) {
+    if constexpr (Policy::kSplicesNestedChains) {
+      if (!entries.namesAreDistinct() || !nested.follow(entries, root, limit)) return false;
+      out.statements.push_back(
+          ExecQueryEntry{nested.statement(), root, dag.getQueryType(nodeid), std::to_string(nodeid)});
+      return true;
+    }
+    return false;
   }
 
   void startDeferredChain(const DeferredName &name) {
@@ -762,6 +874,7 @@ class Resolver {
   const size_t limit;
   const size_t expectedSize;  // every query inlined once, with its wrapper
   Chain<Policy> chain;
+  NestedChain nested;
   std::vector<nodeid_t> joinInputs;  // inputs of the joins inlined so far
   std::deque<DeferredName> deferred;
   std::set<std::string> deferredNames;
@@ -828,6 +941,15 @@ ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t 
 ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count,
                             size_t splitLimit) {
   return Resolver<FastPolicy>(dag, splitLimit, list, count, dag).run(nodeid);
+}
+
+bool resolvesAsNestedChain(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count,
+                           size_t splitLimit) {
+  const IndexedEntries entries(list, count, dag);
+  if (!entries.namesAreDistinct()) return false;
+  std::string table, schema;
+  dag.getTablename(nodeid, table, schema);
+  return NestedChain().follow(entries, Utils::quotedName(table, schema), splitLimit);
 }
 
 bool useLiteralResolver = false;

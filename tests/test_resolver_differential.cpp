@@ -74,12 +74,14 @@ class DifferentialTest : public asmtest::GraphTest {
           const Outcome fromList =
               run([&] { return dfq::fastResolve(*dag, id, list, list.size(), limit); });
           ASSERT_TRUE(same(literal, fromList)) << context << " (list) node " << id;
+          if (dfq::resolvesAsNestedChain(*dag, id, list, list.size(), limit)) ++comparedNested;
         }
       }
     }
   }
   int compared = 0;
-  int comparedFast = 0;  // resolved by the fast path itself
+  int comparedFast = 0;    // resolved by the fast path itself
+  int comparedNested = 0;  // of those, built as one nested chain
 };
 
 }  // namespace
@@ -98,7 +100,9 @@ TEST_F(DifferentialTest, RandomGraphsResolveAlike) {
   }
   EXPECT_GT(compared, 2000);
   EXPECT_GT(comparedFast, compared / 3);
-  std::printf("compared %d, on the fast path %d\n", compared, comparedFast);
+  EXPECT_GT(comparedNested, comparedFast / 10);
+  std::printf("compared %d, on the fast path %d, as nested chains %d\n", compared, comparedFast,
+              comparedNested);
 }
 
 TEST_F(DifferentialTest, LongChainsAcrossTheRealLimitResolveAlike) {
@@ -113,4 +117,52 @@ TEST_F(DifferentialTest, LongChainsAcrossTheRealLimitResolveAlike) {
   const Outcome fast = run([&] { return dfq::fastResolve(*dag, last, map); });
   EXPECT_TRUE(same(literal, fast));
   EXPECT_EQ(literal.result.statements.size(), 3u);
+}
+
+TEST_F(DifferentialTest, NestedChainsAreBuiltOnlyWhereTheScanWouldAgree) {
+  // The statement of `top` from `list`: the same as the literal resolver's,
+  // and built as one nested chain exactly when `nested`.
+  auto check = [&](nodeid_t top, const QueryViewList &list, size_t limit, bool nested,
+                   const char *what) {
+    ViewQueryMap map;
+    for (const QueryViewEntry &e : list) map.emplace(e.name.str(), std::make_pair(e.query.str(), e.nodeid));
+    const Outcome literal = run([&] { return dfq::literalResolve(*dag, top, map, limit); });
+    const Outcome fast = run([&] { return dfq::fastResolve(*dag, top, list, list.size(), limit); });
+    EXPECT_TRUE(same(literal, fast)) << what;
+    EXPECT_EQ(dfq::resolvesAsNestedChain(*dag, top, list, list.size(), limit), nested) << what;
+  };
+  auto checkPath = [&](nodeid_t top, size_t limit, bool nested, const char *what) {
+    check(top, listOf(pathMap(top)), limit, nested, what);
+  };
+  const nodeid_t table = base("db.t");
+  nodeid_t quoted = table;  // quoted identifiers and '.' around the names
+  for (const char *condition : {"\"a\" > 1", "\"b\".x = 2", "y = '.*' and \"c\" = 3"})
+    quoted = filter(quoted, condition, std::string("q") + condition[1]);
+  checkPath(quoted, dfq::kSplitLimit, true, "single quoted identifiers");
+
+  const nodeid_t unlisted = filter(filter(table, "x = 1", "u1"), "\"o\".\"p\" = 1", "u2");
+  checkPath(unlisted, dfq::kSplitLimit, false, "a name outside the path stays");
+  checkPath(filter(base("\"src\".\"t\""), "x = 1", "b1"), dfq::kSplitLimit, false,
+            "the innermost query reads a name outside the path");
+  const nodeid_t joined = join(filter(table, "x = 1", "j1"), base("db.u"), "l.x = r.x", "j");
+  checkPath(filter(joined, "x = 2", "j2"), dfq::kSplitLimit, false, "a join with one quoted input");
+
+  // Lists written out: a root `"s"."r"` whose query reads `"s"."c"`.
+  const nodeid_t r = filter(table, "x = 1", "r"), c = filter(table, "x = 1", "c");
+  auto rootReading = [&](const std::string &rootQuery) {
+    return QueryViewList{{"\"s\".\"r\"", rootQuery, r}, {"\"s\".\"c\"", "select 1", c}};
+  };
+  check(r, rootReading("select \"s\".\"c\".*, 1 from t"), dfq::kSplitLimit, false,
+        "a qualifier waits for the next occurrence");
+  check(r, rootReading("select * from \"s\".\"c\" as k"), dfq::kSplitLimit, true,
+        "an alias outside a join");
+  check(r, rootReading("select * from \"s\".\"r\""), dfq::kSplitLimit, false,
+        "a query that reads its own name");
+
+  nodeid_t chain = table;
+  for (int i = 0; i < 6; ++i) chain = filter(chain, "z > " + std::to_string(i), "z" + std::to_string(i));
+  const size_t length = dfq::literalResolve(*dag, chain, pathMap(chain)).statements.at(0).query.size();
+  const size_t working = length + std::string("() as temp_table").size();
+  checkPath(chain, working + 1, true, "just below the limit");
+  checkPath(chain, working, false, "at the limit: the scan splits");
 }
