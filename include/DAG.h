@@ -91,7 +91,11 @@ class DAG {
   // The node `id`: read from the last walked path when it stands at `index`
   // there (lists of a path are read in path order), else looked up.
   static constexpr size_t kNotInPath = static_cast<size_t>(-1);
-  Node *pathNode(size_t index, nodeid_t id) const;
+  Node *pathNode(size_t index, nodeid_t id) const {
+    if (index < walkedNodes.size() && walkedNodes[index]->getNodeid() == id)
+      return walkedNodes[index];
+    return getNode(id);
+  }
 
   int getLogLevel() const { return logLevel; }
   const std::string &getUser() const { return user; }

@@ -137,6 +137,12 @@ class Node {
     if (!kept.held || log_would_write(LOG_DEBUG)) keepQuery(mlAsTable);
     return kept.text;
   }
+  // Asks for the records of the texts kept from composing to be brought
+  // into the cache ahead of a request that reads them; composes nothing.
+  void prefetchKeptTexts(bool mlAsTable) const {
+    composition.queries[mlAsTable].text.prefetch();
+    composition.outputName.prefetch();
+  }
   // Drops the kept compositions: the next request composes afresh.
   void forgetComposedQueries() {
     composition.queries[0].held = composition.queries[1].held = false;

@@ -405,12 +405,6 @@ std::string DAG::getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTabl
   });
 }
 
-Node *DAG::pathNode(size_t index, nodeid_t id) const {
-  if (index < walkedNodes.size() && walkedNodes[index]->getNodeid() == id)
-    return walkedNodes[index];
-  return getNode(id);
-}
-
 const dfq::SharedText &DAG::sharedQuery(nodeid_t id, bool mlAsTable, const dfq::SharedText **name,
                                         size_t pathIndex) {
   return DFQ_INNER_FRAME([&]() -> const dfq::SharedText & {

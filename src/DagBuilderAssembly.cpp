@@ -36,9 +36,13 @@ bool showsOwnQuery(const Node &node) {
 // Name, query and id of every node of `path`, in path order. A node without
 // query fails, naming the node that was asked for.
 QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable, nodeid_t requested) {
+  constexpr size_t kAhead = 8;  // nodes whose texts are asked for ahead of use
   QueryViewList list;
   list.reserve(path.size());
   for (size_t i = 0; i < path.size(); ++i) {
+    if (i + kAhead < path.size())
+      if (const Node *ahead = dag.pathNode(i + kAhead, path[i + kAhead]))
+        ahead->prefetchKeptTexts(mlAsTable);
     const dfq::SharedText *name = nullptr;
     const dfq::SharedText &query = dag.sharedQuery(path[i], mlAsTable, &name, i);
     if (query.empty()) failQueryOf(requested);
