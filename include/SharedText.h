@@ -1,14 +1,16 @@
 // An immutable text that its copies share: a node's composed query and name
 // are held once, by the node and by every list of queries and views that
-// names it, so copying a list entry copies neither.
+// names it, so copying a list entry copies neither. The library is called
+// from one thread at a time, so the copies are counted without atomic
+// operations (each of which would order every memory access around it).
 #ifndef DFQ_SHARED_TEXT_H
 #define DFQ_SHARED_TEXT_H
 
 #include <functional>
-#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace dfq {
 
@@ -17,8 +19,25 @@ class SharedText {
   SharedText() = default;
   // A text is a shared text wherever a list entry is built from one.
   SharedText(std::string text)  // NOLINT(google-explicit-constructor)
-      : held(std::make_shared<Held>(std::move(text))) {}
+      : held(new Held(std::move(text))) {}
   SharedText(const char *text) : SharedText(std::string(text)) {}  // NOLINT
+  SharedText(const SharedText &other) noexcept : held(other.held) {
+    if (held) ++held->copies;
+  }
+  SharedText(SharedText &&other) noexcept : held(std::exchange(other.held, nullptr)) {}
+  SharedText &operator=(const SharedText &other) noexcept {
+    SharedText copy(other);
+    std::swap(held, copy.held);
+    return *this;
+  }
+  SharedText &operator=(SharedText &&other) noexcept {
+    SharedText moved(std::move(other));
+    std::swap(held, moved.held);
+    return *this;
+  }
+  ~SharedText() {
+    if (held != nullptr) release();
+  }
 
   const std::string &str() const { return held ? held->text : none(); }
   operator const std::string &() const { return str(); }  // NOLINT
@@ -63,7 +82,7 @@ class SharedText {
   // Asks for the held text's record to be brought into the cache ahead of
   // its use.
   void prefetch() const {
-    if (held) __builtin_prefetch(held.get());
+    if (held) __builtin_prefetch(held);
   }
 
   friend bool operator==(const SharedText &a, const SharedText &b) { return a.str() == b.str(); }
@@ -75,17 +94,20 @@ class SharedText {
   struct Held {
     explicit Held(std::string t) : text(std::move(t)) {}
     const std::string text;
+    std::size_t copies = 1;  // the SharedTexts that hold this one
     mutable signed char checked = -1;  // not yet, false, true
     mutable bool hashed = false;
     mutable bool surveyed = false;
     mutable std::size_t hashValue = 0;
     mutable Survey survey;
   };
+  // Drops this copy of a held text; the last one deletes the text.
+  void release() noexcept;
   static const std::string &none() {
     static const std::string empty;
     return empty;
   }
-  std::shared_ptr<const Held> held;
+  Held *held = nullptr;
 };
 
 }  // namespace dfq

@@ -8,6 +8,8 @@
 #include "Resolver.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <optional>
 #include <string_view>
@@ -42,6 +44,19 @@ bool cutsTheStatement(std::string_view queryType) {
 }
 
 bool isJoin(std::string_view queryType) { return queryType == std::string_view("join"); }
+
+// Equal names, compared without a call for the usual lengths (up to 16).
+bool sameName(std::string_view a, std::string_view b) {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n < 8 || n > 16) return a == b;
+  std::uint64_t words[4];
+  std::memcpy(&words[0], a.data(), 8);
+  std::memcpy(&words[1], a.data() + n - 8, 8);
+  std::memcpy(&words[2], b.data(), 8);
+  std::memcpy(&words[3], b.data() + n - 8, 8);
+  return ((words[0] ^ words[2]) | (words[1] ^ words[3])) == 0;
+}
 
 // A quoted name found in the working text: its first and last character.
 struct Match {
@@ -296,7 +311,7 @@ class IndexedEntries {
   static constexpr size_t kNone = static_cast<size_t>(-1);
   bool namesAreDistinct() const { return distinct; }
   size_t distinctIndex(std::string_view name, size_t guess) const {
-    if (guess < listed && (*list)[guess].name.str() == name) return guess;
+    if (guess < listed && sameName((*list)[guess].name.str(), name)) return guess;
     return distinctIndexOf(name);
   }
   Entry listEntry(size_t i) const {
@@ -472,9 +487,11 @@ class NestedChain {
         return true;
       }
       // A name followed by " as" is inlined alike: no join lists inputs here.
-      if (std::string_view(query).substr(names.end + 1).starts_with(kAllColumnsOf)) return false;
+      if (names.end + 2 < query.size() && query[names.end + 1] == kAllColumnsOf[0] &&
+          query[names.end + 2] == kAllColumnsOf[1])
+        return false;
       levels.push_back(Level{&query, names.start, names.end});
-      name = std::string_view(query).substr(names.start, names.end - names.start + 1);
+      name = std::string_view(query.data() + names.start, names.end - names.start + 1);
       guess = i + 1;  // a chain's names mostly come in its list's order
     }
   }
@@ -485,13 +502,14 @@ class NestedChain {
     std::string text;
     text.reserve(size - kOpen.size() - kCloseAsSubquery.size());
     for (size_t k = 0; k + 1 < levels.size(); ++k) {
-      text.append(*levels[k].query, 0, levels[k].nameStart);
-      text += kOpen;
+      text.append(levels[k].query->data(), levels[k].nameStart);
+      text.push_back(kOpen[0]);
     }
     text += *levels.back().query;
     for (size_t k = levels.size() - 1; k-- > 0;) {
+      const std::string &query = *levels[k].query;
       text += kCloseAsSubquery;
-      text.append(*levels[k].query, levels[k].nameEnd + 1);
+      text.append(query.data() + levels[k].nameEnd + 1, query.size() - levels[k].nameEnd - 1);
     }
     return text;
   }

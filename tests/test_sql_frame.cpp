@@ -77,6 +77,29 @@ TEST_F(FrameTest, UnknownOperationFailsAndLeavesTheNameAlone) {
   }
 }
 
+// Copies share one text; the last copy to go releases it, once (the
+// sanitizer builds report a double release or a leak).
+TEST(SharedTextTest, CopiesShareOneTextUntilTheLastGoes) {
+  dfq::SharedText original("select 1");
+  {
+    const dfq::SharedText copy = original;
+    dfq::SharedText assigned;
+    assigned = copy;
+    dfq::SharedText &same = assigned;
+    assigned = same;
+    EXPECT_EQ(&assigned.str(), &original.str());
+  }
+  dfq::SharedText moved = std::move(original);
+  EXPECT_TRUE(original.empty());  // NOLINT(bugprone-use-after-move): moved-from is empty
+  EXPECT_EQ(moved, "select 1");
+  std::vector<dfq::SharedText> many(50, moved);
+  moved = dfq::SharedText("select 2");
+  EXPECT_EQ(many.back(), "select 1");
+  many.clear();
+  moved = std::move(moved);
+  EXPECT_EQ(moved, "select 2");
+}
+
 // The shared text is composed once per node and flag, follows changes of the
 // node's arguments, and is composed afresh (with its records) while DEBUG
 // records are written.
