@@ -303,7 +303,12 @@ class IndexedEntries {
       if (slot.entry.id == id) return slot.entry;
     return std::nullopt;
   }
-  size_t queryBytes() const { return bytes; }
+  size_t queryBytes() const {
+    if (!distinct) return bytes;
+    size_t sum = 0;  // asked once, if at all: a nested chain needs none
+    for (size_t i = 0; i < listed; ++i) sum += (*list)[i].query.size();
+    return sum;
+  }
   size_t size() const { return distinct ? listed : tables->all.size(); }
 
   // For a path's list indexed by name hash alone: the index of the entry
@@ -359,10 +364,8 @@ class IndexedEntries {
       const size_t h = (*list)[i].name.hash();
       if (tables->byHash.insert(h, h, i) != i) {
         tables->byHash.clear();
-        bytes = 0;
         return false;
       }
-      bytes += (*list)[i].query.size();
     }
     distinct = true;
     return true;
@@ -580,9 +583,7 @@ class Resolver {
  public:
   template <class... Source>
   Resolver(DAG &dag, size_t limit, Source &&...source)
-      : dag(dag), entries(std::forward<Source>(source)...), limit(limit),
-        expectedSize(std::min(entries.queryBytes() + entries.size() * wrapperLength() + 64,
-                              2 * limit + 64)) {}
+      : dag(dag), entries(std::forward<Source>(source)...), limit(limit) {}
 
   ResolvedQueries run(nodeid_t nodeid) {
     std::string table, schema;
@@ -635,7 +636,15 @@ class Resolver {
 
   void beginChain(const std::string &rootName, nodeid_t rootId, const std::string &text) {
     chain.restart(rootName, rootId, text);
-    chain.working.reserve(expectedSize);
+    chain.working.reserve(expectedSize());
+  }
+
+  // Every query inlined once, with its wrapper; worked out on first use.
+  size_t expectedSize() {
+    if (expected == 0)
+      expected = std::min(entries.queryBytes() + entries.size() * wrapperLength() + 64,
+                          2 * limit + 64);
+    return expected;
   }
 
   bool scansAsOneKnownName(const std::string &text) const {
@@ -890,7 +899,7 @@ class Resolver {
   DAG &dag;
   typename Policy::Entries entries;
   const size_t limit;
-  const size_t expectedSize;  // every query inlined once, with its wrapper
+  size_t expected = 0;  // see expectedSize()
   Chain<Policy> chain;
   NestedChain nested;
   std::vector<nodeid_t> joinInputs;  // inputs of the joins inlined so far
