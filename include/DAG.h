@@ -87,7 +87,16 @@ class DAG {
   // where the node is expected in the last walked path, if anywhere.
   const dfq::SharedText &sharedQuery(nodeid_t id, bool mlAsTable,
                                      const dfq::SharedText **name = nullptr,
-                                     size_t pathIndex = kNotInPath);
+                                     size_t pathIndex = kNotInPath) {
+    // Most often: a node of the last walk whose texts are kept, and nothing
+    // to trace.
+    if (name != nullptr && logLevel != 0 && pathIndex < walkedNodes.size()) {
+      Node *node = walkedNodes[pathIndex];
+      if (node->getNodeid() == id)
+        if (const dfq::SharedText *query = node->keptTexts(mlAsTable, name)) return *query;
+    }
+    return composedQuery(id, mlAsTable, name, pathIndex);
+  }
   // The node `id`: read from the last walked path when it stands at `index`
   // there (lists of a path are read in path order), else looked up.
   static constexpr size_t kNotInPath = static_cast<size_t>(-1);
@@ -104,6 +113,9 @@ class DAG {
 
  private:
   Node *requireNode(nodeid_t id, int code) const;
+  // sharedQuery in its frame, composing what is not kept.
+  const dfq::SharedText &composedQuery(nodeid_t id, bool mlAsTable, const dfq::SharedText **name,
+                                       size_t pathIndex);
   bool stopsWalk(Node *node, bool mlAsTable, bool full) const {
     if (markOf(node) == VISITED) return true;
     if (mlAsTable && node->argTypeRef() == "ml_query") return true;

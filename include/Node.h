@@ -137,6 +137,14 @@ class Node {
     if (!kept.held || log_would_write(LOG_DEBUG)) keepQuery(mlAsTable);
     return kept.text;
   }
+  // The kept text and name when sharedQuery and sharedOutputName would
+  // only read them; null when either would compose.
+  const dfq::SharedText *keptTexts(bool mlAsTable, const dfq::SharedText **name) {
+    const Composition::Query &kept = keptQuery(mlAsTable);
+    if (!kept.held || !composition.outputNameKept || log_would_write(LOG_DEBUG)) return nullptr;
+    *name = &composition.outputName;
+    return &kept.text;
+  }
   // Asks for the records of the texts kept from composing to be brought
   // into the cache ahead of a request that reads them; composes nothing.
   void prefetchKeptTexts(bool mlAsTable) const {

@@ -405,8 +405,8 @@ std::string DAG::getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTabl
   });
 }
 
-const dfq::SharedText &DAG::sharedQuery(nodeid_t id, bool mlAsTable, const dfq::SharedText **name,
-                                        size_t pathIndex) {
+const dfq::SharedText &DAG::composedQuery(nodeid_t id, bool mlAsTable,
+                                          const dfq::SharedText **name, size_t pathIndex) {
   return DFQ_INNER_FRAME([&]() -> const dfq::SharedText & {
     Node *node = pathNode(pathIndex, id);
     if (node == nullptr) throw DagException(missingNode(id), 1207);
