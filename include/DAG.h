@@ -145,6 +145,13 @@ class DAG {
   int logLevel = 4;
   std::string initArg3;
   unsigned walkEpoch = 1;
+  // A walk's working lists, kept between walks for their memory.
+  struct WalkFrame {
+    Node *node;
+    int nextInput;
+  };
+  std::vector<WalkFrame> walkStack;
+  std::vector<Node *> walkFinished;  // in finishing order
 };
 
 #endif

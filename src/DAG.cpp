@@ -178,21 +178,17 @@ bool DAG::isInDagPath(nodeid_t id) const {
 // first, and ancestors reached through a later input precede those reached
 // through an earlier one.
 void DAG::visit(Node *start, bool mlAsTable, bool full) {
-  struct Frame {
-    Node *node;
-    int nextInput;
-  };
-  std::vector<Frame> stack;
-  std::vector<Node *> finished;  // in finishing order
+  std::vector<WalkFrame> &stack = walkStack;
+  std::vector<Node *> &finished = walkFinished;
+  stack.clear();
+  finished.clear();
 
   auto publish = [&] {
     Path &path = full ? fullDagPath : dagPath;
-    std::reverse(finished.begin(), finished.end());
-    Path ids;
-    ids.reserve(finished.size());
-    for (const Node *node : finished) ids.push_back(node->getNodeid());
-    path.insert(path.begin(), ids.begin(), ids.end());
-    if (!full) walkedNodes.insert(walkedNodes.begin(), finished.begin(), finished.end());
+    const size_t listed = finished.size();
+    path.insert(path.begin(), listed, 0);
+    for (size_t k = 0; k < listed; ++k) path[k] = finished[listed - 1 - k]->getNodeid();
+    if (!full) walkedNodes.insert(walkedNodes.begin(), finished.rbegin(), finished.rend());
     finished.clear();
   };
   auto enter = [&](Node *node) {
@@ -205,7 +201,7 @@ void DAG::visit(Node *start, bool mlAsTable, bool full) {
   try {
     enter(start);
     while (!stack.empty()) {
-      Frame &top = stack.back();
+      WalkFrame &top = stack.back();
       if (top.nextInput < top.node->getNumEdges()) {
         Node *input = top.node->inputAt(top.nextInput++);
         enter(input);

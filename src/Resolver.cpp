@@ -470,6 +470,7 @@ class NestedChain {
     levels.clear();
     if (!isOneName(rootName)) return false;
     used.assign(entries.size(), 0);
+    levels.reserve(entries.size() + 1);
     std::string_view name = rootName;
     size = rootName.size();  // the working text's, as the scan would leave it
     for (size_t guess = 0;;) {
