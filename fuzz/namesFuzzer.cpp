@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -181,12 +182,14 @@ const std::vector<std::pair<const char *, Resolver>> kResolvers = {
      }},
     {"fast over the list",
      [](const Scenario &s) {
-       // Only for lists of distinct nodes that scan linearly; others are the
-       // literal resolver's.
+       // Only for lists of distinct nodes; those it declines are the literal
+       // resolver's.
        DAG &dag = *dagInstance();
-       if (!distinctIds(s.list) || !dfq::scansLinearly(dag, s.root, s.list, s.list.size()))
-         return statementsOf(dfq::literalResolve(dag, s.root, s.map, s.splitLimit));
-       return statementsOf(dfq::fastResolve(dag, s.root, s.list, s.list.size(), s.splitLimit));
+       std::optional<dfq::ResolvedQueries> fast;
+       if (distinctIds(s.list))
+         fast = dfq::fastResolve(dag, s.root, s.list, s.list.size(), s.splitLimit);
+       if (!fast) return statementsOf(dfq::literalResolve(dag, s.root, s.map, s.splitLimit));
+       return statementsOf(std::move(*fast));
      }},
 };
 

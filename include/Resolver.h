@@ -7,6 +7,7 @@
 #define DFQ_RESOLVER_H
 
 #include <cstddef>
+#include <optional>
 
 #include "DAG.h"
 #include "QueryLists.h"
@@ -50,11 +51,13 @@ bool scansLinearly(DAG &dag, nodeid_t nodeid, const ViewQueryMap &map);
 bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, std::size_t count);
 
 // fastResolve over the first `count` entries of a path's list of queries
-// and views (distinct node ids), as if they had been laid out as a map;
-// only for lists for which scansLinearly holds. The list must outlive the
+// and views (distinct node ids), as if they had been laid out as a map.
+// Nothing when the statements need the literal resolver: they are not one
+// nested chain, and scansLinearly does not hold. The list must outlive the
 // call.
-ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
-                            std::size_t count, std::size_t splitLimit = kSplitLimit);
+std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
+                                           std::size_t count,
+                                           std::size_t splitLimit = kSplitLimit);
 
 // True when fastResolve over the list builds its statement in one pass:
 // the statement is one nested chain, each query holding the only name of

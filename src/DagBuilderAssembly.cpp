@@ -105,8 +105,9 @@ const QueryViewList &listCoveringPath(DAG &dag, nodeid_t nodeid, bool mlAsTable,
 // refuses) the list is laid out as a map first.
 dfq::ResolvedQueries resolveList(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
                                  size_t count) {
-  if (count > 0 && !dfq::useLiteralResolver && dfq::scansLinearly(dag, nodeid, list, count))
-    return dfq::fastResolve(dag, nodeid, list, count);
+  if (count > 0 && !dfq::useLiteralResolver)
+    if (std::optional<dfq::ResolvedQueries> resolved = dfq::fastResolve(dag, nodeid, list, count))
+      return std::move(*resolved);
   return dfq::resolve(dag, nodeid, viewMapOf(list, count));
 }
 

@@ -441,6 +441,27 @@ struct FastPolicy {
   static constexpr bool kSplicesNestedChains = true;
 };
 
+// True when every double quote of `text` belongs to a whole quoted name,
+// `"a"` or `"a"."b"`, whose first part does not begin with a dot. In such
+// texts, and in any text built by putting such texts in place of such names,
+// no quote before an edit can start a name after it: every match of the
+// scan lies at or after the one before.
+bool quotesFormWholeNames(const std::string &text) {
+  size_t pos = text.find('"');
+  while (pos != std::string::npos) {
+    const size_t close = text.find('"', pos + 1);
+    if (close == std::string::npos || (close > pos + 1 && text[pos + 1] == '.')) return false;
+    size_t next = close + 1;
+    if (next + 1 < text.size() && text[next] == '.' && text[next + 1] == '"') {
+      const size_t secondClose = text.find('"', next + 2);
+      if (secondClose == std::string::npos) return false;
+      next = secondClose + 1;
+    }
+    pos = text.find('"', next);
+  }
+  return true;
+}
+
 // The quoted two-part names of a text as the scan meets them: where the
 // first one lies, and whether there is none, one or more (count 2).
 SharedText::Survey namesOf(const std::string &text) {
@@ -463,12 +484,13 @@ class NestedChain {
  public:
   // Follows the chain from `rootName` through `entries` (a path's list
   // indexed by name hash alone). False when the statement has another
-  // shape or the scan would decide otherwise anywhere: a name it leaves
-  // (not listed, or inside its own query), a name followed by ".*", an ML
-  // or join query, or a text that reaches `limit`.
+  // shape or the scan would decide otherwise anywhere: a text whose quotes
+  // do not form whole names, a name it leaves (not listed, or inside its
+  // own query), a name followed by ".*", an ML or join query, or a text
+  // that reaches `limit`.
   bool follow(const IndexedEntries &entries, const std::string &rootName, size_t limit) {
     levels.clear();
-    if (!isOneName(rootName)) return false;
+    if (!isOneName(rootName) || !quotesFormWholeNames(rootName)) return false;
     used.assign(entries.size(), 0);
     levels.reserve(entries.size() + 1);
     std::string_view name = rootName;
@@ -484,7 +506,9 @@ class NestedChain {
       const std::string &query = *entry.query;
       size = size - name.size() + kOpen.size() + query.size() + kCloseAsSubquery.size();
       if (size >= limit) return false;
-      const SharedText::Survey names = entries.listedQuery(i).surveyedOnce(namesOf);
+      const SharedText &listed = entries.listedQuery(i);
+      if (!listed.checkedOnce(quotesFormWholeNames)) return false;
+      const SharedText::Survey names = listed.surveyedOnce(namesOf);
       if (names.count > 1) return false;
       if (names.count == 0) {
         levels.push_back(Level{&query, 0, 0});
@@ -586,11 +610,15 @@ class Resolver {
   Resolver(DAG &dag, size_t limit, Source &&...source)
       : dag(dag), entries(std::forward<Source>(source)...), limit(limit) {}
 
-  ResolvedQueries run(nodeid_t nodeid) {
+  // The statements of `nodeid`. Unless they form one nested chain, the
+  // scan makes them, provided `scansLinearly()` allows (none otherwise).
+  template <class ScansLinearly>
+  std::optional<ResolvedQueries> run(nodeid_t nodeid, ScansLinearly scansLinearly) {
     std::string table, schema;
     dag.getTablename(nodeid, table, schema);
     const std::string root = Utils::quotedName(table, schema);
     if (resolvedAsNestedChain(nodeid, root)) return std::move(out);
+    if (!scansLinearly()) return std::nullopt;
     startMainChain(nodeid, root);
     for (;;) {
       scanChain();
@@ -911,27 +939,6 @@ class Resolver {
   ResolvedQueries out;
 };
 
-// True when every double quote of `text` belongs to a whole quoted name,
-// `"a"` or `"a"."b"`, whose first part does not begin with a dot. In such
-// texts, and in any text built by putting such texts in place of such names,
-// no quote before an edit can start a name after it: every match of the
-// scan lies at or after the one before.
-bool quotesFormWholeNames(const std::string &text) {
-  size_t pos = text.find('"');
-  while (pos != std::string::npos) {
-    const size_t close = text.find('"', pos + 1);
-    if (close == std::string::npos || (close > pos + 1 && text[pos + 1] == '.')) return false;
-    size_t next = close + 1;
-    if (next + 1 < text.size() && text[next] == '.' && text[next + 1] == '"') {
-      const size_t secondClose = text.find('"', next + 2);
-      if (secondClose == std::string::npos) return false;
-      next = secondClose + 1;
-    }
-    pos = text.find('"', next);
-  }
-  return true;
-}
-
 bool rootScansLinearly(DAG &dag, nodeid_t nodeid) {
   std::string table, schema;
   dag.getTablename(nodeid, table, schema);
@@ -957,18 +964,24 @@ bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t 
   return true;
 }
 
+namespace {
+constexpr auto kChecked = [] { return true; };
+}  // namespace
+
 ResolvedQueries literalResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
-  return Resolver<LiteralPolicy>(dag, splitLimit, std::move(map)).run(nodeid);
+  return *Resolver<LiteralPolicy>(dag, splitLimit, std::move(map)).run(nodeid, kChecked);
 }
 
 ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
   if (!scansLinearly(dag, nodeid, map)) return literalResolve(dag, nodeid, std::move(map), splitLimit);
-  return Resolver<FastPolicy>(dag, splitLimit, std::move(map)).run(nodeid);
+  return *Resolver<FastPolicy>(dag, splitLimit, std::move(map)).run(nodeid, kChecked);
 }
 
-ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count,
-                            size_t splitLimit) {
-  return Resolver<FastPolicy>(dag, splitLimit, list, count, dag).run(nodeid);
+std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
+                                           size_t count, size_t splitLimit) {
+  return Resolver<FastPolicy>(dag, splitLimit, list, count, dag).run(nodeid, [&] {
+    return scansLinearly(dag, nodeid, list, count);
+  });
 }
 
 bool resolvesAsNestedChain(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count,
