@@ -96,7 +96,8 @@ TEST(SharedTextTest, CopiesShareOneTextUntilTheLastGoes) {
   moved = dfq::SharedText("select 2");
   EXPECT_EQ(many.back(), "select 1");
   many.clear();
-  moved = std::move(moved);
+  dfq::SharedText &alias = moved;
+  moved = std::move(alias);
   EXPECT_EQ(moved, "select 2");
 }
 
