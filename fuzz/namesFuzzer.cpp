@@ -10,6 +10,7 @@
 //    normally or fail with a DagException, twice in a row alike, and all of
 //    them must agree with the first (the literal one). A faster resolver is
 //    checked by adding one line to `kResolvers`.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -263,6 +264,30 @@ std::string addNode(FuzzInput &in, const std::vector<std::string> &ids) {
   return rc == 0 ? out.at(0) : "";
 }
 
+// Replaces the scenario's list by one nested chain from the root's name:
+// each query names the next entry once among random text (now and then
+// followed by ".*" or " as"), the last names none; ids are distinct.
+void chainFromRoot(FuzzInput &in, Scenario &s) {
+  std::string table, schema;
+  dagInstance()->getTablename(s.root, table, schema);
+  std::vector<std::string> names{Utils::quotedName(table, schema)};
+  for (const char *sc : kSchemas)
+    for (const char *t : kTables)
+      if (Utils::quotedName(t, sc) != names[0]) names.push_back(Utils::quotedName(t, sc));
+  for (int swaps = in.number(0, 4); swaps > 0; --swaps)
+    std::swap(names[1 + in.byte() % (names.size() - 1)], names[1 + in.byte() % (names.size() - 1)]);
+  const size_t length = std::min<size_t>(in.number(1, 8), std::min(s.nodes.size(), names.size()));
+  s.list.clear();
+  s.map.clear();
+  for (size_t j = 0; j < length; ++j) {
+    std::string query = in.text(6) + " from ";
+    if (j + 1 < length) query += names[j + 1] + (in.oneIn(8) ? ".*" : in.oneIn(8) ? " as a" : "");
+    query += in.text(4);
+    s.list.push_back(QueryViewEntry{names[j], query, s.nodes[j]});
+    s.map.emplace(names[j], std::make_pair(query, s.nodes[j]));
+  }
+}
+
 Scenario buildScenario(FuzzInput &in) {
   Scenario s;
   std::vector<std::string> ids;
@@ -285,6 +310,7 @@ Scenario buildScenario(FuzzInput &in) {
     s.map.emplace(key, std::make_pair(query, id));
   }
   if (in.oneIn(2)) s.splitLimit = static_cast<size_t>(in.number(1, 400));
+  if (in.byte() % 3 == 1) chainFromRoot(in, s);  // an input read to its end keeps its list
   return s;
 }
 
