@@ -441,6 +441,13 @@ struct FastPolicy {
   static constexpr bool kSplicesNestedChains = true;
 };
 
+// The name a node's statement stands for, as the scan starts from it.
+std::string rootNameOf(DAG &dag, nodeid_t nodeid) {
+  std::string table, schema;
+  dag.getTablename(nodeid, table, schema);
+  return Utils::quotedName(table, schema);
+}
+
 // True when every double quote of `text` belongs to a whole quoted name,
 // `"a"` or `"a"."b"`, whose first part does not begin with a dot. In such
 // texts, and in any text built by putting such texts in place of such names,
@@ -482,14 +489,15 @@ SharedText::Survey namesOf(const std::string &text) {
 // reverse order: written in one pass, without the scan.
 class NestedChain {
  public:
-  // Follows the chain from `rootName` through `entries` (a path's list
-  // indexed by name hash alone). False when the statement has another
-  // shape or the scan would decide otherwise anywhere: a text whose quotes
-  // do not form whole names, a name it leaves (not listed, or inside its
-  // own query), a name followed by ".*", an ML or join query, or a text
-  // that reaches `limit`.
+  // Follows the chain from `rootName` through `entries`, a path's list
+  // indexed by name hash alone (false for any other). False when the
+  // statement has another shape or the scan would decide otherwise
+  // anywhere: a text whose quotes do not form whole names, a name it
+  // leaves (not listed, or inside its own query), a name followed by ".*",
+  // an ML or join query, or a text that reaches `limit`.
   bool follow(const IndexedEntries &entries, const std::string &rootName, size_t limit) {
     levels.clear();
+    if (!entries.namesAreDistinct()) return false;
     if (!isOneName(rootName) || !quotesFormWholeNames(rootName)) return false;
     used.assign(entries.size(), 0);
     levels.reserve(entries.size() + 1);
@@ -514,7 +522,8 @@ class NestedChain {
         levels.push_back(Level{&query, 0, 0});
         return true;
       }
-      // A name followed by " as" is inlined alike: no join lists inputs here.
+      // A name followed by ".*" waits for its next occurrence; one followed
+      // by " as" is inlined alike, as no join lists inputs here.
       if (names.end + 2 < query.size() && query[names.end + 1] == kAllColumnsOf[0] &&
           query[names.end + 2] == kAllColumnsOf[1])
         return false;
@@ -614,9 +623,7 @@ class Resolver {
   // scan makes them, provided `scansLinearly()` allows (none otherwise).
   template <class ScansLinearly>
   std::optional<ResolvedQueries> run(nodeid_t nodeid, ScansLinearly scansLinearly) {
-    std::string table, schema;
-    dag.getTablename(nodeid, table, schema);
-    const std::string root = Utils::quotedName(table, schema);
+    const std::string root = rootNameOf(dag, nodeid);
     if (resolvedAsNestedChain(nodeid, root)) return std::move(out);
     if (!scansLinearly()) return std::nullopt;
     startMainChain(nodeid, root);
@@ -650,7 +657,7 @@ class Resolver {
   // The statement of a nested chain, as the scan would make it.
   bool resolvedAsNestedChain(nodeid_t nodeid, const std::string &root) {
     if constexpr (Policy::kSplicesNestedChains) {
-      if (!entries.namesAreDistinct() || !nested.follow(entries, root, limit)) return false;
+      if (!nested.follow(entries, root, limit)) return false;
       out.statements.push_back(
           ExecQueryEntry{nested.statement(), root, dag.getQueryType(nodeid), std::to_string(nodeid)});
       return true;
@@ -940,9 +947,7 @@ class Resolver {
 };
 
 bool rootScansLinearly(DAG &dag, nodeid_t nodeid) {
-  std::string table, schema;
-  dag.getTablename(nodeid, table, schema);
-  return quotesFormWholeNames(Utils::quotedName(table, schema));
+  return quotesFormWholeNames(rootNameOf(dag, nodeid));
 }
 
 }  // namespace
@@ -986,11 +991,8 @@ std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const Quer
 
 bool resolvesAsNestedChain(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count,
                            size_t splitLimit) {
-  const IndexedEntries entries(list, count, dag);
-  if (!entries.namesAreDistinct()) return false;
-  std::string table, schema;
-  dag.getTablename(nodeid, table, schema);
-  return NestedChain().follow(entries, Utils::quotedName(table, schema), splitLimit);
+  return NestedChain().follow(IndexedEntries(list, count, dag), rootNameOf(dag, nodeid),
+                              splitLimit);
 }
 
 bool useLiteralResolver = false;
