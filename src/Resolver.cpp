@@ -441,6 +441,12 @@ struct FastPolicy {
   static constexpr bool kSplicesNestedChains = true;
 };
 
+// The scan's first match in `text` is the whole text.
+bool isOneName(const std::string &text) {
+  size_t start = 0, end = 0;
+  return Utils::validatePattern(text, 0, &start, &end) && start == 0 && end + 1 == text.size();
+}
+
 // The name a node's statement stands for, as the scan starts from it.
 std::string rootNameOf(DAG &dag, nodeid_t nodeid) {
   std::string table, schema;
@@ -552,12 +558,6 @@ class NestedChain {
   }
 
  private:
-  // The scan's first match in `text` is the whole text.
-  static bool isOneName(const std::string &text) {
-    size_t start = 0, end = 0;
-    return Utils::validatePattern(text, 0, &start, &end) && start == 0 && end + 1 == text.size();
-  }
-
   struct Level {
     const std::string *query = nullptr;
     size_t nameStart = 0;  // of the name inlined next; none in the innermost
@@ -684,9 +684,7 @@ class Resolver {
   }
 
   bool scansAsOneKnownName(const std::string &text) const {
-    size_t start = 0, end = 0;
-    return Utils::validatePattern(text, 0, &start, &end) && start == 0 && end + 1 == text.size() &&
-           entries.contains(text);
+    return isOneName(text) && entries.contains(text);
   }
 
   static size_t wrapperLength() { return kOpen.size() + kCloseAsSubquery.size(); }
