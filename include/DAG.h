@@ -3,9 +3,9 @@
 #ifndef DFQ_DAG_H
 #define DFQ_DAG_H
 
-#include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -24,9 +24,10 @@ class DAG {
   DAG(const DAG &) = delete;
   DAG &operator=(const DAG &) = delete;
 
-  nodeid_t addNode(std::string argType, std::string argName, std::string argValue,
-                   std::string outputTable, std::string outputSchema, std::string functionName,
-                   int nodeType, int numInputs, nodeid_t *inputIds);
+  nodeid_t addNode(std::string_view argType, std::string_view argName, std::string_view argValue,
+                   std::string_view outputTable, std::string_view outputSchema,
+                   std::string_view functionName, int nodeType, int numInputs,
+                   nodeid_t *inputIds);
   Node *getNode(nodeid_t id) const;
   bool existsNodeid(nodeid_t id) const { return nodeMap.find(id) != nullptr; }
   size_t nodeCount() const { return nodeMap.size(); }
@@ -80,7 +81,7 @@ class DAG {
   int getNodeState(nodeid_t id);
   std::string getQueryType(nodeid_t id);
   // The same, read in place: valid while the node is.
-  static const std::string &queryTypeOf(const Node &node);
+  static std::string_view queryTypeOf(const Node &node);
   std::string getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTable);
   // The same text as kept by the node (Node::sharedQuery), read in place;
   // `name`, when given, receives the node's qualified name. `pathIndex` is
@@ -130,7 +131,9 @@ class DAG {
   void tracePath(nodeid_t id, const Path &path) const;
   void traceQuery(const std::string &query, const std::string &tablename) const;
 
-  std::deque<Node> nodes;                            // every node, owned here
+  // Every node, with its texts and input lists, lives in the arena; the
+  // map owns the nodes (destroyed with the graph).
+  dfq::Arena arena;
   dfq::FlatMap<nodeid_t, Node *, dfq::MixHash> nodeMap;  // id -> node
   Path dagPath;
   std::vector<Node *> walkedNodes;  // the nodes of dagPath, in its order

@@ -4,22 +4,29 @@
 #ifndef DFQ_NODE_H
 #define DFQ_NODE_H
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "Arena.h"
 #include "QueryLists.h"
 #include "dfqCommon.h"
 #include "log.h"
 
-enum Visit { NOT_VISITED = 0, IN_PROGRESS = 1, VISITED = 2 };
+enum Visit : unsigned char { NOT_VISITED = 0, IN_PROGRESS = 1, VISITED = 2 };
 
 class Node {
  public:
-  Node(std::string argType, std::string argName, std::string argValue, std::string outputTable,
-       std::string outputSchema, std::string functionName, int nodeType, int numNodesIn,
-       nodeid_t *inputIds, std::vector<Node *> inputs);
-  virtual ~Node() = default;
+  // The texts and the input list are kept in `arena`, which outlives the
+  // node; `groupby` is the grouping carried from the inputs, if any.
+  Node(dfq::Arena &arena, std::string_view argType, std::string_view argName,
+       std::string_view argValue, std::string_view outputTable, std::string_view outputSchema,
+       std::string_view functionName, int nodeType, int numNodesIn, Node *const *inputs,
+       std::string_view groupby);
+  Node(const Node &) = delete;
+  Node &operator=(const Node &) = delete;
 
   nodeid_t getNodeid() const { return nodeid; }
   int getNumEdges() const { return numNodesIn; }
@@ -29,7 +36,7 @@ class Node {
   Node *firstInput() const { return numNodesIn > 0 ? input0 : nullptr; }
   std::string getNodeArgType() const;
   // The argType without the TRACE record, for the hot paths.
-  const std::string &argTypeRef() const { return argType; }
+  std::string_view argTypeRef() const { return text(kArgType); }
   bool isMlQuery() const { return mlQueryNode; }
   int getNodeState() const { return nodeState; }
   void updateNodeState(int state) { nodeState = state; }
@@ -45,23 +52,27 @@ class Node {
     visit = v;
     visitEpoch = epoch;
   }
-  Node *inputAt(int i) const { return i == 0 ? input0 : inputEdgeNodesRefVec[i]; }
+  Node *inputAt(int i) const { return i == 0 ? input0 : moreInputs[i]; }
   // The walk that listed the node in the graph's working path.
   unsigned getListedEpoch() const { return listedEpoch; }
   void setListedEpoch(unsigned epoch) { listedEpoch = epoch; }
   void getTablename(std::string &table, std::string &schema) const;
   void getSourceTablename(std::string &table) const;
-  const std::string &getArgName() const { return argName; }
-  const std::string &getArgValue() const { return argValue; }
-  const std::string &getOutputTable() const { return outputTable; }
-  const std::string &getOutputSchema() const { return outputSchema; }
-  const std::string &getFunctionName() const { return functionName; }
+  std::string_view getArgName() const { return text(kArgName); }
+  std::string_view getArgValue() const { return text(kArgValue); }
+  std::string_view getOutputTable() const { return text(kOutputTable); }
+  std::string_view getOutputSchema() const { return text(kOutputSchema); }
+  std::string_view getFunctionName() const { return text(kFunctionName); }
   int getNodeType() const { return nodeType; }
 
-  std::string getGroupby() const { return groupby; }
+  std::string getGroupby() const { return std::string(groupbyRef()); }
+  std::string_view groupbyRef() const {
+    return groupbyReplaced ? std::string_view(extras->groupby) : text(kGroupby);
+  }
+  // Replaces the grouping the node was made with.
   void updateGroupby(std::string s) {
-    forgetComposedQueries();
-    groupby = std::move(s);
+    ensureExtras().groupby = std::move(s);
+    groupbyReplaced = true;
   }
   std::string getGroupbytime() const { return extras ? extras->groupbytime : std::string(); }
   void updateGroupbytime(std::string s) { ensureExtras().groupbytime = std::move(s); }
@@ -80,10 +91,29 @@ class Node {
                               const std::string *then, std::string elseValue,
                               int count);  // sample
 
-  QueryViewList getListofQueriesandViews() const { return listofQueriesandViews; }
-  void setListofQueriesandViews(QueryViewList l) { listofQueriesandViews = std::move(l); }
-  ExecQueryList getListOfExecQueries() const { return listOfExecQueries; }
-  void setListofExecQueries(ExecQueryList l) { listOfExecQueries = std::move(l); }
+  QueryViewList getListofQueriesandViews() const { return queriesAndViewsRef(); }
+  void setListofQueriesandViews(QueryViewList l) {
+    if (kept || !l.empty()) ensureKept().queriesAndViews = std::move(l);
+  }
+  ExecQueryList getListOfExecQueries() const { return execQueriesRef(); }
+  // The statements of the last generation; `spliced`, when not empty, is
+  // the text of the first, which is then left empty until it is read.
+  void setListofExecQueries(ExecQueryList l, SplicedStatement spliced = {}) {
+    if (!kept && l.empty()) return;
+    Kept &k = ensureKept();
+    k.execQueries = std::move(l);
+    k.spliced = k.execQueries.empty() ? SplicedStatement() : std::move(spliced);
+  }
+  // Count, sizes and texts of the statements, without forming a spliced
+  // text: written straight into the host's buffer.
+  size_t execQueryCount() const { return keptOrEmpty().execQueries.size(); }
+  size_t execQuerySize(size_t i) const {
+    const Kept &k = keptOrEmpty();
+    return i == 0 && !k.spliced.empty() ? k.spliced.size() : k.execQueries[i].query.size();
+  }
+  void writeExecQuery(size_t i, char *buffer) const;
+  // The statements as kept: the first one's text is empty while spliced.
+  const ExecQueryList &statementsAsKept() const { return keptOrEmpty().execQueries; }
   std::vector<std::string> getQuerywithreftoTopNode() const { return queriesWithRefToTopNodeRef(); }
   void setQuerywithreftoTopNode(std::vector<std::string> l) {
     ensureExtras().querywithreftoTopNode = std::move(l);
@@ -97,8 +127,11 @@ class Node {
   ExecQueryList getListOfShowQueries() const { return showQueriesRef(); }
   void setListOfShowQueries(ExecQueryList l) { ensureExtras().listOfShowQueries = std::move(l); }
   // Read-only views of the cached lists, without a copy.
-  const QueryViewList &queriesAndViewsRef() const { return listofQueriesandViews; }
-  const ExecQueryList &execQueriesRef() const { return listOfExecQueries; }
+  const QueryViewList &queriesAndViewsRef() const { return keptOrEmpty().queriesAndViews; }
+  const ExecQueryList &execQueriesRef() const {
+    if (kept && !kept->spliced.empty()) formSplicedText();
+    return keptOrEmpty().execQueries;
+  }
   const ExecQueryList &showQueriesRef() const { return extrasOrEmpty().listOfShowQueries; }
   const std::vector<std::string> &queriesWithRefToTopNodeRef() const {
     return extrasOrEmpty().querywithreftoTopNode;
@@ -133,35 +166,38 @@ class Node {
   // composed afresh whenever the records of a composition would be written.
   // Read in place until then.
   const dfq::SharedText &sharedQuery(bool mlAsTable) {
-    const Composition::Query &kept = keptQuery(mlAsTable);
-    if (!kept.held || log_would_write(LOG_DEBUG)) keepQuery(mlAsTable);
-    return kept.text;
+    const Kept::Query &query = ensureKept().queryOf(mlAsTable && mlQueryNode);
+    if (!query.held || log_would_write(LOG_DEBUG)) keepQuery(mlAsTable);
+    return query.text;
   }
   // The kept text and name when sharedQuery and sharedOutputName would
   // only read them; null when either would compose.
   const dfq::SharedText *keptTexts(bool mlAsTable, const dfq::SharedText **name) {
-    const Composition::Query &kept = keptQuery(mlAsTable);
-    if (!kept.held || !composition.outputNameKept || log_would_write(LOG_DEBUG)) return nullptr;
-    *name = &composition.outputName;
-    return &kept.text;
+    if (!kept) return nullptr;
+    const Kept::Query &query = kept->queryOf(mlAsTable && mlQueryNode);
+    if (!query.held || !kept->outputNameKept || log_would_write(LOG_DEBUG)) return nullptr;
+    *name = &kept->outputName;
+    return &query.text;
   }
   // Asks for the records of the texts kept from composing to be brought
   // into the cache ahead of a request that reads them; composes nothing.
   void prefetchKeptTexts(bool mlAsTable) const {
-    composition.queries[mlAsTable].text.prefetch();
-    composition.outputName.prefetch();
+    if (!kept) return;
+    kept->queries[mlAsTable].text.prefetch();
+    kept->outputName.prefetch();
   }
   // Drops the kept compositions: the next request composes afresh.
   void forgetComposedQueries() {
-    composition.queries[0].held = composition.queries[1].held = false;
+    if (kept) kept->queries[0].held = kept->queries[1].held = false;
   }
 
   // `"schema"."table"`, or the bare table when the schema is empty; worked
   // out once, since the output names never change.
   const std::string &qualifiedOutputName() const { return sharedOutputName().str(); }
   const dfq::SharedText &sharedOutputName() const {
-    if (!composition.outputNameKept) keepOutputName();
-    return composition.outputName;
+    Kept &k = ensureKept();
+    if (!k.outputNameKept) keepOutputName();
+    return k.outputName;
   }
 
  private:
@@ -172,6 +208,8 @@ class Node {
     Branch branch;
   };
   static const BranchEntry branches[];
+  static constexpr std::uint8_t kUnknownBranch = 0xff;
+  static std::uint8_t branchOf(std::string_view argType);
 
   std::string inputText(int i) const;
   std::string tableQuery(const QueryFrame &);
@@ -187,22 +225,46 @@ class Node {
   std::string setopQuery(const QueryFrame &);
   std::string sampleQuery(const QueryFrame &);
 
-  // What every walk and every request reads comes first, in as few cache
-  // lines as the fields allow.
+  // The node's texts, in one block of the graph's arena: their lengths,
+  // then each text followed by a zero.
+  enum TextField {
+    kArgType,
+    kArgName,
+    kArgValue,
+    kOutputTable,
+    kOutputSchema,
+    kFunctionName,
+    kGroupby,
+    kTextFields
+  };
+  std::string_view text(TextField field) const {
+    const char *chars = reinterpret_cast<const char *>(texts + kTextFields);
+    for (int f = 0; f < field; ++f) chars += texts[f] + 1;
+    return std::string_view(chars, texts[field]);
+  }
+  // The block's characters of `field`, for an edit that keeps its length.
+  char *textChars(TextField field) { return const_cast<char *>(text(field).data()); }
+
+  // What every walk and every request reads comes first.
   nodeid_t nodeid = 0;
-  int nodeState = 0;
-  int numNodesIn = 0;
-  Visit visit = NOT_VISITED;
+  Node *input0 = nullptr;         // read here by walks
+  Node **moreInputs = nullptr;    // every input, in the arena, when there are several
+  std::uint32_t *texts = nullptr;  // see text()
   unsigned visitEpoch = 0;
   unsigned listedEpoch = 0;
+  int nodeState = 0;
+  int numNodesIn = 0;
+  int numOutputs = 1;
+  int nodeType = 1;
+  Visit visit = NOT_VISITED;
+  std::uint8_t branch = kUnknownBranch;  // index in branches of the argType
   bool isInputEdgeAsreference = false;
   bool mlQueryNode = false;  // argType is "ml_query"
-  Node *input0 = nullptr;    // inputEdgeNodesRefVec[0], read here by walks
-  std::string argType;
+  bool groupbyReplaced = false;  // the grouping is extras->groupby
 
-  // What composing the node's SQL works out once: the kept texts that
-  // requests read, next to the fields above.
-  struct Composition {
+  // What requests work out and keep: the texts composing the node's SQL
+  // gives, and the lists of its last generation. Made on first use.
+  struct Kept {
     struct Query {
       dfq::SharedText text;
       bool held = false;  // forgotten when an argument changes
@@ -210,30 +272,25 @@ class Node {
     Query queries[2];  // per value of mlAsTable, which only ML query nodes read
     dfq::SharedText outputName;  // qualifiedOutputName
     bool outputNameKept = false;
-    const BranchEntry *branch = nullptr;  // of argType
+    QueryViewList queriesAndViews;
+    ExecQueryList execQueries;
+    SplicedStatement spliced;  // see setListofExecQueries
+    Query &queryOf(bool mlTable) { return queries[mlTable ? 1 : 0]; }
   };
-  mutable Composition composition;
-
-  int nodeType = 1;
-  std::string functionName = "SELECT";
-  std::string argName;
-  std::string argValue;
-  std::string outputTable;
-  std::string outputSchema;
-  int numOutputs = 1;
-  std::vector<Node *> inputEdgeNodesRefVec;  // non-owning, never empty
-  std::string groupby;
-  QueryViewList listofQueriesandViews;
-  ExecQueryList listOfExecQueries;
-
-  Composition::Query &keptQuery(bool mlAsTable) {
-    return composition.queries[mlQueryNode && mlAsTable ? 1 : 0];
+  mutable std::unique_ptr<Kept> kept;
+  Kept &ensureKept() const {
+    if (!kept) kept = std::make_unique<Kept>();
+    return *kept;
+  }
+  const Kept &keptOrEmpty() const {
+    static const Kept none;
+    return kept ? *kept : none;
   }
   // Compose and keep what the accessors above read; apart from them so
   // that reading a kept text stays a few instructions.
   void keepQuery(bool mlAsTable);
   void keepOutputName() const;
-  const BranchEntry *branchOfArgType() const;
+  void formSplicedText() const;
 
   // What only some operations set, or only some requests fill, kept apart
   // so that the common node stays small.
@@ -251,6 +308,7 @@ class Node {
     int caseCount = 0;
     std::string groupbytime;
     std::string groupbytimeColumns;
+    std::string groupby;  // see updateGroupby
     std::vector<std::string> querywithreftoTopNode;
     std::vector<nodeid_t> nodeidsIncaseofMultipleQueries;
     ExecQueryList listOfShowQueries;

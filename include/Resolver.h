@@ -30,6 +30,9 @@ struct ResolvedQueries {
   bool mlCut = false;
   ExecQueryEntry mlStatement;
   nodeid_t mlRootId = 0;
+  // When asked for and not empty: the text of the only statement, which
+  // is left empty.
+  SplicedStatement spliced;
 };
 
 // Resolves `nodeid` against `map` (name -> query and node id of the path's
@@ -54,10 +57,11 @@ bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, std::si
 // and views (distinct node ids), as if they had been laid out as a map.
 // Nothing when the statements need the literal resolver: they are not one
 // nested chain, and scansLinearly does not hold. The list must outlive the
-// call.
+// call. With `keepSpliced`, a nested chain's statement is kept as its pieces.
 std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
                                            std::size_t count,
-                                           std::size_t splitLimit = kSplitLimit);
+                                           std::size_t splitLimit = kSplitLimit,
+                                           bool keepSpliced = false);
 
 // True when fastResolve over the list builds its statement in one pass:
 // the statement is one nested chain, each query holding the only name of

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "QueryLists.h"
 #include "dfqCommon.h"
@@ -38,9 +39,9 @@ class Utils {
   // Lower-cases with the C locale's tolower, character by character.
   static std::string toLower(std::string text);
   // `"schema"."table"` or the bare table when the schema is empty.
-  static std::string qualifiedName(const std::string &table, const std::string &schema);
+  static std::string qualifiedName(std::string_view table, std::string_view schema);
   // `"schema"."table"`, always quoted (the resolver's form).
-  static std::string quotedName(const std::string &table, const std::string &schema);
+  static std::string quotedName(std::string_view table, std::string_view schema);
 };
 
 #endif

@@ -32,7 +32,9 @@ DAG::DAG(std::string user_, std::string initArg2_, int logLevel_, std::string in
   });
 }
 
-DAG::~DAG() = default;
+DAG::~DAG() {
+  nodeMap.forEach([](nodeid_t, Node *node) { node->~Node(); });
+}
 
 Node *DAG::getNode(nodeid_t id) const {
   Node *const *node = nodeMap.find(id);
@@ -45,14 +47,17 @@ Node *DAG::requireNode(nodeid_t id, int code) const {
   return node;
 }
 
-nodeid_t DAG::addNode(std::string argType, std::string argName, std::string argValue,
-                      std::string outputTable, std::string outputSchema,
-                      std::string functionName, int nodeType, int numInputs,
-                      nodeid_t *inputIds) {
+nodeid_t DAG::addNode(std::string_view argType, std::string_view argName,
+                      std::string_view argValue, std::string_view outputTable,
+                      std::string_view outputSchema, std::string_view functionName, int nodeType,
+                      int numInputs, nodeid_t *inputIds) {
   DFQ_TRACE("Entering addNode.......");
-  std::string carriedGroupby, carriedGroupbytime, carriedGroupbytimeColumns;
+  std::string_view carriedGroupby;
+  std::string carriedGroupbytime, carriedGroupbytimeColumns;
   DFQ_TRACE("Allocating inputEdgeNodesRefVec.......");
-  std::vector<Node *> inputs(numInputs > 0 ? numInputs : 0, nullptr);
+  Node *single = nullptr;
+  std::vector<Node *> several(numInputs > 1 ? numInputs : 0, nullptr);
+  Node **inputs = numInputs > 1 ? several.data() : &single;
   return DFQ_INNER_FRAME([&] {
     for (int i = 0; i < numInputs; ++i) {
       DFQ_DEBUG("%s", ("Checking input edge node " + std::to_string(inputIds[i])).c_str());
@@ -65,32 +70,31 @@ nodeid_t DAG::addNode(std::string argType, std::string argName, std::string argV
       inputs[i] = input;
       // An aggregate ends the grouping: nothing is carried from it.
       if (input->argTypeRef() != "aggregate") {
-        carriedGroupby = input->getGroupby();
+        carriedGroupby = input->groupbyRef();
         carriedGroupbytime = input->getGroupbytime();
         carriedGroupbytimeColumns = input->getGroupbytimeColumns();
       }
     }
     DFQ_DEBUG("Collection of input edge nodes complete");
     DFQ_TRACE("Creating Node.......");
-    Node &node = nodes.emplace_back(std::move(argType), std::move(argName), std::move(argValue),
-                                    std::move(outputTable), std::move(outputSchema),
-                                    std::move(functionName), nodeType, numInputs, inputIds,
-                                    std::move(inputs));
-    if (!carriedGroupby.empty()) node.updateGroupby(carriedGroupby);
-    if (!carriedGroupbytime.empty()) node.updateGroupbytime(carriedGroupbytime);
-    if (!carriedGroupbytimeColumns.empty()) node.updateGroupbytimeColumns(carriedGroupbytimeColumns);
+    Node *node = new (arena.allocate(sizeof(Node)))
+        Node(arena, argType, argName, argValue, outputTable, outputSchema, functionName, nodeType,
+             numInputs, inputs, carriedGroupby);
     // Ids come from the clock and rand() and may repeat: draw again rather
     // than replace a node of the graph.
     try {
-      while (existsNodeid(node.getNodeid())) node.drawNewId();
+      if (!carriedGroupbytime.empty()) node->updateGroupbytime(carriedGroupbytime);
+      if (!carriedGroupbytimeColumns.empty())
+        node->updateGroupbytimeColumns(carriedGroupbytimeColumns);
+      while (existsNodeid(node->getNodeid())) node->drawNewId();
+      const nodeid_t id = node->getNodeid();
+      nodeMap.insert(id, node);
+      DFQ_TRACE("Exiting addNode.......");
+      return id;
     } catch (...) {
-      nodes.pop_back();
+      node->~Node();  // its arena memory goes with the graph
       throw;
     }
-    const nodeid_t id = node.getNodeid();
-    nodeMap.insert(id, &node);
-    DFQ_TRACE("Exiting addNode.......");
-    return id;
   });
 }
 
@@ -357,7 +361,7 @@ void DAG::updateNodeState(nodeid_t id, int state) {
     if (queryTypeOf(*node) == "reference") {
       Node *input = node->firstInput();
       if (input) {
-        const std::string inputType = queryTypeOf(*input);
+        const std::string_view inputType = queryTypeOf(*input);
         if (inputType == "ml_query_multi_output" || inputType == "ml_query_single_output")
           input->updateNodeState(state);
       }
@@ -382,14 +386,14 @@ const std::string kSingleOutputType = "ml_query_single_output";
 const std::string kMultiOutputType = "ml_query_multi_output";
 }  // namespace
 
-const std::string &DAG::queryTypeOf(const Node &node) {
+std::string_view DAG::queryTypeOf(const Node &node) {
   if (!node.isMlQuery()) return node.argTypeRef();
   if (node.hasReferenceNode()) return kReferenceType;
   return node.getNodeNumOutputs() < 2 ? kSingleOutputType : kMultiOutputType;
 }
 
 std::string DAG::getQueryType(nodeid_t id) {
-  return DFQ_INNER_FRAME([&] { return queryTypeOf(*requireNode(id, 1214)); });
+  return DFQ_INNER_FRAME([&] { return std::string(queryTypeOf(*requireNode(id, 1214))); });
 }
 
 std::string DAG::getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTable) {

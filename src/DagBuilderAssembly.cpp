@@ -29,7 +29,7 @@ Node *requireNode(DAG &dag, nodeid_t id) {
 
 // Table, query and ML query nodes show their own query, whatever the option.
 bool showsOwnQuery(const Node &node) {
-  const std::string &type = node.argTypeRef();
+  const std::string_view type = node.argTypeRef();
   return type == "table" || type == "query" || type == "ml_query";
 }
 
@@ -104,9 +104,10 @@ const QueryViewList &listCoveringPath(DAG &dag, nodeid_t nodeid, bool mlAsTable,
 // place; otherwise (or for an empty list, which the list-to-map step
 // refuses) the list is laid out as a map first.
 dfq::ResolvedQueries resolveList(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
-                                 size_t count) {
+                                 size_t count, bool keepSpliced = false) {
   if (count > 0 && !dfq::useLiteralResolver)
-    if (std::optional<dfq::ResolvedQueries> resolved = dfq::fastResolve(dag, nodeid, list, count))
+    if (std::optional<dfq::ResolvedQueries> resolved =
+            dfq::fastResolve(dag, nodeid, list, count, dfq::kSplitLimit, keepSpliced))
       return std::move(*resolved);
   return dfq::resolve(dag, nodeid, viewMapOf(list, count));
 }
@@ -194,7 +195,7 @@ std::optional<nodeid_t> dependencyToGenerateFirst(DagBuilder &builder, DAG &dag,
   for (nodeid_t dependency :
        requireNode(dag, resolved.mlRootId)->getNodeidsIncaseofMultipleQueries()) {
     if (builder.dfqIsNodeExecuted(dependency)) continue;
-    if (requireNode(dag, dependency)->execQueriesRef().empty()) return dependency;
+    if (requireNode(dag, dependency)->execQueryCount() == 0) return dependency;
   }
   return std::nullopt;
 }
@@ -238,10 +239,12 @@ std::optional<nodeid_t> generateStatements(DagBuilder &builder, DAG &dag, nodeid
   const QueryViewList &list = DFQ_INNER_FRAME([&]() -> const QueryViewList & {
     return listCoveringPath(dag, nodeid, false, pathSize, unused);
   });
-  if (!node->execQueriesRef().empty()) return std::nullopt;
-  dfq::ResolvedQueries resolved = resolveList(dag, nodeid, list, pathSize);
+  if (node->execQueryCount() != 0) return std::nullopt;
+  // The statement of a nested chain is written where it is read.
+  dfq::ResolvedQueries resolved = resolveList(dag, nodeid, list, pathSize, true);
   if (auto first = dependencyToGenerateFirst(builder, dag, resolved)) return first;
-  node->setListofExecQueries(withMlHandOver(builder, dag, std::move(resolved)));
+  SplicedStatement spliced = std::move(resolved.spliced);
+  node->setListofExecQueries(withMlHandOver(builder, dag, std::move(resolved)), std::move(spliced));
   return std::nullopt;
 }
 
@@ -284,7 +287,7 @@ int DagBuilder::dfqGenerateExecQueries(nodeid_t nodeid) {
       else
         pending.finishCurrent();
     }
-    return static_cast<int>(requireNode(*dag, nodeid)->execQueriesRef().size());
+    return static_cast<int>(requireNode(*dag, nodeid)->execQueryCount());
   });
 }
 
@@ -294,23 +297,27 @@ int DagBuilder::dfqGetDagPathVecSize(nodeid_t nodeid) {
 
 void DagBuilder::dfqGetExecQuerySize(nodeid_t nodeid, int * /*unused*/, int *queryLengths) {
   DFQ_INNER_FRAME([&] {
-    const ExecQueryList &statements = requireNode(*checkDagInstance(), nodeid)->execQueriesRef();
-    if (statements.empty())
+    const Node *node = requireNode(*checkDagInstance(), nodeid);
+    if (node->execQueryCount() == 0)
       throw DagException("Queries are not generated for nodeid " + std::to_string(nodeid), 1309);
-    writeLengths(queryLengths, statements);
+    if (queryLengths == nullptr) return;
+    for (size_t i = 0; i < node->execQueryCount(); ++i)
+      queryLengths[i] = static_cast<int>(node->execQuerySize(i) + 1);
   });
 }
 
 void DagBuilder::dfqGetExecQuery(nodeid_t nodeid, int count, char **queries, char **names,
                                  char **queryTypes, char **nodeids) {
   DFQ_INNER_FRAME([&] {
-    const ExecQueryList &statements = requireNode(*checkDagInstance(), nodeid)->execQueriesRef();
-    if (statements.empty())
+    const Node *node = requireNode(*checkDagInstance(), nodeid);
+    if (node->execQueryCount() == 0)
       throw DagException("Queries are not generated for nodeid " + std::to_string(nodeid), 1308);
+    // The statement entries without their texts, which are written in place.
+    const ExecQueryList &statements = node->statementsAsKept();
     // Never more than the host has buffers for.
     const size_t copies = std::min(statements.size(), static_cast<size_t>(std::max(count, 0)));
     for (size_t i = 0; i < copies; ++i) {
-      copyInto(queries, i, statements[i].query);
+      if (queries != nullptr) node->writeExecQuery(i, queries[i]);
       copyInto(names, i, statements[i].name);
       copyInto(queryTypes, i, statements[i].queryType);
       copyInto(nodeids, i, statements[i].nodeid);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DagBuilder.h"
@@ -14,8 +15,9 @@
 
 namespace {
 
-void requireValidInput(nodeid_t nodeid, const std::string &operation, int code) {
-  if (nodeid < 1) throw DagException("Invalid input nodeid for " + operation + " operation", code);
+void requireValidInput(nodeid_t nodeid, std::string_view operation, int code) {
+  if (nodeid < 1)
+    throw DagException("Invalid input nodeid for " + std::string(operation) + " operation", code);
 }
 
 // `values[index]`, refused as a standard exception (code 1000 at the entry)
@@ -35,12 +37,10 @@ bool isSwitchOn(const std::string &value) { return value == "1" || value == "Y";
 nodeid_t addSingleInputNode(const DagBuilder &builder, const char *argType, int invalidInputCode,
                             nodeid_t input, char **argName, char **argValue, char **outputTable,
                             char **outputSchema) {
-  std::string name = argName[0], value = argValue[0];
-  std::string table = outputTable[0], schema = outputSchema[0];
   DAG *dag = builder.checkDagInstance();
   requireValidInput(input, argType, invalidInputCode);
-  return dag->addNode(argType, std::move(name), std::move(value), std::move(table),
-                      std::move(schema), "SELECT", 1, 1, &input);
+  return dag->addNode(argType, argName[0], argValue[0], outputTable[0], outputSchema[0], "SELECT",
+                      1, 1, &input);
 }
 
 // A grouping node stands for its input: it takes the input's output names

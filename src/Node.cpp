@@ -1,7 +1,9 @@
 #define DFQ_LOG_UNIT "../src/Node"
 #include "Node.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <initializer_list>
 #include <iostream>
@@ -10,53 +12,70 @@
 #include "DagException.h"
 #include "Utils.h"
 
-Node::Node(std::string argType_, std::string argName_, std::string argValue_,
-           std::string outputTable_, std::string outputSchema_, std::string functionName_,
-           int nodeType_, int numNodesIn_, nodeid_t * /*inputIds*/, std::vector<Node *> inputs) {
+namespace {
+
+// Where a node of `argType` finds what it is named after: a grouping node
+// takes its input's output names, the others their own.
+bool isGrouping(std::string_view argType) {
+  return argType == "groupby" || argType == "groupbytime";
+}
+
+}  // namespace
+
+Node::Node(dfq::Arena &arena, std::string_view argType, std::string_view argName,
+           std::string_view argValue, std::string_view outputTable, std::string_view outputSchema,
+           std::string_view functionName, int nodeType_, int numNodesIn_, Node *const *inputs,
+           std::string_view groupby) {
   DFQ_TRACE("Entering Node constructor");
   DFQ_INNER_FRAME([&] {
     DFQ_TRACE("Setting inputEdgeNodesRefVec, numNodesIn:%d", numNodesIn_);
-    if (numNodesIn_ < 1) {
-      inputEdgeNodesRefVec.assign(1, nullptr);
-    } else {
-      inputs.resize(numNodesIn_);
-      inputEdgeNodesRefVec = std::move(inputs);
+    if (numNodesIn_ > 0) {
       numNodesIn = numNodesIn_;
+      input0 = inputs[0];
+      if (numNodesIn > 1) {
+        moreInputs = static_cast<Node **>(arena.allocate(sizeof(Node *) * numNodesIn));
+        std::copy(inputs, inputs + numNodesIn, moreInputs);
+      }
     }
-    input0 = inputEdgeNodesRefVec[0];
-    DFQ_TRACE("Setting argType: %s", argType_.c_str());
-    argType = std::move(argType_);
+    DFQ_TRACE("Setting argType: %s", std::string(argType).c_str());
     mlQueryNode = argType == "ml_query";
     if (argType == "table" || argType == "query") nodeState = 1;
+    branch = branchOf(argType);
 
-    if (argType == "groupby" || argType == "groupbytime") {
+    if (isGrouping(argType)) {
       if (argType == "groupby") {
         DFQ_TRACE("Adding Groupby node output table");
-        groupby = argValue_;
+        if (groupby.empty()) groupby = argValue;
       } else {
         DFQ_TRACE("Adding Groupbytime node output table");
-        ensureExtras().groupbytime = argValue_;
-        extras->groupbytimeColumns = argName_;
+        ensureExtras().groupbytime = argValue;
+        extras->groupbytimeColumns = argName;
       }
       // A grouping node has no output of its own: it takes its input's name.
-      const Node *input = firstInput();
-      if (input && input->argType != "table") {
-        DFQ_TRACE("Groupby is input table %s", input->outputTable.c_str());
-        DFQ_TRACE("Groupby is input table %s", input->outputSchema.c_str());
-        outputTable = input->outputTable;
-        outputSchema = input->outputSchema;
-      } else if (input) {
-        DFQ_TRACE("Input for groupby is base table %s", input->argValue.c_str());
-        outputTable = input->argValue;
-        outputSchema.clear();
+      outputTable = outputSchema = std::string_view();
+      if (input0 && input0->argTypeRef() != "table") {
+        DFQ_TRACE("Groupby is input table %s", input0->getOutputTable().data());
+        DFQ_TRACE("Groupby is input table %s", input0->getOutputSchema().data());
+        outputTable = input0->getOutputTable();
+        outputSchema = input0->getOutputSchema();
+      } else if (input0) {
+        DFQ_TRACE("Input for groupby is base table %s", input0->getArgValue().data());
+        outputTable = input0->getArgValue();
       }
-    } else {
-      outputTable = std::move(outputTable_);
-      outputSchema = std::move(outputSchema_);
     }
-    argName = std::move(argName_);
-    argValue = std::move(argValue_);
-    functionName = std::move(functionName_);
+    const std::string_view values[kTextFields] = {argType,      argName,      argValue, outputTable,
+                                                  outputSchema, functionName, groupby};
+    size_t chars = 0;
+    for (std::string_view value : values) chars += value.size() + 1;
+    texts = static_cast<std::uint32_t *>(
+        arena.allocate(sizeof(std::uint32_t) * kTextFields + chars));
+    char *to = reinterpret_cast<char *>(texts + kTextFields);
+    for (int f = 0; f < kTextFields; ++f) {
+      texts[f] = static_cast<std::uint32_t>(values[f].size());
+      if (!values[f].empty()) std::memcpy(to, values[f].data(), values[f].size());
+      to += values[f].size();
+      *to++ = '\0';
+    }
     nodeType = nodeType_;
     drawNewId();
   });
@@ -67,35 +86,39 @@ void Node::drawNewId() {
   nodeid = Utils::generateID();
   if (nodeid < 1)
     throw DagException(
-        "Invalid Nodeid generated as " + std::to_string(nodeid) + " for " + argType, 1101);
+        "Invalid Nodeid generated as " + std::to_string(nodeid) + " for " + std::string(argTypeRef()),
+        1101);
 }
 
 std::vector<nodeid_t> Node::getInputEdgeNodes() const {
   std::vector<nodeid_t> ids;
   ids.reserve(numNodesIn);
   for (int i = 0; i < numNodesIn; ++i)
-    if (inputEdgeNodesRefVec[i]) ids.push_back(inputEdgeNodesRefVec[i]->nodeid);
+    if (Node *input = inputAt(i)) ids.push_back(input->nodeid);
   return ids;
 }
 
 std::vector<Node *> Node::getInputEdgeNodesRefVec() const {
-  return std::vector<Node *>(inputEdgeNodesRefVec.begin(),
-                             inputEdgeNodesRefVec.begin() + numNodesIn);
+  std::vector<Node *> inputs;
+  inputs.reserve(numNodesIn);
+  for (int i = 0; i < numNodesIn; ++i) inputs.push_back(inputAt(i));
+  return inputs;
 }
 
 std::string Node::getNodeArgType() const {
-  DFQ_TRACE("Node argType value:%s", argType.c_str());
-  return argType;
+  DFQ_TRACE("Node argType value:%s", argTypeRef().data());
+  return std::string(argTypeRef());
 }
 
 void Node::getTablename(std::string &table, std::string &schema) const {
-  table = outputTable;
-  schema = outputSchema;
+  table = getOutputTable();
+  schema = getOutputSchema();
 }
 
 void Node::getSourceTablename(std::string &table) const {
-  if (argType == "table" && argName == "source" && outputTable.empty() && outputSchema.empty())
-    table = argValue;
+  if (argTypeRef() == "table" && getArgName() == "source" && getOutputTable().empty() &&
+      getOutputSchema().empty())
+    table = getArgValue();
 }
 
 void Node::updateInputEdgeDetails(const std::string *aliases, std::string columns) {
@@ -137,24 +160,39 @@ void Node::printNode() const {
   std::cout << "\nnodeid:" << nodeid << std::endl;
   std::cout << "nodeState:" << nodeState << std::endl;
   std::cout << "nodeType:" << nodeType << std::endl;
-  std::cout << "functionName:" << functionName << std::endl;
-  std::cout << "argType:" << argType << std::endl;
-  std::cout << "argName:" << argName << std::endl;
-  std::cout << "argValue:" << argValue << std::endl;
-  std::cout << "outputTable:" << outputTable << std::endl;
-  std::cout << "outputSchema:" << outputSchema << std::endl;
+  std::cout << "functionName:" << getFunctionName() << std::endl;
+  std::cout << "argType:" << argTypeRef() << std::endl;
+  std::cout << "argName:" << getArgName() << std::endl;
+  std::cout << "argValue:" << getArgValue() << std::endl;
+  std::cout << "outputTable:" << getOutputTable() << std::endl;
+  std::cout << "outputSchema:" << getOutputSchema() << std::endl;
   for (int i = 0; i < numNodesIn; ++i) {
-    const Node *input = inputEdgeNodesRefVec[i];
+    const Node *input = inputAt(i);
     std::cout << "input node[" << i << "]:" << (input ? input->nodeid : 0) << std::endl;
     std::cout << "isInputEdgeAsreference:" << (input && input->isInputEdgeAsreference ? 1 : 0)
               << std::endl;
   }
 }
 
+void Node::formSplicedText() const {
+  kept->execQueries[0].query = kept->spliced.str();
+  kept->spliced = SplicedStatement();
+}
+
+void Node::writeExecQuery(size_t i, char *buffer) const {
+  if (buffer == nullptr) return;
+  const Kept &k = keptOrEmpty();
+  if (i != 0 || k.spliced.empty()) {
+    Utils::copyToBuffer(k.execQueries[i].query, buffer);
+    return;
+  }
+  *k.spliced.write(buffer) = '\0';
+}
+
 void Node::keepOutputName() const {
-  Composition &c = composition;
-  c.outputName = Utils::qualifiedName(outputTable, outputSchema);
-  c.outputNameKept = true;
+  Kept &k = ensureKept();
+  k.outputName = Utils::qualifiedName(getOutputTable(), getOutputSchema());
+  k.outputNameKept = true;
 }
 
 // ---- SQL composition ---------------------------------------------------
@@ -177,16 +215,23 @@ const Node::BranchEntry Node::branches[] = {
     {"sample", &Node::sampleQuery},
 };
 
+std::uint8_t Node::branchOf(std::string_view argType) {
+  for (std::uint8_t i = 0; i < std::size(branches); ++i)
+    if (argType == branches[i].argType) return i;
+  return kUnknownBranch;
+}
+
 std::string Node::inputText(int i) const {
-  const Node *input = inputEdgeNodesRefVec.empty() ? nullptr : inputEdgeNodesRefVec[i];
+  const Node *input = i < numNodesIn ? inputAt(i) : nullptr;
   if (input == nullptr)
     throw DagException("Query generation failed while retrieving input nodes for nodeid " +
-                           std::to_string(nodeid) + " and operation type " + argType,
+                           std::to_string(nodeid) + " and operation type " +
+                           std::string(argTypeRef()),
                        1102);
-  if (input->argType == "table") {
+  if (input->argTypeRef() == "table") {
     DFQ_DEBUG("Working with nodeid %lld, got base table input with nodeid:%lld",
               static_cast<long long>(nodeid), static_cast<long long>(input->nodeid));
-    return input->argValue;
+    return std::string(input->getArgValue());
   }
   DFQ_DEBUG("Working with nodeid %lld, got input table with nodeid:%lld",
             static_cast<long long>(nodeid), static_cast<long long>(input->nodeid));
@@ -213,31 +258,21 @@ std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
     frame.selectList = columns.empty() ? "*" : columns;
     frame.inputTexts.reserve(numNodesIn);
     for (int i = 0; i < numNodesIn; ++i) frame.inputTexts.push_back(inputText(i));
-    if (const BranchEntry *entry = branchOfArgType()) {
-      std::string query = (this->*entry->branch)(frame);
+    if (branch != kUnknownBranch) {
+      std::string query = (this->*branches[branch].branch)(frame);
       tablename = qualifiedOutputName();
       return query;
     }
     throw DagException("Query generation failed for nodeid " + std::to_string(nodeid) +
-                           " with invalid operation " + argType,
+                           " with invalid operation " + std::string(argTypeRef()),
                        1104);
   });
 }
 
-const Node::BranchEntry *Node::branchOfArgType() const {
-  Composition &c = composition;
-  if (c.branch == nullptr)
-    for (const BranchEntry &entry : branches)
-      if (argType == entry.argType) {
-        c.branch = &entry;
-        break;
-      }
-  return c.branch;
-}
-
 void Node::keepQuery(bool mlAsTable) {
   std::string name;
-  keptQuery(mlAsTable) = Composition::Query{getExecQuery(name, mlAsTable), true};
+  std::string query = getExecQuery(name, mlAsTable);
+  ensureKept().queryOf(mlAsTable && mlQueryNode) = Kept::Query{std::move(query), true};
 }
 
 namespace {
@@ -254,29 +289,33 @@ std::string concat(std::initializer_list<std::string_view> pieces) {
 
 }  // namespace
 
-std::string Node::tableQuery(const QueryFrame &) { return concat({"select * from ", argValue}); }
+std::string Node::tableQuery(const QueryFrame &) {
+  return concat({"select * from ", getArgValue()});
+}
 
-std::string Node::freeQuery(const QueryFrame &) { return argValue; }
+std::string Node::freeQuery(const QueryFrame &) { return std::string(getArgValue()); }
 
 std::string Node::mlQuery(const QueryFrame &f) {
-  return f.mlAsTable ? concat({"select * from ", outputTable}) : argValue;
+  return f.mlAsTable ? concat({"select * from ", getOutputTable()}) : std::string(getArgValue());
 }
 
 std::string Node::selectQuery(const QueryFrame &f) {
   const Extras &e = extrasOrEmpty();
   const std::string_view prefix = e.hasQueryPrefix ? e.queryPrefix : std::string_view();
   const std::string_view gap = e.hasQueryPrefix ? " " : "";
+  const std::string_view argName = getArgName(), argValue = getArgValue();
   if (argName == "top" || argName == "TOP")
     return concat({prefix, gap, "select top ", argValue, " * from ", f.inputTexts[0]});
   return concat({prefix, gap, "select ", argValue, " from ", f.inputTexts[0]});
 }
 
 std::string Node::filterQuery(const QueryFrame &f) {
-  return concat({"select ", f.selectList, " from ", f.inputTexts[0], " where ", argValue});
+  return concat({"select ", f.selectList, " from ", f.inputTexts[0], " where ", getArgValue()});
 }
 
 std::string Node::assignQuery(const QueryFrame &f) {
   const std::string &input = f.inputTexts[0];
+  const std::string_view argValue = getArgValue();
   if (extrasOrEmpty().dropExistingColumns) return concat({"select ", argValue, " from ", input});
   return concat({"select ", input, ".*, ", argValue, " from ", input});
 }
@@ -287,6 +326,8 @@ std::string Node::groupingQuery(const QueryFrame &f) {
 
 std::string Node::aggregateQuery(const QueryFrame &f) {
   const std::string &input = f.inputTexts[0];
+  const std::string argValue(getArgValue());
+  const std::string groupby(groupbyRef());
   if (!groupby.empty()) {
     // "F|word columns": F wraps the columns in the group by when non-empty.
     const size_t bar = groupby.find('|');
@@ -307,11 +348,13 @@ std::string Node::aggregateQuery(const QueryFrame &f) {
 }
 
 std::string Node::orderbyQuery(const QueryFrame &f) {
-  return concat({"select ", f.selectList, " from ", f.inputTexts[0], " order by ", argValue});
+  return concat({"select ", f.selectList, " from ", f.inputTexts[0], " order by ", getArgValue()});
 }
 
 std::string Node::joinQuery(const QueryFrame &f) {
-  argName = Utils::toLower(argName);  // the node keeps the lower-cased join type
+  // The node keeps the lower-cased join type.
+  const std::string argName = Utils::toLower(std::string(getArgName()));
+  std::copy(argName.begin(), argName.end(), textChars(kArgName));
   const auto type = joinTypeMap.find(argName);
   const std::string words = type == joinTypeMap.end() ? argName : type->second;
   const std::vector<std::string> &aliases = extrasOrEmpty().inputAliases;
@@ -320,11 +363,11 @@ std::string Node::joinQuery(const QueryFrame &f) {
   const bool cross = argName == "cross";
   return concat({"select ", f.selectList, " from ", f.inputTexts[0], " as ", leftAlias, " ", words,
                  " join ", f.inputTexts[1], " as ", rightAlias, cross ? "" : " on ",
-                 cross ? std::string_view() : argValue});
+                 cross ? std::string_view() : getArgValue()});
 }
 
 std::string Node::setopQuery(const QueryFrame &f) {
-  const std::string key = Utils::toLower(argName);
+  const std::string key = Utils::toLower(std::string(getArgName()));
   const auto op = setopTypeMap.find(key);
   const std::string words = op == setopTypeMap.end() ? key : op->second;
   auto columnsOf = [&](int i) {
@@ -338,7 +381,7 @@ std::string Node::setopQuery(const QueryFrame &f) {
 }
 
 std::string Node::sampleQuery(const QueryFrame &f) {
-  std::string query = "select " + argValue + " from " + f.inputTexts[0] + " SAMPLE ";
+  std::string query = concat({"select ", getArgValue(), " from ", f.inputTexts[0], " SAMPLE "});
   const Extras &e = extrasOrEmpty();
   if (e.withReplacement) query += "WITH REPLACEMENT ";
   if (e.randomizedAllocation) query += "RANDOMIZED ALLOCATION ";

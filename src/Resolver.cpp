@@ -525,7 +525,7 @@ class NestedChain {
       const SharedText::Survey names = listed.surveyedOnce(namesOf);
       if (names.count > 1) return false;
       if (names.count == 0) {
-        levels.push_back(Level{&query, 0, 0});
+        levels.push_back(Level{listed, 0, 0});
         return true;
       }
       // A name followed by ".*" waits for its next occurrence; one followed
@@ -533,36 +533,22 @@ class NestedChain {
       if (names.end + 2 < query.size() && query[names.end + 1] == kAllColumnsOf[0] &&
           query[names.end + 2] == kAllColumnsOf[1])
         return false;
-      levels.push_back(Level{&query, names.start, names.end});
+      levels.push_back(Level{listed, static_cast<std::uint32_t>(names.start),
+                             static_cast<std::uint32_t>(names.end)});
       name = std::string_view(query.data() + names.start, names.end - names.start + 1);
       guess = i + 1;  // a chain's names mostly come in its list's order
     }
   }
 
-  // The statement of the chain last followed: its text without the
-  // wrapper of the first substitution.
-  std::string statement() const {
-    std::string text;
-    text.reserve(size - kOpen.size() - kCloseAsSubquery.size());
-    for (size_t k = 0; k + 1 < levels.size(); ++k) {
-      text.append(levels[k].query->data(), levels[k].nameStart);
-      text.push_back(kOpen[0]);
-    }
-    text += *levels.back().query;
-    for (size_t k = levels.size() - 1; k-- > 0;) {
-      const std::string &query = *levels[k].query;
-      text += kCloseAsSubquery;
-      text.append(query.data() + levels[k].nameEnd + 1, query.size() - levels[k].nameEnd - 1);
-    }
-    return text;
+  // The statement of the chain last followed, without the wrapper of the
+  // first substitution: as pieces (the levels move into it) or as text.
+  SplicedStatement take() {
+    return SplicedStatement(std::move(levels), size - kOpen.size() - kCloseAsSubquery.size());
   }
+  std::string statement() { return take().str(); }
 
  private:
-  struct Level {
-    const std::string *query = nullptr;
-    size_t nameStart = 0;  // of the name inlined next; none in the innermost
-    size_t nameEnd = 0;
-  };
+  using Level = SplicedStatement::Level;
   std::vector<Level> levels;  // outermost first
   std::vector<char> used;     // per entry: inlined already
   size_t size = 0;
@@ -621,6 +607,9 @@ class Resolver {
 
   // The statements of `nodeid`. Unless they form one nested chain, the
   // scan makes them, provided `scansLinearly()` allows (none otherwise).
+  // A nested chain's statement is kept as its pieces (ResolvedQueries::spliced).
+  bool keepSpliced = false;
+
   template <class ScansLinearly>
   std::optional<ResolvedQueries> run(nodeid_t nodeid, ScansLinearly scansLinearly) {
     const std::string root = rootNameOf(dag, nodeid);
@@ -658,8 +647,10 @@ class Resolver {
   bool resolvedAsNestedChain(nodeid_t nodeid, const std::string &root) {
     if constexpr (Policy::kSplicesNestedChains) {
       if (!nested.follow(entries, root, limit)) return false;
-      out.statements.push_back(
-          ExecQueryEntry{nested.statement(), root, dag.getQueryType(nodeid), std::to_string(nodeid)});
+      out.statements.push_back(ExecQueryEntry{keepSpliced ? std::string() : nested.statement(),
+                                              root, dag.getQueryType(nodeid),
+                                              std::to_string(nodeid)});
+      if (keepSpliced) out.spliced = nested.take();
       return true;
     }
     return false;
@@ -729,7 +720,7 @@ class Resolver {
 
   // As DAG::getQueryType, without its frame; the text is held by the
   // node, or by `fallback` for a node the graph does not hold (which fails).
-  const std::string &queryTypeOf(const Entry &entry, std::string &fallback) const {
+  std::string_view queryTypeOf(const Entry &entry, std::string &fallback) const {
     const Node *node = entry.node ? entry.node : dag.getNode(entry.id);
     if (node) return DAG::queryTypeOf(*node);
     fallback = dag.getQueryType(entry.id);
@@ -741,7 +732,7 @@ class Resolver {
   void substituteOrCut(const Match &m, const Entry &entry) {
     const std::string &query = *entry.query;
     std::string unheldType;
-    const std::string &queryType = queryTypeOf(entry, unheldType);
+    const std::string_view queryType = queryTypeOf(entry, unheldType);
     if (cutsTheStatement(queryType)) {
       cutAtMlQuery(m, query, entry.id, queryType);
       return;
@@ -772,13 +763,13 @@ class Resolver {
   // The statement of the current chain ends here; the ML query is handed
   // over unchanged as a statement of its own.
   void cutAtMlQuery(const Match &m, const std::string &query, nodeid_t id,
-                    const std::string &queryType) {
+                    std::string_view queryType) {
     chain.readsByName.insert(m.name);
     closeChain();
     chain.working.assign("");
     if (!mlCuts.insert(id).second) return;
-    const ExecQueryEntry statement{query, mlStatementName(m, id, queryType), queryType,
-                                   std::to_string(id)};
+    const ExecQueryEntry statement{query, mlStatementName(m, id, queryType),
+                                   std::string(queryType), std::to_string(id)};
     if (!out.mlCut) {
       out.mlCut = true;
       out.mlStatement = statement;
@@ -790,7 +781,7 @@ class Resolver {
 
   // A reference output stands for its ML node: the statement carries the
   // ML node's name.
-  std::string mlStatementName(const Match &m, nodeid_t id, const std::string &queryType) {
+  std::string mlStatementName(const Match &m, nodeid_t id, std::string_view queryType) {
     if (queryType != "reference") return m.name;
     const Node *node = dag.getNode(id);
     const std::vector<nodeid_t> inputs = node ? node->getInputEdgeNodes() : std::vector<nodeid_t>{};
@@ -981,10 +972,10 @@ ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t 
 }
 
 std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
-                                           size_t count, size_t splitLimit) {
-  return Resolver<FastPolicy>(dag, splitLimit, list, count, dag).run(nodeid, [&] {
-    return scansLinearly(dag, nodeid, list, count);
-  });
+                                           size_t count, size_t splitLimit, bool keepSpliced) {
+  Resolver<FastPolicy> resolver(dag, splitLimit, list, count, dag);
+  resolver.keepSpliced = keepSpliced;
+  return resolver.run(nodeid, [&] { return scansLinearly(dag, nodeid, list, count); });
 }
 
 bool resolvesAsNestedChain(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count,
@@ -1001,3 +992,23 @@ ResolvedQueries resolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t spli
 }
 
 }  // namespace dfq
+
+char *SplicedStatement::write(char *out) const {
+  auto put = [&out](const char *from, size_t length) {
+    if (length != 0) std::memcpy(out, from, length);
+    out += length;
+  };
+  if (levels_.empty()) return out;
+  for (size_t k = 0; k + 1 < levels_.size(); ++k) {
+    put(levels_[k].query.str().data(), levels_[k].nameStart);
+    put(dfq::kOpen.data(), dfq::kOpen.size());
+  }
+  const std::string &innermost = levels_.back().query.str();
+  put(innermost.data(), innermost.size());
+  for (size_t k = levels_.size() - 1; k-- > 0;) {
+    const std::string &query = levels_[k].query.str();
+    put(dfq::kCloseAsSubquery.data(), dfq::kCloseAsSubquery.size());
+    put(query.data() + levels_[k].nameEnd + 1, query.size() - levels_[k].nameEnd - 1);
+  }
+  return out;
+}

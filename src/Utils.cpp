@@ -41,12 +41,12 @@ std::string Utils::toLower(std::string text) {
   return text;
 }
 
-std::string Utils::qualifiedName(const std::string &table, const std::string &schema) {
-  if (schema.empty()) return table;
+std::string Utils::qualifiedName(std::string_view table, std::string_view schema) {
+  if (schema.empty()) return std::string(table);
   return quotedName(table, schema);
 }
 
-std::string Utils::quotedName(const std::string &table, const std::string &schema) {
+std::string Utils::quotedName(std::string_view table, std::string_view schema) {
   std::string name;
   name.reserve(table.size() + schema.size() + 5);
   name += '"';

@@ -82,6 +82,15 @@ class DifferentialTest : public asmtest::GraphTest {
           ASSERT_TRUE(same(literal, fast)) << context << " node " << id << " limit " << limit
                                            << " mlAsTable " << mlAsTable;
           ++compared;
+          // What the host fetches (a nested chain's statement is written
+          // straight into its buffer), and what is read back afterwards.
+          if (!mlAsTable && limit == dfq::kSplitLimit && literal.failure.empty() &&
+              !literal.result.mlCut) {
+            const asmtest::HostStatements host = asmtest::hostStatements(std::to_string(id));
+            ASSERT_EQ(host.rc, 0) << context << " node " << id;
+            ASSERT_EQ(host.list, literal.result.statements) << context << " (host) node " << id;
+            ASSERT_EQ(dag->getNode(id)->execQueriesRef(), literal.result.statements);
+          }
           if (dfq::scansLinearly(*dag, id, map)) ++comparedFast;
           // The path's list read in place, as statement generation does.
           const QueryViewList list = listOf(map);
