@@ -17,7 +17,7 @@ class Arena {
   Arena(const Arena &) = delete;
   Arena &operator=(const Arena &) = delete;
 
-  // `size` bytes aligned for any fundamental type; never null.
+  // `size` bytes aligned as a pointer; never null.
   void *allocate(std::size_t size) {
     size = (size + kAlign - 1) & ~(kAlign - 1);
     if (size > left) {
@@ -33,7 +33,8 @@ class Arena {
   }
 
  private:
-  static constexpr std::size_t kAlign = alignof(std::max_align_t);
+  // Nodes, their texts and input lists need no more.
+  static constexpr std::size_t kAlign = alignof(void *);
   // Below the size from which the C library maps every block afresh.
   static constexpr std::size_t kBlock = std::size_t{64} << 10;
 

@@ -33,12 +33,7 @@ DAG::DAG(std::string user_, std::string initArg2_, int logLevel_, std::string in
 }
 
 DAG::~DAG() {
-  nodeMap.forEach([](nodeid_t, Node *node) { node->~Node(); });
-}
-
-Node *DAG::getNode(nodeid_t id) const {
-  Node *const *node = nodeMap.find(id);
-  return node ? *node : nullptr;
+  nodeMap.forEach([](Node *node) { node->~Node(); });
 }
 
 Node *DAG::requireNode(nodeid_t id, int code) const {
@@ -88,7 +83,7 @@ nodeid_t DAG::addNode(std::string_view argType, std::string_view argName,
         node->updateGroupbytimeColumns(carriedGroupbytimeColumns);
       while (existsNodeid(node->getNodeid())) node->drawNewId();
       const nodeid_t id = node->getNodeid();
-      nodeMap.insert(id, node);
+      nodeMap.insert(node);
       DFQ_TRACE("Exiting addNode.......");
       return id;
     } catch (...) {
@@ -99,7 +94,7 @@ nodeid_t DAG::addNode(std::string_view argType, std::string_view argName,
 }
 
 void DAG::printDAG() const {
-  nodeMap.forEach([](nodeid_t, const Node *node) { node->printNode(); });
+  nodeMap.forEach([](const Node *node) { node->printNode(); });
 }
 
 // ---- forwarding operations ---------------------------------------------
