@@ -19,12 +19,13 @@ enum Visit : unsigned char { NOT_VISITED = 0, IN_PROGRESS = 1, VISITED = 2 };
 
 class Node {
  public:
-  // The texts and the input list are kept in `arena`, which outlives the
-  // node; `groupby` is the grouping carried from the inputs, if any.
-  Node(dfq::Arena &arena, std::string_view argType, std::string_view argName,
-       std::string_view argValue, std::string_view outputTable, std::string_view outputSchema,
-       std::string_view functionName, int nodeType, int numNodesIn, Node *const *inputs,
-       std::string_view groupby);
+  // A new node in `arena`, which outlives it, followed there by its texts
+  // and its input list; `groupby` is the grouping carried from the inputs,
+  // if any. Destroyed by its destructor alone.
+  static Node *make(dfq::Arena &arena, std::string_view argType, std::string_view argName,
+                    std::string_view argValue, std::string_view outputTable,
+                    std::string_view outputSchema, std::string_view functionName, int nodeType,
+                    int numNodesIn, Node *const *inputs, std::string_view groupby);
   Node(const Node &) = delete;
   Node &operator=(const Node &) = delete;
 
@@ -36,7 +37,9 @@ class Node {
   Node *firstInput() const { return numNodesIn > 0 ? input0 : nullptr; }
   std::string getNodeArgType() const;
   // The argType without the TRACE record, for the hot paths.
-  std::string_view argTypeRef() const { return text(kArgType); }
+  std::string_view argTypeRef() const {
+    return branch == kUnknownBranch ? text(kArgType) : branches[branch].argType;
+  }
   bool isMlQuery() const { return mlQueryNode; }
   int getNodeState() const { return nodeState; }
   void updateNodeState(int state) { nodeState = state; }
@@ -52,7 +55,7 @@ class Node {
     visit = v;
     visitEpoch = epoch;
   }
-  Node *inputAt(int i) const { return i == 0 ? input0 : moreInputs[i]; }
+  Node *inputAt(int i) const;
   // The walk that listed the node in the graph's working path.
   unsigned getListedEpoch() const { return listedEpoch; }
   void setListedEpoch(unsigned epoch) { listedEpoch = epoch; }
@@ -62,7 +65,9 @@ class Node {
   std::string_view getArgValue() const { return text(kArgValue); }
   std::string_view getOutputTable() const { return text(kOutputTable); }
   std::string_view getOutputSchema() const { return text(kOutputSchema); }
-  std::string_view getFunctionName() const { return text(kFunctionName); }
+  std::string_view getFunctionName() const {
+    return ownFunctionName ? text(kFunctionName) : kSelect;
+  }
   int getNodeType() const { return nodeType; }
 
   std::string getGroupby() const { return std::string(groupbyRef()); }
@@ -204,12 +209,13 @@ class Node {
   struct QueryFrame;  // select list and input texts of one composition
   using Branch = std::string (Node::*)(const QueryFrame &);
   struct BranchEntry {
-    const char *argType;
+    std::string_view argType;
     Branch branch;
   };
   static const BranchEntry branches[];
   static constexpr std::uint8_t kUnknownBranch = 0xff;
   static std::uint8_t branchOf(std::string_view argType);
+  static constexpr std::string_view kSelect = "SELECT";
 
   std::string inputText(int i) const;
   std::string tableQuery(const QueryFrame &);
@@ -225,8 +231,10 @@ class Node {
   std::string setopQuery(const QueryFrame &);
   std::string sampleQuery(const QueryFrame &);
 
-  // The node's texts, in one block of the graph's arena: their lengths,
-  // then each text followed by a zero.
+  // The node's texts, in the arena right after the record: their lengths
+  // (see readLength), then each text followed by a zero; the defaults of the argType and the
+  // function name are left empty. The input list follows when there are
+  // several inputs.
   enum TextField {
     kArgType,
     kArgName,
@@ -238,18 +246,33 @@ class Node {
     kTextFields
   };
   std::string_view text(TextField field) const {
-    const char *chars = reinterpret_cast<const char *>(texts + kTextFields);
-    for (int f = 0; f < field; ++f) chars += texts[f] + 1;
-    return std::string_view(chars, texts[field]);
+    const unsigned char *at = reinterpret_cast<const unsigned char *>(this + 1);
+    size_t lengths[kTextFields];
+    for (size_t &length : lengths) length = readLength(at);
+    const char *chars = reinterpret_cast<const char *>(at);
+    for (int f = 0; f < field; ++f) chars += lengths[f] + 1;
+    return std::string_view(chars, lengths[field]);
   }
+  // Lengths are written in base 128, seven bits a byte, the last byte
+  // without its high bit: most take one byte.
+  static size_t readLength(const unsigned char *&at) {
+    size_t length = 0;
+    for (unsigned shift = 0;; shift += 7) {
+      const unsigned char byte = *at++;
+      length |= static_cast<size_t>(byte & 0x7f) << shift;
+      if (byte < 0x80) return length;
+    }
+  }
+  static size_t textsBytes(const std::string_view (&texts)[kTextFields]);
+  Node(std::string_view argType, std::uint8_t branch, bool ownFunctionName,
+       const std::string_view (&texts)[kTextFields], int nodeType, int numNodesIn,
+       Node *const *inputs);
   // The block's characters of `field`, for an edit that keeps its length.
   char *textChars(TextField field) { return const_cast<char *>(text(field).data()); }
 
   // What every walk and every request reads comes first.
   nodeid_t nodeid = 0;
   Node *input0 = nullptr;         // read here by walks
-  Node **moreInputs = nullptr;    // every input, in the arena, when there are several
-  std::uint32_t *texts = nullptr;  // see text()
   unsigned visitEpoch = 0;
   unsigned listedEpoch = 0;
   int nodeState = 0;
@@ -261,6 +284,7 @@ class Node {
   bool isInputEdgeAsreference = false;
   bool mlQueryNode = false;  // argType is "ml_query"
   bool groupbyReplaced = false;  // the grouping is extras->groupby
+  bool ownFunctionName = false;  // not "SELECT"
 
   // What requests work out and keep: the texts composing the node's SQL
   // gives, and the lists of its last generation. Made on first use.

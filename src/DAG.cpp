@@ -72,9 +72,8 @@ nodeid_t DAG::addNode(std::string_view argType, std::string_view argName,
     }
     DFQ_DEBUG("Collection of input edge nodes complete");
     DFQ_TRACE("Creating Node.......");
-    Node *node = new (arena.allocate(sizeof(Node)))
-        Node(arena, argType, argName, argValue, outputTable, outputSchema, functionName, nodeType,
-             numInputs, inputs, carriedGroupby);
+    Node *node = Node::make(arena, argType, argName, argValue, outputTable, outputSchema,
+                            functionName, nodeType, numInputs, inputs, carriedGroupby);
     // Ids come from the clock and rand() and may repeat: draw again rather
     // than replace a node of the graph.
     try {

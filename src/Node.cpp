@@ -22,64 +22,99 @@ bool isGrouping(std::string_view argType) {
 
 }  // namespace
 
-Node::Node(dfq::Arena &arena, std::string_view argType, std::string_view argName,
-           std::string_view argValue, std::string_view outputTable, std::string_view outputSchema,
-           std::string_view functionName, int nodeType_, int numNodesIn_, Node *const *inputs,
-           std::string_view groupby) {
+Node *Node::make(dfq::Arena &arena, std::string_view argType, std::string_view argName,
+                 std::string_view argValue, std::string_view outputTable,
+                 std::string_view outputSchema, std::string_view functionName, int nodeType,
+                 int numNodesIn, Node *const *inputs, std::string_view groupby) {
+  const Node *input = numNodesIn > 0 ? inputs[0] : nullptr;
+  if (isGrouping(argType)) {
+    if (argType == "groupby" && groupby.empty()) groupby = argValue;
+    // A grouping node has no output of its own: it takes its input's name.
+    outputTable = outputSchema = std::string_view();
+    if (input && input->argTypeRef() != "table") {
+      outputTable = input->getOutputTable();
+      outputSchema = input->getOutputSchema();
+    } else if (input) {
+      outputTable = input->getArgValue();
+    }
+  }
+  // The defaults of the argType and the function name are not kept.
+  const std::uint8_t branch = branchOf(argType);
+  const bool ownFunctionName = functionName != kSelect;
+  const std::string_view texts[kTextFields] = {
+      branch == kUnknownBranch ? argType : std::string_view(), argName, argValue, outputTable,
+      outputSchema, ownFunctionName ? functionName : std::string_view(), groupby};
+  size_t size = sizeof(Node) + textsBytes(texts);
+  if (numNodesIn > 1) size += sizeof(Node *) * numNodesIn;
+  return new (arena.allocate(size))
+      Node(argType, branch, ownFunctionName, texts, nodeType, numNodesIn, inputs);
+}
+
+size_t Node::textsBytes(const std::string_view (&texts)[kTextFields]) {
+  size_t bytes = 0;
+  for (std::string_view text : texts) {
+    for (size_t length = text.size(); length >= 0x80; length >>= 7) ++bytes;
+    bytes += 1 + text.size() + 1;
+  }
+  return (bytes + alignof(Node *) - 1) & ~(alignof(Node *) - 1);
+}
+
+Node::Node(std::string_view argType, std::uint8_t branch_, bool ownFunctionName_,
+           const std::string_view (&texts)[kTextFields], int nodeType_, int numNodesIn_,
+           Node *const *inputs)
+    : branch(branch_), ownFunctionName(ownFunctionName_) {
   DFQ_TRACE("Entering Node constructor");
   DFQ_INNER_FRAME([&] {
+    // The record is followed by its lengths, its texts and its inputs.
+    unsigned char *length = reinterpret_cast<unsigned char *>(this + 1);
+    for (std::string_view text : texts) {
+      size_t rest = text.size();
+      for (; rest >= 0x80; rest >>= 7) *length++ = static_cast<unsigned char>(rest | 0x80);
+      *length++ = static_cast<unsigned char>(rest);
+    }
+    char *to = reinterpret_cast<char *>(length);
+    for (int f = 0; f < kTextFields; ++f) {
+      if (!texts[f].empty()) std::memcpy(to, texts[f].data(), texts[f].size());
+      to += texts[f].size();
+      *to++ = '\0';
+    }
     DFQ_TRACE("Setting inputEdgeNodesRefVec, numNodesIn:%d", numNodesIn_);
     if (numNodesIn_ > 0) {
       numNodesIn = numNodesIn_;
       input0 = inputs[0];
-      if (numNodesIn > 1) {
-        moreInputs = static_cast<Node **>(arena.allocate(sizeof(Node *) * numNodesIn));
-        std::copy(inputs, inputs + numNodesIn, moreInputs);
-      }
+      if (numNodesIn > 1)
+        std::copy(inputs, inputs + numNodesIn,
+                  reinterpret_cast<Node **>(reinterpret_cast<char *>(this + 1) + textsBytes(texts)));
     }
     DFQ_TRACE("Setting argType: %s", std::string(argType).c_str());
     mlQueryNode = argType == "ml_query";
     if (argType == "table" || argType == "query") nodeState = 1;
-    branch = branchOf(argType);
-
-    if (isGrouping(argType)) {
-      if (argType == "groupby") {
-        DFQ_TRACE("Adding Groupby node output table");
-        if (groupby.empty()) groupby = argValue;
-      } else {
-        DFQ_TRACE("Adding Groupbytime node output table");
-        ensureExtras().groupbytime = argValue;
-        extras->groupbytimeColumns = argName;
-      }
-      // A grouping node has no output of its own: it takes its input's name.
-      outputTable = outputSchema = std::string_view();
-      if (input0 && input0->argTypeRef() != "table") {
-        DFQ_TRACE("Groupby is input table %s", input0->getOutputTable().data());
-        DFQ_TRACE("Groupby is input table %s", input0->getOutputSchema().data());
-        outputTable = input0->getOutputTable();
-        outputSchema = input0->getOutputSchema();
-      } else if (input0) {
-        DFQ_TRACE("Input for groupby is base table %s", input0->getArgValue().data());
-        outputTable = input0->getArgValue();
-      }
+    if (argType == "groupby") {
+      DFQ_TRACE("Adding Groupby node output table");
+    } else if (argType == "groupbytime") {
+      DFQ_TRACE("Adding Groupbytime node output table");
+      ensureExtras().groupbytime = texts[kArgValue];
+      extras->groupbytimeColumns = texts[kArgName];
     }
-    const std::string_view values[kTextFields] = {argType,      argName,      argValue, outputTable,
-                                                  outputSchema, functionName, groupby};
-    size_t chars = 0;
-    for (std::string_view value : values) chars += value.size() + 1;
-    texts = static_cast<std::uint32_t *>(
-        arena.allocate(sizeof(std::uint32_t) * kTextFields + chars));
-    char *to = reinterpret_cast<char *>(texts + kTextFields);
-    for (int f = 0; f < kTextFields; ++f) {
-      texts[f] = static_cast<std::uint32_t>(values[f].size());
-      if (!values[f].empty()) std::memcpy(to, values[f].data(), values[f].size());
-      to += values[f].size();
-      *to++ = '\0';
+    if (isGrouping(argType) && input0 && input0->argTypeRef() != "table") {
+      DFQ_TRACE("Groupby is input table %s", input0->getOutputTable().data());
+      DFQ_TRACE("Groupby is input table %s", input0->getOutputSchema().data());
+    } else if (isGrouping(argType) && input0) {
+      DFQ_TRACE("Input for groupby is base table %s", input0->getArgValue().data());
     }
     nodeType = nodeType_;
     drawNewId();
   });
   DFQ_TRACE("Exiting Node constructor");
+}
+
+Node *Node::inputAt(int i) const {
+  if (i == 0) return input0;
+  const std::string_view last = text(static_cast<TextField>(kTextFields - 1));
+  const size_t bytes = static_cast<size_t>(last.data() + last.size() + 1 -
+                                           reinterpret_cast<const char *>(this + 1));
+  const size_t aligned = (bytes + alignof(Node *) - 1) & ~(alignof(Node *) - 1);
+  return reinterpret_cast<Node *const *>(reinterpret_cast<const char *>(this + 1) + aligned)[i];
 }
 
 void Node::drawNewId() {

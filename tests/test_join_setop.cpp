@@ -56,6 +56,21 @@ TEST_F(JoinSetopTest, JoinTypeIsStoredAsGivenUntilItsQueryIsComposed) {
   EXPECT_EQ(nodeOf(r.id)->getArgName(), "inner");
 }
 
+TEST_F(JoinSetopTest, InputsFollowTextsOfEveryLengthClass) {
+  // A node's input list lies after its texts, whose lengths take one to
+  // three bytes each.
+  for (size_t size : {size_t{1}, size_t{127}, size_t{128}, size_t{16383}, size_t{16384}}) {
+    const std::string condition = "l.id = r.id" + std::string(size, ' ');
+    const Outcome r = join("inner", condition, std::string(size, 'c'));
+    ASSERT_TRUE(r.ok()) << r.message;
+    const Node *node = nodeOf(r.id);
+    EXPECT_EQ(node->getArgValue(), condition);
+    EXPECT_EQ(node->getOutputTable(), "j");
+    EXPECT_EQ(node->getInputEdgeNodes(),
+              (std::vector<nodeid_t>{std::stoll(left), std::stoll(right)}));
+  }
+}
+
 TEST_F(JoinSetopTest, CrossJoinHasNoConditionAndMayLeaveItEmpty) {
   const Outcome r = join("cross", "");
   ASSERT_TRUE(r.ok()) << r.message;
