@@ -3,7 +3,6 @@
 // tables from the last to the first, nodes marked executed, rows read back
 // and compared with rows worked out by hand. SQLite always; PostgreSQL when
 // DFQ_TEST_PG holds a libpq connection string (and libpq was found).
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <memory>
 
 #include "assemblySupport.h"
+#include "sqliteSupport.h"
 
 #ifdef DFQ_HAVE_LIBPQ
 #include <libpq-fe.h>
@@ -21,7 +21,7 @@ using dfqtest::CStrings;
 
 namespace {
 
-using Rows = std::vector<std::vector<std::string>>;
+using sqlitetest::Rows;
 
 // ---- the engines ----------------------------------------------------------------
 
@@ -38,43 +38,14 @@ class Engine {
 
 class Sqlite : public Engine {
  public:
-  Sqlite() { sqlite3_open(":memory:", &db); }
-  ~Sqlite() override { sqlite3_close(db); }
-  Sqlite(const Sqlite &) = delete;
-  Sqlite &operator=(const Sqlite &) = delete;
-
-  std::string run(const std::string &sql) override {
-    char *error = nullptr;
-    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    std::string message = error ? error : "";
-    sqlite3_free(error);
-    return message;
-  }
-  Rows rows(const std::string &sql, bool sorted) override {
-    Rows out;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      ADD_FAILURE() << sqlite3_errmsg(db) << " in " << sql;
-      return out;
-    }
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      std::vector<std::string> row;
-      for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-        const unsigned char *text = sqlite3_column_text(stmt, c);
-        row.push_back(text ? reinterpret_cast<const char *>(text) : "NULL");
-      }
-      out.push_back(row);
-    }
-    sqlite3_finalize(stmt);
-    if (sorted) std::sort(out.begin(), out.end());
-    return out;
-  }
+  std::string run(const std::string &sql) override { return db.run(sql); }
+  Rows rows(const std::string &sql, bool sorted) override { return db.rows(sql, sorted); }
   void createSchema(const std::string &name) override {
     EXPECT_EQ(run("attach ':memory:' as \"" + name + "\""), "");
   }
 
  private:
-  sqlite3 *db = nullptr;
+  sqlitetest::SqliteDatabase db;
 };
 
 #ifdef DFQ_HAVE_LIBPQ

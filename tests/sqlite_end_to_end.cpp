@@ -3,27 +3,25 @@
 // statement to the first), and the rows compared with rows computed by hand,
 // or, for random pipelines, with a reference database that holds one view
 // per node made from the node's own query.
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <random>
 
 #include "Resolver.h"
 #include "assemblySupport.h"
+#include "sqliteSupport.h"
 
 using namespace asmtest;
 using dfqtest::CStrings;
 
 namespace {
 
-using Rows = std::vector<std::vector<std::string>>;
+using sqlitetest::Rows;
 
 // ---- SQLite ------------------------------------------------------------------
 
-class Database {
+class Database : public sqlitetest::SqliteDatabase {
  public:
   Database() {
-    sqlite3_open(":memory:", &db);
     run("ATTACH ':memory:' AS s");
     run("create table s.sales(id integer, region text, amount integer)");
     run("insert into s.sales values (1,'north',100),(2,'south',250),(3,'north',300),"
@@ -34,38 +32,6 @@ class Database {
     run("insert into s.t1 values (1,10),(2,20),(3,30),(4,40),(5,50),(6,60)");
     run("create table s.t2(k integer, v integer)");
     run("insert into s.t2 values (2,5),(3,7),(3,9),(5,11),(8,13)");
-  }
-  ~Database() { sqlite3_close(db); }
-  Database(const Database &) = delete;
-  Database &operator=(const Database &) = delete;
-
-  // Empty on success, else SQLite's message.
-  std::string run(const std::string &sql) {
-    char *error = nullptr;
-    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    std::string message = error ? error : "";
-    sqlite3_free(error);
-    return message;
-  }
-
-  Rows rows(const std::string &sql, bool sorted = true) {
-    Rows out;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      ADD_FAILURE() << sqlite3_errmsg(db) << " in " << sql.substr(0, 300);
-      return out;
-    }
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      std::vector<std::string> row;
-      for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-        const unsigned char *text = sqlite3_column_text(stmt, c);
-        row.push_back(text ? reinterpret_cast<const char *>(text) : "NULL");
-      }
-      out.push_back(row);
-    }
-    sqlite3_finalize(stmt);
-    if (sorted) std::sort(out.begin(), out.end());
-    return out;
   }
 
   // Creates the statements as views, from the last to the first.
@@ -78,9 +44,6 @@ class Database {
     }
     return ::testing::AssertionSuccess();
   }
-
- private:
-  sqlite3 *db = nullptr;
 };
 
 // ---- the host's side of the C API ---------------------------------------------
