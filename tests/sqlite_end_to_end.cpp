@@ -8,6 +8,7 @@
 
 #include "Resolver.h"
 #include "assemblySupport.h"
+#include "hostCalls.h"
 #include "sqliteSupport.h"
 
 using namespace asmtest;
@@ -48,58 +49,11 @@ class Database : public sqlitetest::SqliteDatabase {
 
 // ---- the host's side of the C API ---------------------------------------------
 
-std::string check(int rc, const std::string &id) {
-  EXPECT_EQ(rc, 0) << dfqtest::errorMessage(rc);
-  return id;
-}
-
-class EndToEndTest : public dfqtest::DagTest {
+class EndToEndTest : public dfqtest::DagTest, public hosttest::HostCalls {
  protected:
-  std::string table(const std::string &source) { return dfqtest::table(source); }
+  EndToEndTest() : HostCalls("s") {}
 
-  std::string filter(const std::string &in, const std::string &condition, const std::string &out) {
-    return single(dfq_filter, in, {condition}, out);
-  }
-  std::string orderby(const std::string &in, const std::string &order, const std::string &out) {
-    return single(dfq_orderby, in, {order}, out);
-  }
-  std::string aggregate(const std::string &in, const std::string &values, const std::string &out) {
-    return single(dfq_aggregate, in, {values}, out);
-  }
-  // Drops the input's columns when `drop` is "1".
-  std::string assign(const std::string &in, const std::string &columns, const std::string &out,
-                     const std::string &drop = "N") {
-    return single(dfq_assign, in, {columns, drop}, out);
-  }
-  std::string select(const std::string &in, const std::string &columns, const std::string &out) {
-    CStrings nid{in}, name{"cols"}, value{columns}, ot{out}, os{"s"}, id = CStrings::buffers(1);
-    int length = 1, rc = -1;
-    dfq_select(nid, name, value, ot, os, id, &length, &rc);
-    return check(rc, id[0]);
-  }
-  std::string groupby(const std::string &in, const std::string &expression) {
-    CStrings nid{in}, name{"g"}, value{expression}, ot{"x"}, os{"x"}, id = CStrings::buffers(1);
-    int rc = -1;
-    dfq_groupby(nid, name, value, ot, os, id, &rc);
-    return check(rc, id[0]);
-  }
-  std::string join(const std::string &left, const std::string &right, const std::string &type,
-                   const std::string &condition, const std::string &columns,
-                   const std::string &out) {
-    CStrings nid{left, right}, name{type, "l", "r", "c"}, value{condition, "l", "r", columns},
-        ot{out}, os{"s"}, id{"x"};
-    int rc = -1;
-    dfq_join(nid, name, value, ot, os, id, &rc);
-    return check(rc, id[0]);
-  }
-  std::string setop(const std::string &op, const std::vector<std::string> &inputs,
-                    const std::string &columns, const std::string &out) {
-    CStrings nid(inputs), name{op}, value(std::vector<std::string>(inputs.size(), columns)),
-        ot{out}, os{"s"}, id{"x"};
-    int count = static_cast<int>(inputs.size()), rc = -1;
-    dfq_setop(nid, name, value, ot, os, &count, id, &rc);
-    return check(rc, id[0]);
-  }
+  std::string table(const std::string &source) { return dfqtest::table(source); }
 
   // The host's round: fetch the statements, create them, mark the nodes it
   // created executed, read the node's rows.
@@ -113,16 +67,6 @@ class EndToEndTest : public dfqtest::DagTest {
       dfq_update_node_state_single(nid, &state, &rc);
     }
     return got.list.empty() ? Rows{} : db.rows("select * from " + got.list.front().name, sorted);
-  }
-
-  using SingleEntry = void (*)(char **, char **, char **, char **, char **, char **, int *);
-  std::string single(SingleEntry entry, const std::string &in,
-                     const std::vector<std::string> &values, const std::string &out) {
-    CStrings nid{in}, name{"op"}, value(values, 1 << 20), ot{out}, os{"s"};
-    CStrings id = CStrings::buffers(1);
-    int rc = -1;
-    entry(nid, name, value, ot, os, id, &rc);
-    return check(rc, id[0]);
   }
 
   Database db;
