@@ -167,8 +167,10 @@ class Host {
   // are nodes; what is read back is always one of the three.
   void option() {
     HostArray name({pick(kOptions)}), value({pick(kDialects)});
+    sloppy(name);
+    sloppy(value);
     int rc = -1;
-    dfq_set_option(sloppy(name).get(), sloppy(value).get(), &rc);
+    dfq_set_option(name.get(), value.get(), &rc);
     lastCode_ = rc;
     int size = in_.number(-1, 16);
     HostArray read({pick(kOptions)}), out = HostArray::buffers(1, 16);
