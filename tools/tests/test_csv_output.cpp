@@ -47,7 +47,7 @@ TEST(Csv, ColumnTypesAreGuessedFromAllValues) {
 }
 
 TEST(Database, ImportedCsvKeepsTypesAndNulls) {
-  Database db;
+  SqliteDatabase db;
   db.importCsv(parseCsv("k,v\na,1\nb,\n", "t.csv"), parseQualifiedName("s.t"));
   const auto rows = db.query("select k, v, typeof(v) from s.t order by k");
   ASSERT_EQ(rows.rows.size(), 2u);
@@ -65,7 +65,7 @@ TEST(Database, StatementNamesAreSplitIntoSchemaAndTable) {
 }
 
 TEST(Database, SchemasAreAttachedOnceAndErrorsCarrySqlitesMessage) {
-  Database db;
+  SqliteDatabase db;
   db.ensureSchema("work");
   db.ensureSchema("work");
   db.ensureSchema("main");

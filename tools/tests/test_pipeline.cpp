@@ -153,7 +153,9 @@ TEST(PipelineFormat, MistakesNameFileAndLine) {
   EXPECT_EQ(errorOf("t = table x\nf = filtr t: a\n"), "p.dfq:2: unknown operation 'filtr'");
   EXPECT_EQ(errorOf("f = filter nowhere: a\n"), "p.dfq:1: unknown node 'nowhere'");
   EXPECT_EQ(errorOf("t = table x\nt = table y\n"), "p.dfq:2: node 't' is defined twice");
-  EXPECT_EQ(errorOf("t = table x\nf = filter t\n"), "p.dfq:2: 'filter' needs its text after ':'");
+  EXPECT_EQ(errorOf("t = table x\nf = filter t\n"),
+            "p.dfq:2: missing ':' before the text of 'filter' (usage: label = filter INPUT: TEXT)");
+  EXPECT_EQ(errorOf("t = table x\nf = filter t:\n"), "p.dfq:2: 'filter' needs its text after ':'");
   EXPECT_EQ(errorOf("t = table x\nf = filter t, t: a\n"), "p.dfq:2: expected one input node");
   EXPECT_EQ(errorOf("t = table x\nu = setop union t: a\n"), "p.dfq:2: expected at least 2 input nodes");
   EXPECT_EQ(errorOf("t = table x\nf = filter t: a\n  drop: yes\n"), "p.dfq:3: 'filter' has no clause 'drop'");
@@ -174,7 +176,7 @@ TEST(PipelineFormat, UnreadableFileIsReportedAtLineZero) {
     dfqrun::readPipeline("/nonexistent/p.dfq");
     FAIL();
   } catch (const PipelineError &e) {
-    EXPECT_STREQ(e.what(), "/nonexistent/p.dfq:0: cannot read the pipeline file");
+    EXPECT_STREQ(e.what(), "/nonexistent/p.dfq: cannot read the pipeline file: no such file");
   }
 }
 

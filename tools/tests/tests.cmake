@@ -26,7 +26,7 @@ macro(dfq_run_test name code pattern)
 endmacro()
 dfq_run_test(example 0 "^North +[|] online +[|] +2 [|] +468.0$" ${PROJECT_SOURCE_DIR}/examples/sales.dfq)
 dfq_run_test(usage 1 "usage: dfq-run")
-dfq_run_test(missing_file 2 "missing.dfq:0: cannot read the pipeline file" ${cli}/missing.dfq)
+dfq_run_test(missing_file 2 "missing.dfq: cannot read the pipeline file: no such file$" ${cli}/missing.dfq)
 dfq_run_test(bad_line 2 "bad_line.dfq:5: unknown operation 'filtr'" ${cli}/bad_line.dfq)
 dfq_run_test(bad_csv 2 "bad.csv:3: expected 2 fields, found 3" ${cli}/bad_csv.dfq)
 dfq_run_test(refused 3 "bad_join.dfq:6: join 'j' refused by the library: DFQ-1405: Invalid join argument outer"
