@@ -87,12 +87,6 @@ std::string unsupportedFeature(const dfq::Statement &statement, bool sqlite) {
   return "";
 }
 
-// The library's dialect setting.
-void setDialect(dfq::Dag &dag, const std::string &dialect) {
-  (void)dag;
-  (void)dialect;
-}
-
 }  // namespace
 
 std::string unsupportedOnSqlite(const dfq::Statement &statement) {
@@ -131,7 +125,7 @@ void Runner::open(const Pipeline &pipeline) {
   checkViews(pipeline);
   const std::string dialect = options_.dialect.empty() ? db_->dialect() : options_.dialect;
   try {
-    setDialect(dag_, dialect);
+    dag_.setOption("dialect", dialect);
   } catch (const dfq::Error &e) {
     throw Failure{kExitRefused, "dialect '" + dialect + "' refused by the library: " + refusal(e)};
   }
