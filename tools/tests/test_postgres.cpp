@@ -144,7 +144,7 @@ TEST_F(PostgresTest, RandomPipelinesGiveTheSameRowsOnBothEngines) {
   write("t1.csv", "k,v\n1,10\n2,20\n3,30\n4,40\n5,50\n6,60\n");
   write("t2.csv", "k,v\n2,5\n3,7\n3,9\n5,11\n8,13\n");
   std::mt19937 random(20261208);
-  for (int round = 0; round < 12; ++round) {
+  for (int round = 0; round < 20; ++round) {
     std::ostringstream p;
     p << "load t1.csv\nload t2.csv\nschema p" << round << "\nt1 = table t1\nt2 = table t2\n";
     std::vector<std::string> nodes{"t1", "t2"};
