@@ -15,6 +15,7 @@ echo "== PostgreSQL server for the tests"
 pg_dir=$(mktemp -d "${TMPDIR:-/tmp}/dfq-pg.XXXXXX")
 stop_pg() { scripts/pg-server.sh stop "$pg_dir" || true; rm -rf "$pg_dir"; }
 trap stop_pg EXIT
+trap 'exit 130' INT TERM
 DFQ_PG_CONNINFO=$(scripts/pg-server.sh start "$pg_dir")
 export DFQ_PG_CONNINFO
 echo "server: $DFQ_PG_CONNINFO"

@@ -91,6 +91,7 @@ class Runner {
   bool progressShown_ = false;
   dfq::Dag dag_;
   std::unique_ptr<Database> db_;
+  std::string dialect_;  // the library's dialect for this run
   std::map<std::string, NodeInfo> nodes_;
   std::string baseDir_;
 };
