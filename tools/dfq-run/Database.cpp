@@ -4,23 +4,23 @@
 
 namespace dfqrun {
 
-std::string quoteIdentifier(const std::string &name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted += '"';
-    quoted += c;
+namespace {
+
+// `text` between two `quote` characters, embedded ones doubled.
+std::string quoted(const std::string &text, char quote) {
+  std::string result(1, quote);
+  for (char c : text) {
+    if (c == quote) result += quote;
+    result += c;
   }
-  return quoted + "\"";
+  return result + quote;
 }
 
-std::string quoteLiteral(const std::string &text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') quoted += '\'';
-    quoted += c;
-  }
-  return quoted + "'";
-}
+}  // namespace
+
+std::string quoteIdentifier(const std::string &name) { return quoted(name, '"'); }
+
+std::string quoteLiteral(const std::string &text) { return quoted(text, '\''); }
 
 std::string QualifiedName::sql() const { return quoteIdentifier(schema) + "." + quoteIdentifier(table); }
 

@@ -137,14 +137,11 @@ void Runner::open(const Pipeline &pipeline) {
 void Runner::checkViews(const Pipeline &pipeline) const {
   if (!options_.views || db_->viewsAcrossSchemas()) return;
   for (const auto &step : pipeline.steps) {
-    std::string schema;
-    if (step.kind == Step::Kind::Node) {
-      schema = step.node.op == "table" ? parseQualifiedName(step.node.source).schema
-                                       : outputOf(step.node.label, step.node.schema).second;
-    } else if (step.kind == Step::Kind::Load && !step.table.empty()) {
-      schema = parseQualifiedName(step.table).schema;
-    }
-    if (!schema.empty() && schema != kDefaultSchema)
+    if (step.kind != Step::Kind::Node) continue;
+    const std::string schema = step.node.op == "table"
+                                   ? parseQualifiedName(step.node.source).schema
+                                   : outputOf(step.node.label, step.node.schema).second;
+    if (schema != kDefaultSchema)
       throw Failure{kExitUsage, where(step) + "--views on " + std::string(db_->engine()) +
                                     " needs every table in schema main, but this line uses schema '" +
                                     schema + "' (a view cannot read another schema's tables there)"};

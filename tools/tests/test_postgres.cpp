@@ -8,24 +8,16 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 
-#include <unistd.h>
-
-#include "Runner.h"
+#include "runnerSupport.h"
 
 using namespace dfqrun;
+using runnertest::Outcome;
 
 namespace {
-
-struct Outcome {
-  int code;
-  std::string out;
-  std::string err;
-};
 
 // The row blocks of --csv output, each sorted, numbers written alike
 // ("468.0" on SQLite and "468.00" on PostgreSQL are the same value).
@@ -75,34 +67,27 @@ class PostgresTest : public ::testing::Test {
     } catch (const DatabaseError &e) {
       FAIL() << "DFQ_PG_CONNINFO is set but the server cannot be reached: " << e.what();
     }
-    dir_ = std::filesystem::temp_directory_path() /
-           ("dfq-pg-test-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override {
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    scratch_ = std::make_unique<runnertest::ScratchDir>();
   }
 
-  void write(const std::string &name, const std::string &text) { std::ofstream(dir_ / name) << text; }
+  void write(const std::string &name, const std::string &text) { scratch_->write(name, text); }
 
+  // --csv -q --replace on `database`, unless `views` or no `replace`.
   Outcome runFile(const std::string &path, const std::string &database, bool replace = true,
-                  const std::string &dialect = "") {
+                  bool views = false) {
     RunOptions options;
     options.database = database;
     options.csv = true;
     options.printSql = false;
     options.replace = replace;
-    options.dialect = dialect;
-    std::ostringstream out, err;
-    Runner runner(options, out, err);
-    const int code = runner.run(readPipeline(path));
-    return {code, out.str(), err.str()};
+    options.views = views;
+    return runnertest::runPipelineFile(path, options);
   }
 
-  Outcome run(const std::string &pipeline, const std::string &database, bool replace = true) {
+  Outcome run(const std::string &pipeline, const std::string &database, bool replace = true,
+              bool views = false) {
     write("p.dfq", pipeline);
-    return runFile((dir_ / "p.dfq").string(), database, replace);
+    return runFile(scratch_->file("p.dfq"), database, replace, views);
   }
 
   // The same pipeline on SQLite and on the server: both succeed with the
@@ -118,7 +103,7 @@ class PostgresTest : public ::testing::Test {
   }
 
   std::string conninfo_;
-  std::filesystem::path dir_;
+  std::unique_ptr<runnertest::ScratchDir> scratch_;
   size_t compared_ = 0;
 };
 
@@ -203,19 +188,10 @@ TEST_F(PostgresTest, ViewsAcrossSchemasAndASecondRunWithoutReplace) {
   write("t.csv", "k,v\n1,2\n3,4\n");
   const std::string pipeline =
       "load t.csv as src.t\nschema views\nt = table src.t\nf = filter t: k > 1\nrun f\n";
-  write("p.dfq", pipeline);
-  RunOptions options;
-  options.database = conninfo_;
-  options.views = true;
-  options.replace = true;
-  options.csv = true;
-  std::ostringstream out, err;
-  {
-    Runner runner(options, out, err);
-    ASSERT_EQ(runner.run(readPipeline((dir_ / "p.dfq").string())), kExitOk) << err.str();
-  }
-  EXPECT_TRUE(out.str().find("-- created view \"views\".\"f\"\n") != std::string::npos) << out.str();
-  EXPECT_TRUE(out.str().find("k,v\n3,4\n") != std::string::npos) << out.str();
+  const Outcome first = run(pipeline, conninfo_, true, true);
+  ASSERT_EQ(first.code, kExitOk) << first.err;
+  EXPECT_TRUE(first.out.find("-- created view \"views\".\"f\"\n") != std::string::npos) << first.out;
+  EXPECT_TRUE(first.out.find("k,v\n3,4\n") != std::string::npos) << first.out;
   // Again without --replace: the load meets its table, and says what helps.
   const Outcome again = run(pipeline, conninfo_, false);
   EXPECT_EQ(again.code, kExitDatabase);

@@ -7,53 +7,36 @@
 #include <fstream>
 #include <sstream>
 
-#include "Runner.h"
+#include "runnerSupport.h"
 
 using namespace dfqrun;
+using runnertest::Outcome;
 
 namespace {
-
-struct Outcome {
-  int code;
-  std::string out;
-  std::string err;
-};
 
 // A directory with the data files of every case.
 class RunnerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("dfq-run-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
     write("sales.csv",
           "id,region,amount\n1,north,50\n2,north,150\n3,south,300\n4,south,120\n5,east,80\n");
     write("regions.csv", "region,manager\nnorth,Ann\nsouth,Bo\n");
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  void write(const std::string &name, const std::string &text) {
-    std::ofstream(dir_ / name) << text;
-  }
+  void write(const std::string &name, const std::string &text) { scratch_.write(name, text); }
 
   Outcome run(const std::string &pipeline, void (*adjust)(RunOptions &) = nullptr) {
     RunOptions options;
     if (adjust) adjust(options);
+    return run(pipeline, options);
+  }
+  Outcome run(const std::string &pipeline, const RunOptions &options) {
     write("p.dfq", "load sales.csv\nload regions.csv\n" + pipeline);
-    std::ostringstream out, err;
-    int code;
-    try {
-      Runner runner(options, out, err);
-      code = runner.run(readPipeline((dir_ / "p.dfq").string()));
-    } catch (const PipelineError &e) {
-      err << e.what();
-      code = kExitInput;
-    }
-    return {code, out.str(), err.str()};
+    return runnertest::runPipelineFile(scratch_.file("p.dfq"), options);
   }
 
-  std::filesystem::path dir_;
+  runnertest::ScratchDir scratch_;
+  const std::filesystem::path &dir_ = scratch_.path();
 };
 
 void csvRows(RunOptions &o) { o.csv = true; }
@@ -259,11 +242,7 @@ TEST_F(RunnerTest, ASecondRunOnADatabaseFileReplacesItsTables) {
     options.database = file;
     options.replace = replace;
     options.csv = true;
-    write("p.dfq", "load sales.csv\nload regions.csv\n" + pipeline);
-    std::ostringstream out, err;
-    Runner runner(options, out, err);
-    const int code = runner.run(readPipeline((dir_ / "p.dfq").string()));
-    return Outcome{code, out.str(), err.str()};
+    return run(pipeline, options);
   };
   auto r = runOn(false);
   ASSERT_EQ(r.code, kExitOk) << r.err;
