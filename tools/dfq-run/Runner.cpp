@@ -124,11 +124,10 @@ void Runner::open(const Pipeline &pipeline) {
   }
   checkViews(pipeline);
   dialect_ = options_.dialect.empty() ? db_->dialect() : options_.dialect;
-  const std::string &dialect = dialect_;
   try {
-    dag_.setOption("dialect", dialect);
+    dag_.setOption("dialect", dialect_);
   } catch (const dfq::Error &e) {
-    throw Failure{kExitRefused, "dialect '" + dialect + "' refused by the library: " + refusal(e)};
+    throw Failure{kExitRefused, "dialect '" + dialect_ + "' refused by the library: " + refusal(e)};
   }
 }
 
