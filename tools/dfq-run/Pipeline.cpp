@@ -298,9 +298,10 @@ class Parser {
     if (type == "cross" && !node.text.empty())
       fail(line, "a cross join takes no condition; drop ': " + node.text +
                      "' or filter the joined rows in a node of its own");
-    if (type != "cross" && node.text.empty() &&
-        (type == "inner" || type == "left" || type == "right" || type == "full"))
-      fail(line, std::string(type == "inner" ? "an " : "a ") + type + " join needs its condition after ':' (usage: label = join " + type +
+    const bool needsCondition = type == "inner" || type == "left" || type == "right" || type == "full";
+    if (needsCondition && node.text.empty())
+      fail(line, std::string(type == "inner" ? "an " : "a ") + type +
+                     " join needs its condition after ':' (usage: label = join " + type +
                      " LEFT [as] A, RIGHT [as] B: CONDITION)");
   }
 
