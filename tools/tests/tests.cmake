@@ -34,6 +34,8 @@ dfq_run_test(refused 3 "bad_join.dfq:6: join 'j' refused by the library: DFQ-140
 dfq_run_test(database_error 4 "database error in statement .main.\\..f. .node [0-9]+.: no such column: amout"
   ${cli}/db_error.dfq)
 dfq_run_test(not_runnable 0 "not runnable on SQLite: \"main\".\"t\" uses select top" --dialect default ${cli}/not_runnable.dfq)
+# Without --dialect the dialect follows the database: on SQLite, top is a limit.
+dfq_run_test(dialect_follows_database 0 "^[(]2 rows[)]$" ${cli}/not_runnable.dfq)
 dfq_run_test(csv_output 0 "^region,revenue$" --csv -q ${cli}/csv.dfq ${cli}/points.csv)
 # Command line and input mistakes: each its exit code and a message that
 # says what is wrong, where.
