@@ -230,6 +230,7 @@ class Node {
   std::string joinQuery(const QueryFrame &);
   std::string setopQuery(const QueryFrame &);
   std::string sampleQuery(const QueryFrame &);
+  std::string portableSampleQuery(const QueryFrame &);
 
   // The node's texts, in the arena right after the record: their lengths
   // (see readLength), then each text followed by a zero; the defaults of the argType and the
