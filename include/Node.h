@@ -233,7 +233,7 @@ class Node {
   std::string portableSampleQuery(const QueryFrame &);
 
   // The node's texts, in the arena right after the record: their lengths
-  // (see readLength), then each text followed by a zero; the defaults of the argType and the
+  // (see readLength), then the texts (not zero-terminated); the defaults of the argType and the
   // function name are left empty. The input list follows when there are
   // several inputs.
   enum TextField {
@@ -251,7 +251,7 @@ class Node {
     size_t lengths[kTextFields];
     for (size_t &length : lengths) length = readLength(at);
     const char *chars = reinterpret_cast<const char *>(at);
-    for (int f = 0; f < field; ++f) chars += lengths[f] + 1;
+    for (int f = 0; f < field; ++f) chars += lengths[f];
     return std::string_view(chars, lengths[field]);
   }
   // Lengths are written in base 128, seven bits a byte, the last byte

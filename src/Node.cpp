@@ -55,7 +55,7 @@ size_t Node::textsBytes(const std::string_view (&texts)[kTextFields]) {
   size_t bytes = 0;
   for (std::string_view text : texts) {
     for (size_t length = text.size(); length >= 0x80; length >>= 7) ++bytes;
-    bytes += 1 + text.size() + 1;
+    bytes += 1 + text.size();
   }
   return (bytes + alignof(Node *) - 1) & ~(alignof(Node *) - 1);
 }
@@ -77,7 +77,6 @@ Node::Node(std::string_view argType, std::uint8_t branch_, bool ownFunctionName_
     for (int f = 0; f < kTextFields; ++f) {
       if (!texts[f].empty()) std::memcpy(to, texts[f].data(), texts[f].size());
       to += texts[f].size();
-      *to++ = '\0';
     }
     DFQ_TRACE("Setting inputEdgeNodesRefVec, numNodesIn:%d", numNodesIn_);
     if (numNodesIn_ > 0) {
@@ -98,10 +97,13 @@ Node::Node(std::string_view argType, std::uint8_t branch_, bool ownFunctionName_
       extras->groupbytimeColumns = texts[kArgName];
     }
     if (isGrouping(argType) && input0 && input0->argTypeRef() != "table") {
-      DFQ_TRACE("Groupby is input table %s", input0->getOutputTable().data());
-      DFQ_TRACE("Groupby is input table %s", input0->getOutputSchema().data());
+      const std::string_view table = input0->getOutputTable(), schema = input0->getOutputSchema();
+      DFQ_TRACE("Groupby is input table %.*s", static_cast<int>(table.size()), table.data());
+      DFQ_TRACE("Groupby is input table %.*s", static_cast<int>(schema.size()), schema.data());
     } else if (isGrouping(argType) && input0) {
-      DFQ_TRACE("Input for groupby is base table %s", input0->getArgValue().data());
+      const std::string_view table = input0->getArgValue();
+      DFQ_TRACE("Input for groupby is base table %.*s", static_cast<int>(table.size()),
+                table.data());
     }
     nodeType = nodeType_;
     drawNewId();
@@ -112,7 +114,7 @@ Node::Node(std::string_view argType, std::uint8_t branch_, bool ownFunctionName_
 Node *Node::inputAt(int i) const {
   if (i == 0) return input0;
   const std::string_view last = text(static_cast<TextField>(kTextFields - 1));
-  const size_t bytes = static_cast<size_t>(last.data() + last.size() + 1 -
+  const size_t bytes = static_cast<size_t>(last.data() + last.size() -
                                            reinterpret_cast<const char *>(this + 1));
   const size_t aligned = (bytes + alignof(Node *) - 1) & ~(alignof(Node *) - 1);
   return reinterpret_cast<Node *const *>(reinterpret_cast<const char *>(this + 1) + aligned)[i];
@@ -142,8 +144,9 @@ std::vector<Node *> Node::getInputEdgeNodesRefVec() const {
 }
 
 std::string Node::getNodeArgType() const {
-  DFQ_TRACE("Node argType value:%s", argTypeRef().data());
-  return std::string(argTypeRef());
+  std::string type(argTypeRef());
+  DFQ_TRACE("Node argType value:%s", type.c_str());
+  return type;
 }
 
 void Node::getTablename(std::string &table, std::string &schema) const {
