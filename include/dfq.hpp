@@ -9,6 +9,10 @@
  *    the library's count and length calls, and for outputs without such a
  *    call from the longest text this wrapper has handed to the library.
  *  - A failure throws `dfq::Error` with the library's code and message.
+ *  - Quiet by default: a `dfq::Dag` keeps the library's log records off
+ *    standard error (the exception carries what the record would say).
+ *    `dfq::Dag dag(dfq::LogRecords::Shown)`, or `dfq::Dag::setLogQuiet(false)`
+ *    at any time, lets the records of the configured level through again.
  *
  * The wrapper adds no behaviour: every method is one documented C call (or
  * the count/length/fetch sequence that one result needs).
@@ -77,6 +81,10 @@ struct NodeQuery {
   std::string sql;
   std::string nodeid;
 };
+
+// Whether the library's log records of the configured level reach standard
+// error while a `Dag` is alive (a process-wide setting of the library).
+enum class LogRecords { Quiet, Shown };
 
 // The three display forms of a node's SQL.
 enum class ShowOption { Statements = 1, FullPath = 2, TopNode = 3 };
@@ -194,9 +202,17 @@ constexpr std::size_t kMinBufferSize = 4096;
 class Dag {
  public:
   // init_dag with the three stored strings and the log level (0 TRACE ..
-  // 5 FATAL). Throws `Error` when the library refuses.
+  // 5 FATAL), log records kept off standard error. Throws `Error` when the
+  // library refuses.
   explicit Dag(int logLevel = 4, const std::string &user = "", const std::string &arg2 = "",
-               const std::string &arg3 = "") {
+               const std::string &arg3 = "")
+      : Dag(LogRecords::Quiet, logLevel, user, arg2, arg3) {}
+
+  // As above, with the log records `records` (Shown: the library's records
+  // of level `logLevel` go to standard error, as without the wrapper).
+  explicit Dag(LogRecords records, int logLevel = 4, const std::string &user = "",
+               const std::string &arg2 = "", const std::string &arg3 = "") {
+    setLogQuiet(records == LogRecords::Quiet);
     detail::Strings u{user}, a2{arg2}, a3{arg3};
     int level = logLevel;
     call([&](int *rc) { init_dag(u.data(), a2.data(), &level, a3.data(), rc); });
@@ -466,7 +482,8 @@ class Dag {
     call([&](int *rc) { set_log_level(&level, rc); });
   }
 
-  // Quiet keeps the library's log records off standard error.
+  // Quiet keeps the library's log records off standard error (the default
+  // of a `Dag`); false lets the records of the configured level through.
   static void setLogQuiet(bool quiet) { log_set_quiet(quiet ? 1 : 0); }
 
   // The message the library last recorded for `code` (empty when none).

@@ -11,12 +11,10 @@ namespace {
 
 class WrapperTest : public ::testing::Test {
  protected:
-  void SetUp() override { dfq::Dag::setLogQuiet(true); }
   dfq::Dag dag;
 };
 
 TEST(WrapperLifetime, TheDagOwnsTheInstanceAndCloseDiscardsIt) {
-  dfq::Dag::setLogQuiet(true);
   std::string id;
   {
     dfq::Dag dag;
@@ -33,7 +31,6 @@ TEST(WrapperLifetime, TheDagOwnsTheInstanceAndCloseDiscardsIt) {
 }
 
 TEST(WrapperLifetime, RefusedCreationThrows) {
-  dfq::Dag::setLogQuiet(true);
   try {
     dfq::Dag dag(9);
     FAIL() << "level 9 accepted";
@@ -41,6 +38,33 @@ TEST(WrapperLifetime, RefusedCreationThrows) {
     EXPECT_NE(e.code(), 0);
     EXPECT_FALSE(e.message().empty());
   }
+}
+
+// A refusal is thrown, not also written to standard error, unless the host
+// asks for the library's records.
+TEST(WrapperLogRecords, QuietByDefaultShownOnRequest) {
+  const auto refusal = [](dfq::Dag &dag) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_THROW(dag.filter(dfq::Node("0"), "a", {"f", "s"}), dfq::Error);
+    return ::testing::internal::GetCapturedStderr();
+  };
+  {
+    dfq::Dag dag;
+    EXPECT_EQ(refusal(dag), "");
+    EXPECT_THROW(dfq::Dag(9), dfq::Error);  // a refused creation is quiet too
+  }
+  {
+    dfq::Dag dag(dfq::LogRecords::Shown);
+    const std::string records = refusal(dag);
+    EXPECT_NE(records.find("ERROR"), std::string::npos) << records;
+    EXPECT_NE(records.find("Invalid input nodeid for filter operation"), std::string::npos);
+    dfq::Dag::setLogQuiet(true);
+    EXPECT_EQ(refusal(dag), "");
+    dfq::Dag::setLogQuiet(false);
+    EXPECT_NE(refusal(dag), "");
+  }
+  dfq::Dag dag;  // each Dag starts quiet again
+  EXPECT_EQ(refusal(dag), "");
 }
 
 TEST_F(WrapperTest, FailuresCarryTheLibrarysCodeAndMessage) {
