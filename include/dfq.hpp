@@ -1,5 +1,6 @@
 /*
- * libdfq for C++: a header-only wrapper over the C API of dfq.h.
+ * libdfq for C++: a header-only wrapper over the C API of dfq.h (C++17 or
+ * later).
  *
  *  - `dfq::Dag` owns the process's DAG instance: its constructor calls
  *    init_dag, its destructor close_dag. There is one DAG instance per
@@ -54,7 +55,8 @@ class Node {
   explicit Node(std::string id) : id_(std::move(id)) {}
   const std::string &id() const noexcept { return id_; }
   bool valid() const noexcept { return !id_.empty(); }
-  friend bool operator==(const Node &, const Node &) = default;
+  friend bool operator==(const Node &a, const Node &b) { return a.id_ == b.id_; }
+  friend bool operator!=(const Node &a, const Node &b) { return !(a == b); }
 
  private:
   std::string id_;
