@@ -62,6 +62,7 @@ if(Python3_FOUND AND NOT DFQ_SANITIZE)
   dfq_python_test(binding -m unittest -v test_dfq)
   dfq_python_test(threads -m unittest -v test_threads)
   dfq_python_test(install -m unittest -v test_install)
+  dfq_python_test(readme -m unittest -v test_readme)
   dfq_python_test(sqlite test_run.py SqliteRunTest)
   dfq_python_test(postgresql test_run.py PostgresRunTest)
   add_test(NAME python.example
