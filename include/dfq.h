@@ -66,6 +66,35 @@ DFQ_API void dfq_query(char **arg_name, char **arg_value, char **output_table,
  *  message and its terminating zero. Nothing is written on a bad argument. */
 DFQ_API void dfq_get_error_message(int *error_code, char **error_message);
 
+/** Set option `name[0]` of the DAG instance to `value[0]`; the setting
+ *  lasts until close_dag. Names and values are read in any case. The one
+ *  option is "dialect", the SQL dialect of every statement:
+ *    "default"    the text of the parallel database (select top, SAMPLE,
+ *                 minus, group by time, ML calls); a new instance has it;
+ *    "postgresql" and "sqlite": top n as "limit n", minus as except,
+ *                 assign keeping the input's columns as "select *, ...",
+ *                 a sample of one count as "order by random() limit n" and
+ *                 of one fraction as a per-row random filter; forms the
+ *                 engine lacks are refused when their node is added
+ *                 (1611 to 1614, see dfq_setop, dfq_sample,
+ *                 dfq_groupby_time, dfq_ml_query).
+ *  The dialect can be set while the graph has no nodes (right after
+ *  init_dag); once it has nodes, setting another dialect is refused (1603)
+ *  and setting the same one does nothing. There is no instance before
+ *  init_dag (or dfq_table/dfq_query): options are then refused (1302).
+ *  `*ret_code`: 0, 1501, 1502, 1601 (unknown name), 1602 (unknown value),
+ *  1603, 1302. */
+DFQ_API void dfq_set_option(char **name, char **value, int *ret_code);
+
+/** Copy the value of option `name[0]` with its terminating zero into
+ *  `value_out[0]`, a host buffer of `*value_size` bytes. `*value_size` is
+ *  then set to the value's length plus one: the bytes written, or the bytes
+ *  needed when the buffer was too small, in which case nothing is written
+ *  and the code is 1604 (16 bytes hold every dialect). `*ret_code`: 0, 1501,
+ *  1502, 1503, 1601, 1604, 1302. */
+DFQ_API void dfq_get_option(char **name, char **value_out, int *value_size,
+                            int *ret_code);
+
 /** Write the log facility's level to `*log_level`. `*ret_code`: 0, 1503. */
 DFQ_API void get_log_level(int *log_level, int *ret_code);
 

@@ -57,6 +57,10 @@ _current = None
 _left_open = False
 
 
+# dfq_get_option: the buffer was too small; the size needed was written.
+_OPTION_BUFFER_TOO_SMALL = 1604
+
+
 def _yes(flag):
     return "Y" if flag else "N"
 
@@ -167,15 +171,20 @@ class Dag:
     def get_option(self, name):
         """The value of a library option."""
         self._require("dfq_get_option")
+        names = self._texts((name, "option name"))
         with _LOCK:
-            size = 256
-            while True:
-                out = _Strings.buffers(1, size)
-                self._call("dfq_get_option", self._texts((name, "option name")), out,
-                           _int(size))
-                if len(out[0].encode()) + 1 < size:
+            size = _int(_native.SHORT_TEXT)
+            for _ in range(2):
+                out = _Strings.buffers(1, size.value)
+                rc = _int()
+                self._check_open()
+                self.lib.dfq_get_option(names.ptr, out.ptr, _native.ctypes.byref(size),
+                                        _native.ctypes.byref(rc))
+                if rc.value == 0:
                     return out[0]
-                size *= 4
+                if rc.value != _OPTION_BUFFER_TOO_SMALL:
+                    break
+            raise DfqError(rc.value, self.error_message(rc.value))
 
     def error_message(self, code):
         """The message the library last recorded for `code`."""
