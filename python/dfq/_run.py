@@ -168,6 +168,16 @@ class SQLite(Engine):
         if not self.conn.in_transaction:
             self.execute("begin")
 
+    # In SQL, so that it also ends the run's transaction when the connection
+    # is in autocommit mode, where the module's commit() does nothing.
+    def commit(self):
+        if self.conn.in_transaction:
+            self.execute("commit")
+
+    def rollback(self):
+        if self.conn.in_transaction:
+            self.execute("rollback")
+
     def kind_of(self, schema, table):
         schema = schema or "main"
         if schema not in {row[1] for row in self.execute("pragma database_list")}:
