@@ -153,10 +153,10 @@ class Dag:
 
     def query(self, sql, name=None):
         """A node whose SQL is `sql`."""
-        _text(sql, "sql")
+        text = self._texts((sql, "sql"))
         table, schema = self._output(name, "query")
-        node = self._new_node("dfq_query", [_Strings(["query"]), self._texts((sql, "sql")),
-                                            self._texts((table, "name"), ),
+        node = self._new_node("dfq_query", [_Strings(["query"]), text,
+                                            self._texts((table, "name")),
                                             self._texts((schema, "name"))])
         return Frame(self, node, "query", table, schema, query=sql)
 
