@@ -492,8 +492,9 @@ class Frame:
 
         The statements run from the last to the first, each created as a
         table named by its statement name (missing schemas are created; on
-        SQLite a schema other than main is an attached in-memory database),
-        in one transaction that is committed; their nodes are then marked
+        SQLite a schema other than main is a database file beside the main
+        one, shop.work.db for schema work of shop.db, or in memory when the
+        main database is), in one transaction that is committed; their nodes are then marked
         executed. With `replace`, a table or view of the same name is dropped
         first, so a run can be repeated. Statements the database cannot run
         raise NotRunnableError before anything runs; a statement the database

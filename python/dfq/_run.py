@@ -2,6 +2,8 @@
 where its schemas live, how a table of the same name is dropped, and the
 rows that come back."""
 
+import os
+
 
 class NotRunnableError(Exception):
     """A statement uses SQL the connection's database does not have (for
@@ -151,18 +153,21 @@ class PostgreSQL(Engine):
 
 class SQLite(Engine):
     """SQLite through the sqlite3 module: a schema other than main and temp
-    is an attached in-memory database of that name."""
+    is an attached database of that name, kept in a file beside the main
+    database's (schema work of shop.db in shop.work.db, as dfq-run keeps
+    it), or in memory when the main database is."""
 
     name = "SQLite"
     missing = Engine.missing + (_INTERSECT_ALL, _TABLE_STAR)
 
     def begin(self, schemas):
-        attached = {row[1] for row in self.execute("pragma database_list")}
-        missing = sorted(schemas - attached - {"temp"})
+        files = {row[1]: row[2] for row in self.execute("pragma database_list")}
+        missing = sorted(schemas - set(files) - {"temp"})
         if missing and self.conn.in_transaction:
             self.conn.commit()  # SQLite attaches only outside a transaction
         for schema in missing:
-            self.execute("attach ':memory:' as %s" % quoted(schema))
+            self.execute("attach %s as %s" % (literal(_schema_file(files.get("main"), schema)),
+                                              quoted(schema)))
         # One transaction for the whole run (the sqlite3 module starts none
         # before "create table"), so a failed statement leaves no tables.
         if not self.conn.in_transaction:
@@ -185,6 +190,13 @@ class SQLite(Engine):
         master = "sqlite_temp_master" if schema == "temp" else quoted(schema) + ".sqlite_master"
         found = self.execute("select type from %s where name = %s" % (master, literal(table)))
         return found.rows[0][0] if found.rows else None
+
+
+def _schema_file(main, schema):
+    if not main:
+        return ":memory:"
+    folder, name = os.path.split(main)
+    return os.path.join(folder, "%s.%s.db" % (os.path.splitext(name)[0], schema))
 
 
 def _qualified(schema, table):

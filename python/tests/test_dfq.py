@@ -5,6 +5,7 @@ import gc
 import os
 import sqlite3
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -163,6 +164,17 @@ class BindingTest(unittest.TestCase):
         with self.assertRaises(sqlite3.OperationalError):
             bad.run(self.conn)
         self.assertFalse(bad.is_executed())
+
+    def test_schemas_of_a_database_file_are_files_beside_it(self):
+        with tempfile.TemporaryDirectory() as folder:
+            shop = os.path.join(folder, "shop.db")
+            conn = sqlite3.connect(shop)
+            conn.executescript("create table sales(id, amount); insert into sales values (1, 150);")
+            self.dag.table("sales").filter("amount > 100", name="work.big").run(conn)
+            conn.close()
+            conn = sqlite3.connect(os.path.join(folder, "shop.work.db"))
+            self.assertEqual(conn.execute("select * from big").fetchall(), [(1, 150)])
+            conn.close()
 
     def test_query_node(self):
         q = self.dag.query("select region, count(*) as n from sales group by region")
