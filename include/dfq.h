@@ -30,6 +30,15 @@
 #define DFQ_API
 #endif
 
+/* Lets the compiler check the arguments of a printf-style function against
+ * its format text (`fmt` is the format's position, `first` the first
+ * argument's). */
+#if defined(__GNUC__) || defined(__clang__)
+#define DFQ_PRINTF_LIKE(fmt, first) __attribute__((format(printf, fmt, first)))
+#else
+#define DFQ_PRINTF_LIKE(fmt, first)
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -288,7 +297,7 @@ typedef void (*log_LockFn)(void *udata, int lock);
  *  printf-style `fmt`: to the stream set by log_set_fp always, to standard
  *  error when `level` equals the configured level and quiet is off. */
 DFQ_API void log_log(int level, const char *file, int line, const char *fmt,
-                     ...);
+                     ...) DFQ_PRINTF_LIKE(4, 5);
 
 /** Store the pointer handed back to the lock callback. */
 DFQ_API void log_set_udata(void *udata);

@@ -31,7 +31,12 @@ DagBuilder &requireBuilder() {
 }
 
 void reportFailure(int code, const char *message, int *ret_code, bool dagError) {
-  DFQ_ERROR(dagError ? "DFQ-%d:%s\n" : "%s\n", code, message);
+  // A failure of the library's own carries its code in the record; any
+  // other (an allocation, a standard container) only its text.
+  if (dagError)
+    DFQ_ERROR("DFQ-%d:%s\n", code, message);
+  else
+    DFQ_ERROR("%s\n", message);
   try {
     if (builderInstance)
       builderInstance->setErrorMessage(code, message);

@@ -35,6 +35,7 @@ void unlock() {
   if (L.lock) L.lock(L.udata, 0);
 }
 
+DFQ_PRINTF_LIKE(6, 0)
 void writeRecord(FILE *out, const char *timeText, int level, const char *file, int line,
                  const char *fmt, va_list args) {
   fprintf(out, "%s %-5s %s:%d: ", timeText, levelName(level), file ? file : "", line);

@@ -9,14 +9,13 @@
 
 namespace {
 
+// The log as a host finds it (ERROR records to standard error).
 class WrapperTest : public ::testing::Test {
  protected:
-  void SetUp() override { dfq::Dag::setLogQuiet(true); }
   dfq::Dag dag;
 };
 
 TEST(WrapperLifetime, TheDagOwnsTheInstanceAndCloseDiscardsIt) {
-  dfq::Dag::setLogQuiet(true);
   std::string id;
   {
     dfq::Dag dag;
@@ -33,7 +32,6 @@ TEST(WrapperLifetime, TheDagOwnsTheInstanceAndCloseDiscardsIt) {
 }
 
 TEST(WrapperLifetime, RefusedCreationThrows) {
-  dfq::Dag::setLogQuiet(true);
   try {
     dfq::Dag dag(9);
     FAIL() << "level 9 accepted";
