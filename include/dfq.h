@@ -15,7 +15,11 @@
  *    1503 null `int *`, 1504 required integer not above zero, 1302 no DAG
  *    instance, 1000 any other failure. Operation-specific codes are listed
  *    per function.
- *  - One DAG instance per process; call from one thread at a time.
+ *  - One DAG instance per process, shared by all threads. Every function,
+ *    log functions included, runs whole under one process-wide lock, so
+ *    calls may come from any thread. A sequence of calls is not one call:
+ *    threads that share nodes hold a lock of their own across sequences
+ *    whose later calls depend on the earlier ones (generate, size, fetch).
  */
 #ifndef DFQ_H
 #define DFQ_H
@@ -290,7 +294,8 @@ DFQ_API void dfq_get_parent_nodeids(char **nodeid_in, char **parent_nodeid,
 /* ---- Log facility --------------------------------------------------- */
 
 /** Lock callback: called with (udata, 1) before and (udata, 0) after a
- *  record is written to standard error. */
+ *  record is written to standard error, while the library's own lock is
+ *  held (so it must not wait for a thread that is calling the library). */
 typedef void (*log_LockFn)(void *udata, int lock);
 
 /** Write one record of `level` (0 TRACE .. 5 FATAL) from `file`:`line` with

@@ -93,6 +93,7 @@ extern "C" {
 
 void init_dag(char **init_user, char **init_arg2, int *log_level, char **init_arg3,
               int *ret_code) {
+  const dfq::EntryLock hold;
   DFQ_TRACE("Entering init_dag..............");
   if (dfq::dagBuilder() == nullptr) {
     // The graph reads the level: refuse a missing one before creating it.
@@ -107,6 +108,7 @@ void init_dag(char **init_user, char **init_arg2, int *log_level, char **init_ar
 }
 
 void close_dag(void) {
+  const dfq::EntryLock hold;
   DFQ_TRACE("Entering close_dag##..............");
   if (DagBuilder *builder = dfq::dagBuilder()) {
     builder->closeDag();
@@ -215,6 +217,7 @@ void dfq_update_node_state(char **nodeid_in, int *node_state, int *dag_nodes_cou
 }
 
 void dfq_update_node_state_single(char **nodeid_in, int *node_state, int *ret_code) {
+  const dfq::EntryLock hold;
   DFQ_TRACE("Entering dfq_update_node_state_single..............");
   if (ret_code) *ret_code = 0;
   int single = 1;
