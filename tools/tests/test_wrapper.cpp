@@ -9,6 +9,8 @@
 
 namespace {
 
+// The log as a host of the wrapper finds it: a Dag keeps records off
+// standard error (each refusal is thrown).
 class WrapperTest : public ::testing::Test {
  protected:
   dfq::Dag dag;

@@ -43,7 +43,7 @@ dfq_run_test(csv_output 0 "^region,revenue$" --csv -q ${cli}/csv.dfq ${cli}/poin
 # psycopg2), so that python.postgresql runs on the server scripts/test.sh
 # names in DFQ_PG_CONNINFO; it reports "Skipped" when there is none.
 find_package(Python3 COMPONENTS Interpreter)
-if(Python3_FOUND AND NOT DFQ_SANITIZE)
+if(Python3_FOUND AND NOT DFQ_SANITIZE AND NOT DFQ_SANITIZE_THREAD)
   set(DFQ_PYTHON ${Python3_EXECUTABLE})
   foreach(candidate ${Python3_EXECUTABLE} /usr/bin/python3)
     execute_process(COMMAND ${candidate} -c "import psycopg2"
@@ -72,7 +72,7 @@ endif()
 
 # The installed package: install into a prefix inside the build directory
 # and build a consumer with find_package(dfq) and one with pkg-config.
-if(NOT DFQ_SANITIZE)
+if(NOT DFQ_SANITIZE AND NOT DFQ_SANITIZE_THREAD)
   add_test(NAME package.consumer
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/consumer/run.sh ${PROJECT_BINARY_DIR}
       ${CMAKE_C_COMPILER} ${CMAKE_CXX_COMPILER})
