@@ -61,7 +61,8 @@ class InstallTest(unittest.TestCase):
 
     def test_without_a_library_dfq_library_names_it(self):
         target = self.install()
-        self.assertFalse(any(n.startswith("libdfq") for n in os.listdir(os.path.join(target, "dfq"))))
+        package = os.listdir(os.path.join(target, "dfq"))
+        self.assertFalse(any(n.startswith("libdfq") for n in package))
         run = self.probe(target)
         self.assertNotEqual(run.returncode, 0)
         self.assertIn("set DFQ_LIBRARY to the path of libdfq.so", run.stderr)

@@ -31,8 +31,9 @@ class ThreadsTest(unittest.TestCase):
                         condition = "amount > %d and note <> '%s'" % (i, str(t) * (t * 40 + i))
                         f = sales.filter(condition, name="work.f%d_%d" % (t, i))
                         expected = "select * from sales where " + condition
-                        self.assertEqual(f.sql(), [dfq.Statement(expected, '"work"."f%d_%d"' % (t, i),
-                                                                 "filter", f.nodeid)])
+                        name = '"work"."f%d_%d"' % (t, i)
+                        self.assertEqual(f.sql(),
+                                         [dfq.Statement(expected, name, "filter", f.nodeid)])
                         g = previous.select("id, amount") if i % 3 else f.assign("%d as t" % t)
                         self.assertEqual(len(g.sql()), 1)
                         self.assertIn(condition if g.kind == "assign" else "select id, amount",
