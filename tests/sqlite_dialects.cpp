@@ -2,15 +2,17 @@
 // host runs them: statements fetched through the C API and created as
 // tables from the last to the first, nodes marked executed, rows read back
 // and compared with rows worked out by hand. SQLite always; PostgreSQL when
-// DFQ_TEST_PG holds a libpq connection string (and libpq was found).
-#include <sqlite3.h>
+// DFQ_PG_CONNINFO holds a libpq connection string.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <random>
 
 #include "assemblySupport.h"
+#include "hostCalls.h"
+#include "sqliteSupport.h"
 
 #ifdef DFQ_HAVE_LIBPQ
 #include <libpq-fe.h>
@@ -21,7 +23,7 @@ using dfqtest::CStrings;
 
 namespace {
 
-using Rows = std::vector<std::vector<std::string>>;
+using sqlitetest::Rows;
 
 // ---- the engines ----------------------------------------------------------------
 
@@ -32,49 +34,24 @@ class Engine {
   virtual std::string run(const std::string &sql) = 0;
   // The rows as text ("NULL" for null), sorted unless `sorted` is false.
   virtual Rows rows(const std::string &sql, bool sorted = true) = 0;
-  // Creates the schema `name` (dropping an older one).
+  // Creates the schema `name` (dropping an older one); drops it if it exists.
   virtual void createSchema(const std::string &name) = 0;
+  virtual void dropSchema(const std::string &name) = 0;
 };
 
 class Sqlite : public Engine {
  public:
-  Sqlite() { sqlite3_open(":memory:", &db); }
-  ~Sqlite() override { sqlite3_close(db); }
-  Sqlite(const Sqlite &) = delete;
-  Sqlite &operator=(const Sqlite &) = delete;
-
-  std::string run(const std::string &sql) override {
-    char *error = nullptr;
-    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    std::string message = error ? error : "";
-    sqlite3_free(error);
-    return message;
-  }
-  Rows rows(const std::string &sql, bool sorted) override {
-    Rows out;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      ADD_FAILURE() << sqlite3_errmsg(db) << " in " << sql;
-      return out;
-    }
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      std::vector<std::string> row;
-      for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-        const unsigned char *text = sqlite3_column_text(stmt, c);
-        row.push_back(text ? reinterpret_cast<const char *>(text) : "NULL");
-      }
-      out.push_back(row);
-    }
-    sqlite3_finalize(stmt);
-    if (sorted) std::sort(out.begin(), out.end());
-    return out;
-  }
+  std::string run(const std::string &sql) override { return db.run(sql); }
+  Rows rows(const std::string &sql, bool sorted) override { return db.rows(sql, sorted); }
   void createSchema(const std::string &name) override {
     EXPECT_EQ(run("attach ':memory:' as \"" + name + "\""), "");
   }
+  void dropSchema(const std::string &name) override {
+    run("detach \"" + name + "\"");  // if attached
+  }
 
  private:
-  sqlite3 *db = nullptr;
+  sqlitetest::SqliteDatabase db;
 };
 
 #ifdef DFQ_HAVE_LIBPQ
@@ -121,9 +98,12 @@ class Postgres : public Engine {
     return out;
   }
   void createSchema(const std::string &name) override {
-    run("drop schema if exists \"" + name + "\" cascade");
+    dropSchema(name);
     EXPECT_EQ(run("create schema \"" + name + "\""), "");
     schemas.push_back(name);
+  }
+  void dropSchema(const std::string &name) override {
+    EXPECT_EQ(run("drop schema if exists \"" + name + "\" cascade"), "");
   }
 
  private:
@@ -136,29 +116,34 @@ class Postgres : public Engine {
 
 // One test per engine, in the engine's own dialect. Schemas are named per
 // process, so that runs in parallel on one server do not meet.
-class PortableDialect : public ::testing::TestWithParam<std::string> {
+class PortableDialect : public ::testing::TestWithParam<std::string>, public hosttest::HostCalls {
  protected:
+  PortableDialect() : HostCalls("") {}
+
   void SetUp() override {
     close_dag();
     if (GetParam() == "sqlite") {
       engine = std::make_unique<Sqlite>();
     } else {
 #ifdef DFQ_HAVE_LIBPQ
-      const char *conninfo = std::getenv("DFQ_TEST_PG");
+      const char *conninfo = std::getenv("DFQ_PG_CONNINFO");
       if (conninfo == nullptr || *conninfo == '\0')
-        GTEST_SKIP() << "DFQ_TEST_PG is not set: no PostgreSQL server to run on";
+        GTEST_SKIP() << "DFQ_PG_CONNINFO is not set: no PostgreSQL server to run on";
       auto pg = std::make_unique<Postgres>(conninfo);
       ASSERT_EQ(pg->connectionError(), "");
       engine = std::move(pg);
 #else
+      const char *conninfo = std::getenv("DFQ_PG_CONNINFO");
+      if (conninfo != nullptr && *conninfo != '\0')
+        FAIL() << "DFQ_PG_CONNINFO names a server, but the tests were built without libpq";
       GTEST_SKIP() << "built without libpq: no PostgreSQL client";
 #endif
     }
     const std::string tag = std::to_string(getpid());
     data = "d" + tag;
-    work = "w" + tag;
+    schema = "w" + tag;
     engine->createSchema(data);
-    engine->createSchema(work);
+    engine->createSchema(schema);
     seed();
     CStrings user{"u"}, arg{""}, dialect{GetParam()}, option{"dialect"};
     int level = 4, rc = -1;
@@ -187,64 +172,12 @@ class PortableDialect : public ::testing::TestWithParam<std::string> {
     return dfqtest::table("\"" + data + "\".\"" + name + "\"");
   }
 
-  static std::string check(int rc, const std::string &id) {
-    EXPECT_EQ(rc, 0) << dfqtest::errorMessage(rc);
-    return rc == 0 ? id : "";
-  }
-
-  using SingleEntry = void (*)(char **, char **, char **, char **, char **, char **, int *);
-  std::string single(SingleEntry entry, const std::string &in,
-                     const std::vector<std::string> &values, const std::string &out) {
-    CStrings nid{in}, name{"op"}, value(values), ot{out}, os{work}, id = CStrings::buffers(1);
-    int rc = -1;
-    entry(nid, name, value, ot, os, id, &rc);
-    return check(rc, id[0]);
-  }
-  std::string filter(const std::string &in, const std::string &condition, const std::string &out) {
-    return single(dfq_filter, in, {condition}, out);
-  }
-  std::string assign(const std::string &in, const std::string &columns, const std::string &out,
-                     const char *drop = "N") {
-    return single(dfq_assign, in, {columns, drop}, out);
-  }
-  std::string select(const std::string &in, const std::string &kind, const std::string &value,
-                     const std::string &prefix, const std::string &out) {
-    CStrings nid{in}, name{kind}, values{value, prefix}, ot{out}, os{work};
-    CStrings id = CStrings::buffers(1);
-    int length = prefix.empty() ? 1 : 2, rc = -1;
-    dfq_select(nid, name, values, ot, os, id, &length, &rc);
-    return check(rc, id[0]);
-  }
-  std::string groupby(const std::string &in, const std::string &expression) {
-    CStrings nid{in}, name{"g"}, value{expression}, ot{"x"}, os{"x"}, id = CStrings::buffers(1);
-    int rc = -1;
-    dfq_groupby(nid, name, value, ot, os, id, &rc);
-    return check(rc, id[0]);
-  }
-  std::string join(const std::string &left, const std::string &right, const std::string &type,
-                   const std::string &condition, const std::string &columns,
-                   const std::string &out) {
-    CStrings nid{left, right}, name{type, "l", "r", "c"}, value{condition, "l", "r", columns},
-        ot{out}, os{work}, id{"x"};
-    int rc = -1;
-    dfq_join(nid, name, value, ot, os, id, &rc);
-    return check(rc, id[0]);
-  }
-  int setop(const std::string &op, const std::vector<std::string> &inputs,
-            const std::string &columns, const std::string &out, std::string *node) {
-    CStrings nid(inputs), name{op}, value(std::vector<std::string>(inputs.size(), columns)),
-        ot{out}, os{work}, id{"x"};
-    int count = static_cast<int>(inputs.size()), rc = -1;
-    dfq_setop(nid, name, value, ot, os, &count, id, &rc);
-    *node = rc == 0 ? id[0] : "";
-    return rc;
-  }
   std::string sample(const std::string &in, const std::string &size, const std::string &out) {
     CStrings nid{in}, name{"s", "r", "a", "f", "e"}, value{"id, amount", "N", "Y", size, ""};
-    CStrings when{""}, then{""}, ot{out}, os{work}, id = CStrings::buffers(1);
+    CStrings when{""}, then{""}, ot{out}, os{schema}, id = CStrings::buffers(1);
     int none = 0, rc = -1;
     dfq_sample(nid, name, value, ot, os, id, when, then, &none, &rc);
-    return check(rc, id[0]);
+    return hosttest::check(rc, id[0]);
   }
 
   // The host's round: fetch the statements, create them as tables from the
@@ -269,7 +202,7 @@ class PortableDialect : public ::testing::TestWithParam<std::string> {
   }
 
   std::unique_ptr<Engine> engine;
-  std::string data, work;
+  std::string data;
 };
 
 TEST_P(PortableDialect, ProjectionsFiltersAndAssignsOverInlinedAndExecutedInputs) {
@@ -325,19 +258,16 @@ TEST_P(PortableDialect, SetOperationsIncludingExcept) {
   const std::string sales = table("sales"), regions = table("regions");
   const std::string big = filter(sales, "amount > 80", "big");
   const std::string all = filter(sales, "amount > 0", "everything");
-  std::string node;
-  ASSERT_EQ(setop("union", {big, regions}, "region", "u", &node), 0);
-  EXPECT_EQ(materialise(node), Rows({{"north"}, {"south"}, {"west"}}));
-  ASSERT_EQ(setop("unionall", {big, regions}, "region", "ua", &node), 0);
-  EXPECT_EQ(materialise(node).size(), 6u);
-  ASSERT_EQ(setop("MINUS", {all, regions}, "region", "m", &node), 0);
-  EXPECT_EQ(materialise(node), Rows({{"east"}}));
-  ASSERT_EQ(setop("intersect", {all, regions}, "region", "i", &node), 0);
-  EXPECT_EQ(materialise(node), Rows({{"north"}, {"south"}}));
+  EXPECT_EQ(materialise(setop("union", {big, regions}, "region", "u")),
+            Rows({{"north"}, {"south"}, {"west"}}));
+  EXPECT_EQ(materialise(setop("unionall", {big, regions}, "region", "ua")).size(), 6u);
+  EXPECT_EQ(materialise(setop("MINUS", {all, regions}, "region", "m")), Rows({{"east"}}));
+  EXPECT_EQ(materialise(setop("intersect", {all, regions}, "region", "i")),
+            Rows({{"north"}, {"south"}}));
   // What SQLite lacks is refused when the node is added; PostgreSQL runs it.
   std::string minusAll, intersectAll;
-  const int minusAllCode = setop("minusall", {all, regions}, "region", "ma", &minusAll);
-  const int intersectAllCode = setop("intersectall", {all, big}, "region", "ia", &intersectAll);
+  const int minusAllCode = trySetop("minusall", {all, regions}, "region", "ma", &minusAll);
+  const int intersectAllCode = trySetop("intersectall", {all, big}, "region", "ia", &intersectAll);
   if (GetParam() == "sqlite") {
     EXPECT_EQ(minusAllCode, 1611);
     EXPECT_EQ(intersectAllCode, 1611);
@@ -364,15 +294,157 @@ TEST_P(PortableDialect, SamplesOfOneCountOrOneFraction) {
 TEST_P(PortableDialect, FreeQueriesAreReadByName) {
   CStrings name{"q"}, value{"select region, sum(amount) as total from \"" + data +
                             "\".\"sales\" group by region"},
-      ot{"totals"}, os{work}, id = CStrings::buffers(1);
+      ot{"totals"}, os{schema}, id = CStrings::buffers(1);
   int rc = -1;
   dfq_query(name, value, ot, os, id, &rc);
   ASSERT_EQ(rc, 0);
   // A free query's table is the host's to create as soon as it is defined.
-  ASSERT_EQ(engine->run("create table \"" + work + "\".\"totals\" as " + value[0]), "");
+  ASSERT_EQ(engine->run("create table \"" + schema + "\".\"totals\" as " + value[0]), "");
   EXPECT_EQ(materialise(select(filter(id[0], "total > 100", "large"), "top", "5", "", "topq")),
             Rows({{"north", "400"}, {"south", "325"}}));
 }
+
+// ---- random pipelines ---------------------------------------------------------------
+
+// One step of a random pipeline over t1(k, v) and t2(k, v): every node has
+// the columns k and v (an assign keeping them adds a column of its own).
+// Tops and samples are deterministic: more rows than there are, fraction 1.
+struct Step {
+  int kind = 0;
+  size_t left = 0, right = 0;  // inputs: indexes into the nodes built so far
+  int number = 0;
+  bool runNow = false;  // materialise it at once: later nodes read it by name
+};
+
+std::vector<Step> randomSteps(unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<Step> steps;
+  for (size_t n = 0; n < 9; ++n) {
+    const size_t nodes = n + 2;  // the two tables first
+    auto pick = [&] { return random() % 5 < 3 ? nodes - 1 : random() % nodes; };
+    Step step;
+    step.kind = static_cast<int>(random() % 9);
+    step.left = pick();
+    step.right = pick();
+    step.number = static_cast<int>(random() % 5);
+    step.runNow = random() % 4 == 0;
+    steps.push_back(step);
+  }
+  return steps;
+}
+
+class RandomPipeline : public PortableDialect {
+ protected:
+  // The node of `step`, named r<index>.
+  std::string add(const Step &step, const std::vector<std::string> &nodes, size_t index) {
+    const std::string out = "r" + std::to_string(index);
+    const std::string &in = nodes[step.left], &other = nodes[step.right];
+    const std::string number = std::to_string(step.number);
+    switch (step.kind) {
+      case 0: return filter(in, "v % " + std::to_string(2 + step.number % 3) + " <> 1", out);
+      case 1: return select(in, "cols", "k, v + " + number + " as v", "", out);
+      case 2: return assign(in, "v * 2 as w" + std::to_string(index), out);
+      case 3: return assign(in, "k, v * 2 as v", out, "Y");
+      case 4:
+        return join(in, other, step.number % 2 ? "inner" : "left", "l.k = r.k",
+                    "l.k as k, l.v + coalesce(r.v, 0) as v", out);
+      case 5: {
+        static const char *ops[] = {"union", "unionall", "intersect", "minus", "Minus"};
+        return setop(ops[step.number], {in, other}, "k, v", out);
+      }
+      case 6: return aggregate(groupby(in, "|w k"), "sum(v) as v", out);
+      case 7: return select(in, "top", "100", "", out);
+      default: {
+        CStrings nid{in}, name{"s", "r", "a", "f", "e"}, value{"k, v", "N", "N", "1.0", ""};
+        CStrings when{""}, then{""}, ot{out}, os{schema}, id = CStrings::buffers(1);
+        int none = 0, rc = -1;
+        dfq_sample(nid, name, value, ot, os, id, when, then, &none, &rc);
+        return hosttest::check(rc, id[0]);
+      }
+    }
+  }
+
+  // Builds the steps the way a host does (materialising the nodes marked
+  // to run at once) and returns the last node's rows.
+  Rows runAsHost(const std::vector<Step> &steps) {
+    std::vector<std::string> nodes{table("t1"), table("t2")};
+    for (size_t i = 0; i < steps.size(); ++i) {
+      nodes.push_back(add(steps[i], nodes, i));
+      if (nodes.back().empty()) return {};
+      if (steps[i].runNow && i + 1 < steps.size()) materialise(nodes.back());
+    }
+    return materialise(nodes.back());
+  }
+
+  // The same rows from one table per node, made from the node's own query
+  // in creation order (every input read by name).
+  Rows runNodeByNode(const std::vector<Step> &steps) {
+    std::vector<std::string> nodes{table("t1"), table("t2")};
+    std::string name;
+    for (size_t i = 0; i < steps.size(); ++i) {
+      nodes.push_back(add(steps[i], nodes, i));
+      if (nodes.back().empty()) return {};
+      const std::string query = dagInstance()->getExecQuery(std::stoll(nodes.back()), name, false);
+      const std::string error = engine->run("create table " + name + " as " + query);
+      if (!error.empty()) ADD_FAILURE() << error << " in " << query;
+    }
+    return engine->rows("select * from " + name);
+  }
+
+  void seedNumbers() {
+    const std::string d = "\"" + data + "\".";
+    for (const std::string &sql :
+         {"create table " + d + "t1(k integer, v integer)",
+          "insert into " + d + "t1 values (1,10),(2,20),(3,30),(4,40),(5,50),(6,60)",
+          "create table " + d + "t2(k integer, v integer)",
+          "insert into " + d + "t2 values (2,5),(3,7),(3,9),(5,11),(8,13)"})
+      ASSERT_EQ(engine->run(sql), "") << sql;
+  }
+
+  // A fresh graph in `dialect` (this engine's by default) and an empty
+  // work schema.
+  void restart(const std::string &dialectName = "") {
+    close_dag();
+    engine->dropSchema(schema);
+    engine->createSchema(schema);
+    CStrings user{"u"}, arg{""}, option{"dialect"};
+    CStrings dialect{dialectName.empty() ? GetParam() : dialectName};
+    int level = 4, rc = -1;
+    init_dag(user, arg, &level, arg, &rc);
+    dfq_set_option(option, dialect, &rc);
+    ASSERT_EQ(rc, 0);
+  }
+};
+
+// Statements inline their inputs as subqueries or read them by name; either
+// way the rows are those of one table per node. On PostgreSQL the rows are
+// also those the sqlite dialect gives on SQLite.
+TEST_P(RandomPipeline, StatementsGiveTheRowsOfOneTablePerNodeOnEitherEngine) {
+  seedNumbers();
+  int withRows = 0;
+  for (unsigned round = 0; round < 12; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::vector<Step> steps = randomSteps(7000 + round);
+    restart();
+    const Rows asHost = runAsHost(steps);
+    withRows += asHost.empty() ? 0 : 1;
+    restart();
+    EXPECT_EQ(runNodeByNode(steps), asHost);
+    if (GetParam() != "postgresql") continue;
+    // The same pipeline in the sqlite dialect, on SQLite.
+    std::unique_ptr<Engine> own = std::move(engine);
+    engine = std::make_unique<Sqlite>();
+    engine->createSchema(data);
+    seedNumbers();
+    restart("sqlite");
+    EXPECT_EQ(runAsHost(steps), asHost) << "sqlite dialect on SQLite";
+    engine = std::move(own);
+  }
+  EXPECT_GE(withRows, 8) << "pipelines that keep rows";
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RandomPipeline, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto &info) { return info.param; });
 
 INSTANTIATE_TEST_SUITE_P(Engines, PortableDialect, ::testing::Values("sqlite", "postgresql"),
                          [](const auto &info) { return info.param; });
