@@ -9,6 +9,9 @@
  *    the library's count and length calls, and for outputs without such a
  *    call from the longest text this wrapper has handed to the library.
  *  - A failure throws `dfq::Error` with the library's code and message.
+ *  - A `dfq::Dag` may be shared by threads: each library call is atomic, and
+ *    the results made of several calls (statements, show queries, parents,
+ *    a failure's message) hold the wrapper's lock across their calls.
  *
  * The wrapper adds no behaviour: every method is one documented C call (or
  * the count/length/fetch sequence that one result needs).
@@ -17,8 +20,10 @@
 #define DFQ_HPP
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <initializer_list>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -351,6 +356,7 @@ class Dag {
   // The node's executable statements, in the library's order (run them
   // from the last to the first).
   std::vector<Statement> statements(const Node &node) {
+    const std::lock_guard held(sequence_);
     int count = generateStatements(node);
     if (count <= 0) return {};
     detail::Strings in{node.id()};
@@ -383,6 +389,7 @@ class Dag {
   // Show query, option 1: the node's statements as the length call
   // generates them.
   std::vector<std::string> showStatements(const Node &node) {
+    const std::lock_guard held(sequence_);
     // The library reports no count for this form; the buffer leaves room
     // for far more statements than the node's path has nodes.
     const int pathNodes = generateFullPath(node);
@@ -394,11 +401,13 @@ class Dag {
 
   // Show query, option 2: every node of the full path with its own query.
   std::vector<NodeQuery> showFullPath(const Node &node) {
+    const std::lock_guard held(sequence_);
     return show(node, ShowOption::FullPath, static_cast<std::size_t>(generateFullPath(node)));
   }
 
   // Show query, option 3: the statements written against the top node.
   std::vector<std::string> showTopNodeQueries(const Node &node) {
+    const std::lock_guard held(sequence_);
     auto shown = show(node, ShowOption::TopNode,
                       static_cast<std::size_t>(generateTopNodeQueries(node)));
     std::vector<std::string> result;
@@ -443,6 +452,7 @@ class Dag {
   }
 
   std::vector<Node> parents(const Node &node) {
+    const std::lock_guard held(sequence_);
     const int count = intResult(dfq_get_parent_nodes_count, node);
     if (count <= 0) return {};
     detail::Strings in{node.id()};
@@ -477,9 +487,11 @@ class Dag {
   }
 
  private:
-  // Runs one C call and turns a non-zero return code into an `Error`.
+  // Runs one C call and turns a non-zero return code into an `Error` (with
+  // the message read before another thread's failure can replace it).
   template <class Call>
   void call(Call &&c) {
+    const std::lock_guard held(sequence_);
     int rc = 0;
     c(&rc);
     if (rc != 0) throw Error(rc, errorMessage(rc));
@@ -497,7 +509,9 @@ class Dag {
   // Remembers the longest text handed over, to size outputs that have no
   // length call.
   const std::string &text(const std::string &value) {
-    longestText_ = std::max(longestText_, value.size());
+    std::size_t longest = longestText_.load();
+    while (value.size() > longest && !longestText_.compare_exchange_weak(longest, value.size())) {
+    }
     return value;
   }
 
@@ -594,7 +608,9 @@ class Dag {
     return result;
   }
 
-  std::size_t longestText_ = 0;
+  std::atomic<std::size_t> longestText_{0};
+  // Held across the library calls that make up one result.
+  std::recursive_mutex sequence_;
 };
 
 }  // namespace dfq
