@@ -11,7 +11,8 @@
  *  - A failure throws `dfq::Error` with the library's code and message.
  *  - A `dfq::Dag` may be shared by threads: each library call is atomic, and
  *    the results made of several calls (statements, show queries, parents,
- *    a failure's message) hold the wrapper's lock across their calls.
+ *    options, a failure's message) hold the wrapper's lock across their
+ *    calls.
  *
  * The wrapper adds no behaviour: every method is one documented C call (or
  * the count/length/fetch sequence that one result needs).
@@ -490,6 +491,7 @@ class Dag {
 
   // dfq_get_option, with a buffer grown to the size the library asks for.
   std::string option(const std::string &name) {
+    const std::lock_guard held(sequence_);
     detail::Strings n{text(name)};
     int size = static_cast<int>(detail::kShortTextSize);
     for (int attempt = 0;; ++attempt) {
