@@ -18,9 +18,7 @@ stop_pg() { scripts/pg-server.sh stop "$pg_dir" || true; rm -rf "$pg_dir"; }
 trap stop_pg EXIT
 trap 'exit 130' INT TERM
 DFQ_PG_CONNINFO=$(scripts/pg-server.sh start "$pg_dir")
-# The library's own dialect tests read the same server as DFQ_TEST_PG.
-DFQ_TEST_PG=$DFQ_PG_CONNINFO
-export DFQ_PG_CONNINFO DFQ_TEST_PG
+export DFQ_PG_CONNINFO
 echo "server: $DFQ_PG_CONNINFO"
 
 echo "== build (warnings as errors)"

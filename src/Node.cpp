@@ -270,10 +270,11 @@ std::string Node::selectQuery(const QueryFrame &f) {
   const Extras &e = extrasOrEmpty();
   const std::string_view prefix = e.hasQueryPrefix ? e.queryPrefix : std::string_view();
   const std::string_view gap = e.hasQueryPrefix ? " " : "";
-  if ((argName == "top" || argName == "TOP") && f.portable())
-    return concat({prefix, gap, "select * from ", f.inputTexts[0], " limit ", argValue});
-  if (argName == "top" || argName == "TOP")
+  if (argName == "top" || argName == "TOP") {
+    if (f.portable())
+      return concat({prefix, gap, "select * from ", f.inputTexts[0], " limit ", argValue});
     return concat({prefix, gap, "select top ", argValue, " * from ", f.inputTexts[0]});
+  }
   return concat({prefix, gap, "select ", argValue, " from ", f.inputTexts[0]});
 }
 
