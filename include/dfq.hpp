@@ -14,6 +14,10 @@
  *    standard error (the exception carries what the record would say).
  *    `dfq::Dag dag(dfq::LogRecords::Shown)`, or `dfq::Dag::setLogQuiet(false)`
  *    at any time, lets the records of the configured level through again.
+ *  - A `dfq::Dag` may be shared by threads: each library call is atomic, and
+ *    the results made of several calls (statements, show queries, parents,
+ *    options, a failure's message) hold the wrapper's lock across their
+ *    calls.
  *
  * The wrapper adds no behaviour: every method is one documented C call (or
  * the count/length/fetch sequence that one result needs).
@@ -22,8 +26,10 @@
 #define DFQ_HPP
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <initializer_list>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -385,6 +391,7 @@ class Dag {
   // The node's executable statements, in the library's order (run them
   // from the last to the first).
   std::vector<Statement> statements(const Node &node) {
+    const std::lock_guard held(sequence_);
     int count = generateStatements(node);
     if (count <= 0) return {};
     detail::Strings in{node.id()};
@@ -417,6 +424,7 @@ class Dag {
   // Show query, option 1: the node's statements as the length call
   // generates them.
   std::vector<std::string> showStatements(const Node &node) {
+    const std::lock_guard held(sequence_);
     // The library reports no count for this form; the buffer leaves room
     // for far more statements than the node's path has nodes.
     const int pathNodes = generateFullPath(node);
@@ -428,11 +436,13 @@ class Dag {
 
   // Show query, option 2: every node of the full path with its own query.
   std::vector<NodeQuery> showFullPath(const Node &node) {
+    const std::lock_guard held(sequence_);
     return show(node, ShowOption::FullPath, static_cast<std::size_t>(generateFullPath(node)));
   }
 
   // Show query, option 3: the statements written against the top node.
   std::vector<std::string> showTopNodeQueries(const Node &node) {
+    const std::lock_guard held(sequence_);
     auto shown = show(node, ShowOption::TopNode,
                       static_cast<std::size_t>(generateTopNodeQueries(node)));
     std::vector<std::string> result;
@@ -477,6 +487,7 @@ class Dag {
   }
 
   std::vector<Node> parents(const Node &node) {
+    const std::lock_guard held(sequence_);
     const int count = intResult(dfq_get_parent_nodes_count, node);
     if (count <= 0) return {};
     detail::Strings in{node.id()};
@@ -498,6 +509,7 @@ class Dag {
 
   // dfq_get_option, with a buffer grown to the size the library asks for.
   std::string option(const std::string &name) {
+    const std::lock_guard held(sequence_);
     detail::Strings n{text(name)};
     int size = static_cast<int>(detail::kShortTextSize);
     for (int attempt = 0;; ++attempt) {
@@ -536,9 +548,11 @@ class Dag {
   }
 
  private:
-  // Runs one C call and turns a non-zero return code into an `Error`.
+  // Runs one C call and turns a non-zero return code into an `Error` (with
+  // the message read before another thread's failure can replace it).
   template <class Call>
   void call(Call &&c) {
+    const std::lock_guard held(sequence_);
     int rc = 0;
     c(&rc);
     if (rc != 0) throw Error(rc, errorMessage(rc));
@@ -556,7 +570,9 @@ class Dag {
   // Remembers the longest text handed over, to size outputs that have no
   // length call.
   const std::string &text(const std::string &value) {
-    longestText_ = std::max(longestText_, value.size());
+    std::size_t longest = longestText_.load();
+    while (value.size() > longest && !longestText_.compare_exchange_weak(longest, value.size())) {
+    }
     return value;
   }
 
@@ -653,7 +669,9 @@ class Dag {
     return result;
   }
 
-  std::size_t longestText_ = 0;
+  std::atomic<std::size_t> longestText_{0};
+  // Held across the library calls that make up one result.
+  std::recursive_mutex sequence_;
 };
 
 }  // namespace dfq

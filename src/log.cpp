@@ -111,6 +111,7 @@ void log_set_quiet(int enable) {
   const dfq::EntryLock hold;
   L.quiet = enable ? 1 : 0;
 }
+// Reads nothing that changes, so it needs no lock.
 char *getFilename(FILE * /*fp*/) { return name; }
 
 }  // extern "C"

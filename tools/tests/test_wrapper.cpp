@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "dfq.hpp"
 
@@ -182,6 +184,32 @@ TEST_F(WrapperTest, ShowForms) {
   EXPECT_EQ(dag.showTopNodeQueries(g), std::vector<std::string>{statement});
   // A base table shows its own query whatever the form.
   EXPECT_EQ(dag.showFullPath(t).at(0).sql, "select * from t");
+}
+
+// Threads sharing one Dag and one node: each asks for the node's statements
+// and show queries, whose fetches depend on the calls before them (showing
+// the statements clears them), and adds nodes of its own.
+TEST_F(WrapperTest, ThreadsSharingTheDagGetWholeResults) {
+  const auto t = dag.table("t");
+  const auto g = dag.select(dag.filter(t, "a > 1", {"f", "w"}), "a", {"g", "w"});
+  const std::string statement = "select a from (select * from t where a > 1) as temp_table";
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 8; ++k) {
+    threads.emplace_back([&, k] {
+      for (int i = 0; i < 400; ++i) {
+        try {
+          ASSERT_EQ(dag.statements(g).at(0).sql, statement);
+          ASSERT_EQ(dag.showStatements(g), std::vector<std::string>{statement});
+          const auto own = dag.filter(g, "a > " + std::to_string(i), {"o" + std::to_string(k), "w"});
+          ASSERT_EQ(dag.parents(own), std::vector<dfq::Node>{g});
+          ASSERT_EQ(dag.showFullPath(own).size(), 3u);
+        } catch (const dfq::Error &e) {
+          FAIL() << e.what();
+        }
+      }
+    });
+  }
+  for (auto &thread : threads) thread.join();
 }
 
 TEST_F(WrapperTest, LogLevel) {
