@@ -119,6 +119,19 @@ TEST_F(ResolverTest, AssignQualifierFollowsHowItsInputIsInlined) {
   EXPECT_EQ(resolve(x).at(0).query, sql(x));
 }
 
+TEST_F(ResolverTest, AssignQualifierTakesItsTurnAmongSharedNames) {
+  // Both grouping nodes share a's name: the qualifier uses the first entry,
+  // the from-clause the next, a's own query.
+  const nodeid_t a = filter(base("db.t"), "a > 0", "a");
+  const nodeid_t x = assign(groupby(groupby(a, "|w a"), "|w a"), "a + 1 as b", "x");
+  ASSERT_EQ(sql(x), "select \"s\".\"a\".*, a + 1 as b from \"s\".\"a\"");
+  const std::string expected =
+      "select temp_table.*, a + 1 as b from (select * from db.t where a > 0) as temp_table";
+  EXPECT_EQ(resolve(x).at(0).query, expected);
+  EXPECT_EQ(dfq::fastResolve(*dag, x, pathMap(x)).statements.at(0).query, expected);
+  EXPECT_EQ(asmtest::hostStatements(std::to_string(x)).list.at(0).query, expected);
+}
+
 TEST_F(ResolverTest, NodeWithoutSchemaYieldsItsOwnQueryResolved) {
   const nodeid_t a = filter(base("\"s\".\"t\""), "a>0", "a");
   const nodeid_t x = filter(a, "z>0", "x", "");
