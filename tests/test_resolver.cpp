@@ -393,6 +393,28 @@ TEST_F(MlResolverTest, EveryMlQueryAStatementReadsIsHandedOver) {
   EXPECT_EQ(out[2], ofA);
 }
 
+TEST_F(ResolverTest, PathLeftByNestedMlDependenciesIsTheLastOneGenerated) {
+  // R's ML query depends on D, whose ML query depends on E: generating
+  // R's statements generates D's within, and E's within D's. The working
+  // path left is E's, so A (on R's and D's paths) is still to compute.
+  const nodeid_t a = filter(base("db.t"), "a > 0", "a");
+  const nodeid_t r = mlQuery(a, "call r()", 2, nullptr, "r");
+  nodeid_t ref2 = 0;
+  const nodeid_t ml2 = mlQuery(a, "call d()", 2, &ref2, "dm");
+  const nodeid_t d = filter(ref2, "d > 0", "d");
+  const nodeid_t e = filter(base("db.u"), "e > 0", "e");
+  dependsOn(r, {d});
+  dependsOn(ml2, {e});
+  dependsOn(ref2, {e});
+  // R's call, D, D's call, A (read by both calls), E.
+  EXPECT_EQ(builder->dfqGenerateExecQueries(r), 5);
+  dfqtest::CStrings id{std::to_string(r)};
+  testing::internal::CaptureStdout();
+  print_dag_path(id);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "DAGPath:<-" + std::to_string(r) + " <-" + std::to_string(a) + " <-DAGPathBegin\n");
+}
+
 // ---- the name scanner and the multimaps --------------------------------------------
 
 TEST(ValidatePattern, FindsTheFirstQuotedTwoPartName) {
