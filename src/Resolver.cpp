@@ -38,7 +38,9 @@ const std::string kSubqueryAlias = "temp_table";
 const std::string kAliasFollows = " as";
 const std::string kAllColumnsOf = ".*";
 
-bool cutsTheStatement(std::string_view queryType) {
+// ML queries whose text is handed over as a statement of its own rather
+// than inlined: an ML node with several outputs and its reference outputs.
+bool isHandedOver(std::string_view queryType) {
   return queryType == std::string_view("reference") ||
          queryType == std::string_view("ml_query_multi_output");
 }
@@ -516,7 +518,7 @@ class NestedChain {
       const Entry entry = entries.listEntry(i);
       if (entry.node == nullptr) return false;
       const std::string_view type = DAG::queryTypeOf(*entry.node);
-      if (cutsTheStatement(type) || isJoin(type)) return false;
+      if (isHandedOver(type) || isJoin(type)) return false;
       const std::string &query = *entry.query;
       size = size - name.size() + kOpen.size() + query.size() + kCloseAsSubquery.size();
       if (size >= limit) return false;
@@ -742,7 +744,7 @@ class Resolver {
     const std::string &query = *entry.query;
     std::string unheldType;
     const std::string &queryType = queryTypeOf(entry, unheldType);
-    if (cutsTheStatement(queryType)) {
+    if (isHandedOver(queryType)) {
       handOverMlQuery(m, query, entry.id, queryType);
       return;
     }
@@ -777,7 +779,7 @@ class Resolver {
                        const std::string &queryType) {
     leaveName(m);
     const nodeid_t mlNode = mlNodeOf(id, queryType);
-    if (!mlCuts.insert(mlNode).second) return;
+    if (!mlNodesHandedOver.insert(mlNode).second) return;
     out.handOvers.push_back(MlHandOver{
         ExecQueryEntry{query, mlStatementName(m, mlNode, queryType), queryType, std::to_string(id)},
         id, mlNode});
@@ -942,7 +944,7 @@ class Resolver {
   std::vector<nodeid_t> joinInputs;  // inputs of the joins inlined so far
   std::deque<DeferredName> deferred;
   std::set<std::string> deferredNames;
-  std::set<nodeid_t> mlCuts;
+  std::set<nodeid_t> mlNodesHandedOver;
   std::vector<ClosedStatement> closed;
   ResolvedQueries out;
 };
