@@ -43,7 +43,11 @@ class RandomGraph {
     return ids;
   }
 
-  nodeid_t pick() { return nodes[choose(nodes.size())]; }
+  // In a well-formed graph mostly the latest node, so that paths grow long.
+  nodeid_t pick() {
+    if (wellFormed && choose(2) == 0) return nodes.back();
+    return nodes[choose(nodes.size())];
+  }
 
   // Name -> (query, id) of the node's DAG path, as query assembly builds it.
   ViewQueryMap pathMap(nodeid_t id, bool mlAsTable) {
@@ -114,7 +118,7 @@ class RandomGraph {
           break;
         case 6:
           text += std::string(choose(3) == 0 ? 400 : 20, 'p');
-          if (wellFormed && choose(6) == 0) text += std::string(200000, 'w');
+          if (wellFormed && choose(3) == 0) text += std::string(300000, 'w');
           break;
         default:
           text += "a > " + std::to_string(choose(100));

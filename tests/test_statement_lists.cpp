@@ -86,15 +86,14 @@ TEST_F(StatementListTest, RandomGraphsGiveListsThatRunFromTheLastStatementToTheF
       const auto calls = std::count_if(got.list.begin(), got.list.end(), isMlCall);
       withMlCalls += calls > 0;
       withSeveralMlCalls += calls > 1;
-      split += std::count_if(got.list.begin(), got.list.end(),
-                             [](const ExecQueryEntry &s) { return !isMlCall(s); }) > 1;
+      split += calls == 0 && got.list.size() > 1;  // nothing but a split makes several
     }
   }
-  std::printf("lists %d, with ML calls %d, with several %d, with several other statements %d\n",
+  std::printf("lists %d, with ML calls %d, with several %d, split without ML calls %d\n",
               lists, withMlCalls, withSeveralMlCalls, split);
   EXPECT_GT(lists, 2000);
-  EXPECT_GT(withSeveralMlCalls, 30);
-  EXPECT_GT(split, 100);
+  EXPECT_GT(withSeveralMlCalls, 50);
+  EXPECT_GT(split, 50);
 }
 
 }  // namespace
