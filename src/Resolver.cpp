@@ -777,7 +777,7 @@ class Resolver {
   // call creates all of its outputs.
   void handOverMlQuery(const Match &m, const std::string &query, nodeid_t id,
                        const std::string &queryType) {
-    leaveName(m);
+    if (!m.name.empty()) leaveName(m);  // an empty name: a node's own entry
     const nodeid_t mlNode = mlNodeOf(id, queryType);
     if (!mlNodesHandedOver.insert(mlNode).second) return;
     out.handOvers.push_back(MlHandOver{
