@@ -276,12 +276,19 @@ int DagBuilder::dfqGenerateExecQueries(nodeid_t nodeid) {
   dag->genDAGPath(nodeid, false);
   return DFQ_INNER_FRAME([&] {
     std::vector<Generation> pending;
-    Generation top;
-    if (startGeneration(*this, *dag, nodeid, top)) pending.push_back(std::move(top));
+    std::unordered_set<nodeid_t> waiting;  // the nodes of `pending` with merge steps
+    const auto generate = [&](nodeid_t id) {
+      Generation generation;
+      if (!startGeneration(*this, *dag, id, generation)) return;
+      if (!generation.steps.empty()) waiting.insert(id);
+      pending.push_back(std::move(generation));
+    };
+    generate(nodeid);
     while (!pending.empty()) {
       Generation &current = pending.back();
       if (current.next == current.steps.size()) {
         requireNode(*dag, current.node)->setListofExecQueries(std::move(current.result));
+        waiting.erase(current.node);
         pending.pop_back();
         continue;
       }
@@ -295,12 +302,10 @@ int DagBuilder::dfqGenerateExecQueries(nodeid_t nodeid) {
         current.stepStarted = true;
         // A node needed again while its statements are being generated
         // depends on itself.
-        for (const Generation &outer : pending)
-          if (outer.node == step.node) throw DagException("DAG has a cycle", 1217);
+        if (waiting.count(step.node) != 0) throw DagException("DAG has a cycle", 1217);
         const nodeid_t id = step.node;
         dag->genDAGPath(id, false);
-        Generation inner;
-        if (startGeneration(*this, *dag, id, inner)) pending.push_back(std::move(inner));
+        generate(id);
         continue;  // `current` may have moved
       }
       mergeStored(*this, *dag, step.node, current.result);
