@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -150,24 +151,58 @@ std::vector<std::string> queriesOf(const QueryViewList &list) {
 
 // ---- ML hand-overs ------------------------------------------------------
 
-// Appends `statement`; a statement whose query already occurs is moved to
-// the end instead of being repeated.
-void mergeStatement(ExecQueryList &result, const ExecQueryEntry &statement) {
-  const auto same = std::find_if(result.begin(), result.end(), [&](const ExecQueryEntry &e) {
-    return e.query == statement.query;
-  });
-  if (same != result.end()) {
-    const ExecQueryEntry duplicate = *same;
-    result.erase(std::remove(result.begin(), result.end(), duplicate), result.end());
+// A statement list that statements are merged into: a statement whose
+// query already occurs is moved to the end instead of being repeated. The
+// queries' hashes, counted at the first merge, tell in constant time
+// whether one may occur.
+class MergedList {
+ public:
+  explicit MergedList(ExecQueryList statements) : list(std::move(statements)) {}
+
+  void add(const ExecQueryEntry &statement) {
+    if (!hashed) {
+      for (const ExecQueryEntry &s : list) ++hashes[hashOf(s)];
+      hashed = true;
+    }
+    const size_t hash = hashOf(statement);
+    if (hashes.count(hash) != 0) dropEarlierOccurrence(statement);
+    list.push_back(statement);
+    ++hashes[hash];
   }
-  result.push_back(statement);
-}
+
+  void add(const ExecQueryList &statements) {
+    for (const ExecQueryEntry &statement : statements) add(statement);
+  }
+
+  ExecQueryList take() { return std::move(list); }
+
+ private:
+  static size_t hashOf(const ExecQueryEntry &s) { return std::hash<std::string>()(s.query); }
+
+  // The first statement with the same query goes, with every copy of it.
+  void dropEarlierOccurrence(const ExecQueryEntry &statement) {
+    const auto same = std::find_if(list.begin(), list.end(), [&](const ExecQueryEntry &e) {
+      return e.query == statement.query;
+    });
+    if (same == list.end()) return;
+    const ExecQueryEntry duplicate = *same;
+    const size_t before = list.size();
+    list.erase(std::remove(list.begin(), list.end(), duplicate), list.end());
+    const auto counted = hashes.find(hashOf(duplicate));
+    counted->second -= before - list.size();
+    if (counted->second == 0) hashes.erase(counted);
+  }
+
+  ExecQueryList list;
+  bool hashed = false;
+  std::unordered_map<size_t, size_t> hashes;  // query hash -> statements
+};
 
 // Merges the statements stored on `id`, which are then generated afresh
 // next time unless the host has run them meanwhile.
-void mergeStored(DagBuilder &builder, DAG &dag, nodeid_t id, ExecQueryList &result) {
+void mergeStored(DagBuilder &builder, DAG &dag, nodeid_t id, MergedList &result) {
   Node *node = requireNode(dag, id);
-  for (const ExecQueryEntry &statement : node->execQueriesRef()) mergeStatement(result, statement);
+  result.add(node->execQueriesRef());
   if (!builder.dfqIsNodeExecuted(id)) {
     node->setListofExecQueries({});
     node->setListofQueriesandViews({});
@@ -208,23 +243,24 @@ std::vector<MergeStep> mergeStepsOf(DagBuilder &builder, DAG &dag,
 // and dependencies before the ML query, and the ML query before the
 // statements that read its outputs.
 ExecQueryList withMlHandOver(DagBuilder &builder, DAG &dag, dfq::ResolvedQueries resolved) {
-  ExecQueryList result = std::move(resolved.statements);
+  if (resolved.handOvers.empty()) return std::move(resolved.statements);
+  MergedList result(std::move(resolved.statements));
   for (const MergeStep &step : mergeStepsOf(builder, dag, resolved.handOvers)) {
     if (step.mlQuery) {
-      mergeStatement(result, step.statement);
+      result.add(step.statement);
     } else {
       if (!builder.dfqIsNodeExecuted(step.node)) builder.dfqGenerateExecQueries(step.node);
       mergeStored(builder, dag, step.node, result);
     }
   }
-  return result;
+  return result.take();
 }
 
 // The generation of one node's statements: its resolved statements and the
 // merge steps still to take.
 struct Generation {
   nodeid_t node = 0;
-  ExecQueryList result;
+  MergedList result{{}};
   std::vector<MergeStep> steps;
   size_t next = 0;            // the step to take next
   bool stepStarted = false;   // its node is being generated
@@ -242,7 +278,7 @@ bool startGeneration(DagBuilder &builder, DAG &dag, nodeid_t nodeid, Generation 
   if (!node->execQueriesRef().empty()) return false;
   dfq::ResolvedQueries resolved = resolveList(dag, nodeid, list, pathSize);
   generation.node = nodeid;
-  generation.result = std::move(resolved.statements);
+  generation.result = MergedList(std::move(resolved.statements));
   generation.steps = mergeStepsOf(builder, dag, resolved.handOvers);
   return true;
 }
@@ -287,14 +323,14 @@ int DagBuilder::dfqGenerateExecQueries(nodeid_t nodeid) {
     while (!pending.empty()) {
       Generation &current = pending.back();
       if (current.next == current.steps.size()) {
-        requireNode(*dag, current.node)->setListofExecQueries(std::move(current.result));
+        requireNode(*dag, current.node)->setListofExecQueries(current.result.take());
         waiting.erase(current.node);
         pending.pop_back();
         continue;
       }
       MergeStep &step = current.steps[current.next];
       if (step.mlQuery) {
-        mergeStatement(current.result, step.statement);
+        current.result.add(step.statement);
         ++current.next;
         continue;
       }
