@@ -39,6 +39,8 @@ const char *const kJoinTypes[] = {"inner", "Left", "right", "FULL", "cross", "cr
 const char *const kSetops[] = {"union", "UnionAll", "minus", "minusall", "intersect",
                                "intersectall", "union all"};
 const char *const kSwitches[] = {"1", "Y", "y", "0", ""};
+const char *const kOptions[] = {"dialect", "DIALECT", "colour", ""};
+const char *const kDialects[] = {"default", "postgresql", "sqlite", "SQLite", "mysql", ""};
 
 bool isNodeId(const std::string &text) {
   if (text.empty() || text.size() > 19) return false;
@@ -156,9 +158,28 @@ class Host {
   }
 
   void errorMessage() {
-    int code = in_.oneIn(2) ? lastCode_ : in_.number(-2, 1600);
+    int code = in_.oneIn(2) ? lastCode_ : in_.number(-2, 1700);
     HostArray out = HostArray::buffers(1, kMessageBuffer);
     dfq_get_error_message(&code, out.get());
+  }
+
+  // The dialect changes what later nodes write, or is refused once there
+  // are nodes; what is read back is always one of the three.
+  void option() {
+    HostArray name({pick(kOptions)}), value({pick(kDialects)});
+    sloppy(name);
+    sloppy(value);
+    int rc = -1;
+    dfq_set_option(name.get(), value.get(), &rc);
+    lastCode_ = rc;
+    int size = in_.number(-1, 16);
+    HostArray read({pick(kOptions)}), out = HostArray::buffers(1, 16);
+    dfq_get_option(read.get(), out.get(), &size, &rc);
+    if (rc == 0) {
+      const std::string got = out.at(0);
+      require(got == "default" || got == "postgresql" || got == "sqlite", "a known dialect", got);
+      require(size == static_cast<int>(got.size()) + 1, "the size of the value read");
+    }
   }
 
   void print() {
@@ -500,6 +521,7 @@ class Host {
       &Host::mlQuery,   &Host::generateAndFetch, &Host::generateAndFetch,
       &Host::fetchWithoutGenerating, &Host::showQuery, &Host::fullPath,
       &Host::topNodeQueries, &Host::updateState, &Host::isExecuted, &Host::inspect,
+      &Host::option,
   };
   static constexpr std::size_t kOpCount = std::size(kOps);
 

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Dialect.h"
 #include "FlatMap.h"
 #include "Node.h"
 #include "dfqCommon.h"
@@ -111,6 +112,10 @@ class DAG {
   const std::string &getInitArg2() const { return initArg2; }
   const std::string &getInitArg3() const { return initArg3; }
 
+  // The dialect the nodes' SQL is written in (the `dialect` option).
+  dfq::Dialect dialect() const { return dialect_; }
+  void setDialect(dfq::Dialect d) { dialect_ = d; }
+
  private:
   Node *requireNode(nodeid_t id, int code) const;
   // sharedQuery in its frame, composing what is not kept.
@@ -144,6 +149,7 @@ class DAG {
   std::string initArg2;
   int logLevel = 4;
   std::string initArg3;
+  dfq::Dialect dialect_ = dfq::Dialect::Default;
   unsigned walkEpoch = 1;
   // A walk's working lists, kept between walks for their memory.
   struct WalkFrame {

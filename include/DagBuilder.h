@@ -24,6 +24,12 @@ class DagBuilder {
   std::string getErrorMessage(int code) const;
   void setErrorMessage(int code, std::string message);
 
+  // Options of the DAG instance: `dialect` (default, postgresql, sqlite).
+  // Unknown names are 1601, unknown values 1602; the dialect cannot change
+  // once the graph has nodes (1603).
+  void dfqSetOption(const std::string &name, const std::string &value);
+  std::string dfqGetOption(const std::string &name) const;
+
   // Source nodes.
   nodeid_t dfqTable(char **argName, char **argValue, char **outputTable, char **outputSchema);
   nodeid_t dfqQuery(char **argName, char **argValue, char **outputTable, char **outputSchema);

@@ -186,6 +186,7 @@ class Node {
   std::string joinQuery(const QueryFrame &);
   std::string setopQuery(const QueryFrame &);
   std::string sampleQuery(const QueryFrame &);
+  std::string portableSampleQuery(const QueryFrame &);
 
   // What every walk and every request reads comes first, in as few cache
   // lines as the fields allow.

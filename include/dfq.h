@@ -66,6 +66,35 @@ DFQ_API void dfq_query(char **arg_name, char **arg_value, char **output_table,
  *  message and its terminating zero. Nothing is written on a bad argument. */
 DFQ_API void dfq_get_error_message(int *error_code, char **error_message);
 
+/** Set option `name[0]` of the DAG instance to `value[0]`; the setting
+ *  lasts until close_dag. Names and values are read in any case. The one
+ *  option is "dialect", the SQL dialect of every statement:
+ *    "default"    the text of the parallel database (select top, SAMPLE,
+ *                 minus, group by time, ML calls); a new instance has it;
+ *    "postgresql" and "sqlite": top n as "limit n", minus as except,
+ *                 assign keeping the input's columns as "select *, ...",
+ *                 a sample of one count as "order by random() limit n" and
+ *                 of one fraction as a per-row random filter; forms the
+ *                 engine lacks are refused when their node is added
+ *                 (1611 to 1614, see dfq_setop, dfq_sample,
+ *                 dfq_groupby_time, dfq_ml_query).
+ *  The dialect can be set while the graph has no nodes (right after
+ *  init_dag); once it has nodes, setting another dialect is refused (1603)
+ *  and setting the same one does nothing. There is no instance before
+ *  init_dag (or dfq_table/dfq_query): options are then refused (1302).
+ *  `*ret_code`: 0, 1501, 1502, 1601 (unknown name), 1602 (unknown value),
+ *  1603, 1302. */
+DFQ_API void dfq_set_option(char **name, char **value, int *ret_code);
+
+/** Copy the value of option `name[0]` with its terminating zero into
+ *  `value_out[0]`, a host buffer of `*value_size` bytes. `*value_size` is
+ *  then set to the value's length plus one: the bytes written, or the bytes
+ *  needed when the buffer was too small, in which case nothing is written
+ *  and the code is 1604 (16 bytes hold every dialect). `*ret_code`: 0, 1501,
+ *  1502, 1503, 1601, 1604, 1302. */
+DFQ_API void dfq_get_option(char **name, char **value_out, int *value_size,
+                            int *ret_code);
+
 /** Write the log facility's level to `*log_level`. `*ret_code`: 0, 1503. */
 DFQ_API void get_log_level(int *log_level, int *ret_code);
 
@@ -85,7 +114,8 @@ DFQ_API void print_dag_path(char **nodeid);
 /* ---- Operations: each adds a node and writes its id ------------------ */
 
 /** Projection of node `nodeid_in[0]`: "select <arg_value[0]> from <input>";
- *  with `arg_name[0]` "top"/"TOP" a row limit of `arg_value[0]` rows. When
+ *  with `arg_name[0]` "top"/"TOP" a row limit of `arg_value[0]` rows
+ *  ("select top n *", or "... limit n" in the portable dialects). When
  *  `*length` is 2, `arg_value[1]` is written in front of the query.
  *  `*ret_code`: 0, 1303, 1202, 1203, 15xx, 1302. */
 DFQ_API void dfq_select(char **nodeid_in, char **arg_name, char **arg_value,
@@ -99,7 +129,8 @@ DFQ_API void dfq_filter(char **nodeid_in, char **arg_name, char **arg_value,
                         char **nodeid_out_str, int *ret_code);
 
 /** Computed columns `arg_value[0]` on node `nodeid_in[0]`; `arg_value[1]`
- *  ("1" or "Y" drops the input's columns) must be present.
+ *  ("1" or "Y" drops the input's columns) must be present. The input's
+ *  columns are kept as "<input>.*", or as "*" in the portable dialects.
  *  `*ret_code`: 0, 1322, 1202, 1203, 1000, 15xx, 1302. */
 DFQ_API void dfq_assign(char **nodeid_in, char **arg_name, char **arg_value,
                         char **output_table, char **output_schema,
@@ -122,7 +153,8 @@ DFQ_API void dfq_groupby(char **nodeid_in, char **arg_name, char **arg_value,
 /** Time-series grouping of node `nodeid_in[0]`: `arg_value[0..4]` are the
  *  interval, grouping columns, timecode column, timecode option and fill
  *  (entries 1..4 may be null or empty). Output names are overwritten as for
- *  dfq_groupby. `*ret_code`: 0, 1316, 1211, 1202, 1203, 15xx, 1302. */
+ *  dfq_groupby. Refused in the portable dialects (1613, before any output
+ *  is written). `*ret_code`: 0, 1613, 1316, 1211, 1202, 1203, 15xx, 1302. */
 DFQ_API void dfq_groupby_time(char **nodeid_in, char **arg_name,
                               char **arg_value, char **output_table,
                               char **output_schema, char **nodeid_out_str,
@@ -145,8 +177,10 @@ DFQ_API void dfq_join(char **nodeid_in, char **arg_name, char **arg_value,
 
 /** Set operation `arg_name[0]` (union, unionall, minus, minusall, intersect,
  *  intersectall; any case) over the `*num_inputs` (>= 2) nodes of
- *  `nodeid_in`, projecting input i to the columns `arg_value[i]`.
- *  `*ret_code`: 0, 1406-1410, 1326, 1202, 1203, 15xx, 1302. */
+ *  `nodeid_in`, projecting input i to the columns `arg_value[i]`. The
+ *  portable dialects write minus as except; sqlite refuses minusall and
+ *  intersectall (1611). `*ret_code`: 0, 1406-1410, 1326, 1611, 1202, 1203,
+ *  15xx, 1302. */
 DFQ_API void dfq_setop(char **nodeid_in, char **arg_name, char **arg_value,
                        char **output_table, char **output_schema,
                        int *num_inputs, char **nodeid_out_str, int *ret_code);
@@ -154,8 +188,11 @@ DFQ_API void dfq_setop(char **nodeid_in, char **arg_name, char **arg_value,
 /** Sample of node `nodeid_in[0]`. `arg_value[0..4]`: select list,
  *  with-replacement ("1"/"Y"), randomized allocation ("1"/"Y"), fractions,
  *  else value. Either fractions with `*len_of_list` 0, or `*len_of_list`
- *  WHEN conditions and THEN sizes in `when_list`/`then_list`.
- *  `*ret_code`: 0, 1411-1413, 1326, 1202, 1203, 15xx, 1302. */
+ *  WHEN conditions and THEN sizes in `when_list`/`then_list`. The portable
+ *  dialects take one count (digits: "order by random() limit n") or one
+ *  fraction from 0 to 1 (with a point: each row kept with that
+ *  probability) and refuse the other forms (1612).
+ *  `*ret_code`: 0, 1411-1413, 1326, 1612, 1202, 1203, 15xx, 1302. */
 DFQ_API void dfq_sample(char **nodeid_in, char **arg_name, char **arg_value,
                         char **output_table, char **output_schema,
                         char **nodeid_out_str, char **when_list,
@@ -166,8 +203,9 @@ DFQ_API void dfq_sample(char **nodeid_in, char **arg_name, char **arg_value,
  *  tables named by `output_table[k]`/`output_schema[k]`. The ids of the ML
  *  node and its output nodes go to `nodeid_out_str[0..num_outputs-1]`
  *  (21 bytes each). Optional `query_nodeids` (`*query_nodeids_count` ids)
- *  lists nodes whose statements must run with it.
- *  `*ret_code`: 0, 1314, 1202, 1203, 1000, 15xx, 1302. */
+ *  lists nodes whose statements must run with it. Refused in the portable
+ *  dialects (1614). `*ret_code`: 0, 1314, 1614, 1202, 1203, 1000, 15xx,
+ *  1302. */
 DFQ_API void dfq_ml_query(char **nodeid_in, char **arg_name, char **arg_value,
                           char **output_table, char **output_schema,
                           char **function_name, int *nodeid_count,

@@ -78,6 +78,18 @@ struct NodeQuery {
   std::string nodeid;
 };
 
+// The SQL dialect of the statements (the `dialect` option of dfq.h).
+enum class Dialect { Default, PostgreSQL, SQLite };
+
+// The option value of a dialect: "default", "postgresql" or "sqlite".
+inline const char *dialectName(Dialect dialect) {
+  switch (dialect) {
+    case Dialect::PostgreSQL: return "postgresql";
+    case Dialect::SQLite: return "sqlite";
+    default: return "default";
+  }
+}
+
 // The three display forms of a node's SQL.
 enum class ShowOption { Statements = 1, FullPath = 2, TopNode = 3 };
 
@@ -201,6 +213,10 @@ class Dag {
     int level = logLevel;
     call([&](int *rc) { init_dag(u.data(), a2.data(), &level, a3.data(), rc); });
   }
+  // init_dag, then the dialect (set before any node exists). Should the
+  // library refuse, the delegated-to constructor has run and the destructor
+  // closes the instance.
+  explicit Dag(Dialect dialect, int logLevel = 4) : Dag(logLevel) { setDialect(dialect); }
   ~Dag() { close_dag(); }
   Dag(const Dag &) = delete;
   Dag &operator=(const Dag &) = delete;
@@ -452,6 +468,30 @@ class Dag {
     for (std::size_t i = 0; i < out.size(); ++i) result.emplace_back(out[i]);
     return result;
   }
+
+  // ---- options ------------------------------------------------------------
+
+  // dfq_set_option: `dialect` takes default, postgresql or sqlite, and can
+  // only change while the graph has no nodes.
+  void setOption(const std::string &name, const std::string &value) {
+    detail::Strings n{text(name)}, v{text(value)};
+    call([&](int *rc) { dfq_set_option(n.data(), v.data(), rc); });
+  }
+
+  // dfq_get_option, with a buffer grown to the size the library asks for.
+  std::string option(const std::string &name) {
+    detail::Strings n{text(name)};
+    int size = static_cast<int>(detail::kShortTextSize);
+    for (int attempt = 0;; ++attempt) {
+      auto out = detail::Strings::buffers(1, static_cast<std::size_t>(size));
+      int rc = 0;
+      dfq_get_option(n.data(), out.data(), &size, &rc);
+      if (rc == 0) return out[0];
+      if (rc != 1604 || attempt > 0) throw Error(rc, errorMessage(rc));
+    }
+  }
+
+  void setDialect(Dialect dialect) { setOption("dialect", dialectName(dialect)); }
 
   // ---- log level and messages --------------------------------------------
 

@@ -11,6 +11,10 @@ command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
 command -v sqlite3 >/dev/null || need+=(sqlite3)
+command -v pkg-config >/dev/null || need+=(pkg-config)
+[ -f /usr/include/postgresql/libpq-fe.h ] || need+=(libpq-dev)
+# The PostgreSQL server that scripts/test.sh starts for the run.
+ls /usr/lib/postgresql/*/bin/pg_ctl >/dev/null 2>&1 || need+=(postgresql)
 command -v valgrind >/dev/null || need+=(valgrind)
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}" >&2

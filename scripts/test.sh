@@ -1,11 +1,26 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds, and runs every test: the normal build
 # with warnings as errors, the exported-symbol check, and the whole suite
-# again under AddressSanitizer + UndefinedBehaviorSanitizer.
+# again under AddressSanitizer + UndefinedBehaviorSanitizer. The PostgreSQL
+# tests run on a private server started here (DFQ_PG_CONNINFO).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
+
+# A private PostgreSQL server for the run: a temporary folder, its socket in
+# that folder, no TCP listener; stopped on exit, also when a test fails. A
+# server that cannot start fails the run.
+echo "== PostgreSQL server for the tests"
+pg_dir=$(mktemp -d "${TMPDIR:-/tmp}/dfq-pg.XXXXXX")
+stop_pg() { scripts/pg-server.sh stop "$pg_dir" || true; rm -rf "$pg_dir"; }
+trap stop_pg EXIT
+trap 'exit 130' INT TERM
+DFQ_PG_CONNINFO=$(scripts/pg-server.sh start "$pg_dir")
+# The library's own dialect tests read the same server as DFQ_TEST_PG.
+DFQ_TEST_PG=$DFQ_PG_CONNINFO
+export DFQ_PG_CONNINFO DFQ_TEST_PG
+echo "server: $DFQ_PG_CONNINFO"
 
 echo "== build (warnings as errors)"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDFQ_WERROR=ON >/dev/null

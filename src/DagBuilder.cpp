@@ -19,6 +19,10 @@ void copyOut(const std::string &text, char **out) { Utils::copyToBuffer(text, ou
 
 DAG *dagInstance() { return DAGInstance; }
 
+dfq::Dialect dfq::composingDialect() {
+  return DAGInstance ? DAGInstance->dialect() : Dialect::Default;
+}
+
 DagBuilder::DagBuilder() {
   if (DAGInstance == nullptr) DAGInstance = new DAG();
 }
@@ -61,6 +65,45 @@ std::string DagBuilder::getErrorMessage(int code) const {
 
 void DagBuilder::setErrorMessage(int code, std::string message) {
   errorMessages[code] = std::move(message);
+}
+
+// ---- options ----------------------------------------------------------------
+
+namespace {
+
+// The options a DAG instance knows.
+void requireKnownOption(const std::string &name) {
+  if (Utils::toLower(name) != "dialect") throw DagException("Unknown option " + name, 1601);
+}
+
+}  // namespace
+
+void DagBuilder::dfqSetOption(const std::string &name, const std::string &value) {
+  DFQ_INNER_FRAME([&] {
+    DAG *dag = checkDagInstance();
+    requireKnownOption(name);
+    dfq::Dialect dialect;
+    if (!dfq::dialectNamed(value, dialect))
+      throw DagException("Invalid value " + value +
+                             " for option dialect (default, postgresql or sqlite)",
+                         1602);
+    if (dialect == dag->dialect()) return;
+    // Nodes keep the text they were composed with: one graph, one dialect.
+    if (dag->nodeCount() != 0)
+      throw DagException(std::string("Option dialect cannot change from ") +
+                             dfq::dialectName(dag->dialect()) + " to " +
+                             dfq::dialectName(dialect) + " once the DAG has nodes",
+                         1603);
+    dag->setDialect(dialect);
+  });
+}
+
+std::string DagBuilder::dfqGetOption(const std::string &name) const {
+  return DFQ_INNER_FRAME([&] {
+    const DAG *dag = checkDagInstance();
+    requireKnownOption(name);
+    return std::string(dfq::dialectName(dag->dialect()));
+  });
 }
 
 // ---- source nodes --------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include "DagBuilder.h"
 #include "DagException.h"
+#include "Dialect.h"
 #include "log.h"
 
 namespace {
@@ -158,6 +159,8 @@ nodeid_t DagBuilder::dfqGroupby(nodeid_t nodeid_in, char **argName, char **argVa
 
 nodeid_t DagBuilder::dfqGroupbyTime(nodeid_t nodeid_in, char ** /*argName*/, char **argValue,
                                     char **outputTable, char **outputSchema) {
+  // Refused before the input's output names are copied over the host's.
+  DFQ_INNER_FRAME([&] { dfq::requireGroupbyTimeInDialect(checkDagInstance()->dialect()); });
   std::string groupingColumns;
   std::string clause = groupbyTimeClause(argValue, groupingColumns);
   return addGroupingNode(*this, "groupbytime", nodeid_in, std::move(groupingColumns),
@@ -187,6 +190,7 @@ nodeid_t DagBuilder::dfqSetOp(nodeid_t *nodeid_in, char **arg_name, char **arg_v
     const std::vector<std::string> columns = copyStrings(arg_value, count);
     DAG *dag = checkDagInstance();
     requireValidInputs(nodeid_in, count, "set", 1326);
+    dfq::requireSetopInDialect(dag->dialect(), arg_name[0]);
     const nodeid_t id = dag->addNode("setop", arg_name[0], arg_value[0], output_table[0],
                                      output_schema[0], "SELECT", 1, count, nodeid_in);
     dag->updateInputEdgeDetails(id, columns.data());
@@ -204,6 +208,7 @@ nodeid_t DagBuilder::dfqSample(nodeid_t nodeid_in, char **arg_name, char **arg_v
     const std::string fractions = arg_value[3], elseValue = arg_value[4];
     DAG *dag = checkDagInstance();
     requireValidInputs(&nodeid_in, 1, "set", 1326);
+    dfq::requireSampleInDialect(dag->dialect(), isSwitchOn(arg_value[1]), caseCount, fractions);
     const nodeid_t id = dag->addNode("sample", arg_name[0], arg_value[0], output_table[0],
                                      output_schema[0], "SELECT", 1, 1, &nodeid_in);
     dag->updateInputEdgeDetails(id, fractions, isSwitchOn(arg_value[1]),
@@ -231,6 +236,7 @@ nodeid_t *DagBuilder::dfqMLQuery(nodeid_t *nodeid_in, char **argName, char **arg
   DFQ_INNER_FRAME([&] {
     DAG *dag = checkDagInstance();
     requireValidInputs(nodeid_in, inputCount, "ml_query", 1314);
+    dfq::requireMlQueryInDialect(dag->dialect());
     DFQ_TRACE("Adding node of ML type");
     const nodeid_t mlId = dag->addNode("ml_query", argName[0], value, outputTable[0],
                                        outputSchema[0], function, 2, inputCount, nodeid_in);

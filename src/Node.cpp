@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "DagException.h"
+#include "Dialect.h"
 #include "Utils.h"
 
 Node::Node(std::string argType_, std::string argName_, std::string argValue_,
@@ -163,6 +164,8 @@ struct Node::QueryFrame {
   std::string selectList;               // selectColumns, or "*"
   std::vector<std::string> inputTexts;  // how each input is referred to
   bool mlAsTable = false;
+  dfq::Dialect dialect = dfq::Dialect::Default;  // of the graph, fixed while it has nodes
+  bool portable() const { return dialect != dfq::Dialect::Default; }
 };
 
 // Dispatch: the first entry whose argType matches builds the query. The two
@@ -209,6 +212,7 @@ std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
   return DFQ_INNER_FRAME([&] {
     QueryFrame frame;
     frame.mlAsTable = mlAsTable;
+    frame.dialect = dfq::composingDialect();
     const std::string &columns = extrasOrEmpty().selectColumns;
     frame.selectList = columns.empty() ? "*" : columns;
     frame.inputTexts.reserve(numNodesIn);
@@ -266,8 +270,11 @@ std::string Node::selectQuery(const QueryFrame &f) {
   const Extras &e = extrasOrEmpty();
   const std::string_view prefix = e.hasQueryPrefix ? e.queryPrefix : std::string_view();
   const std::string_view gap = e.hasQueryPrefix ? " " : "";
-  if (argName == "top" || argName == "TOP")
+  if (argName == "top" || argName == "TOP") {
+    if (f.portable())
+      return concat({prefix, gap, "select * from ", f.inputTexts[0], " limit ", argValue});
     return concat({prefix, gap, "select top ", argValue, " * from ", f.inputTexts[0]});
+  }
   return concat({prefix, gap, "select ", argValue, " from ", f.inputTexts[0]});
 }
 
@@ -278,6 +285,9 @@ std::string Node::filterQuery(const QueryFrame &f) {
 std::string Node::assignQuery(const QueryFrame &f) {
   const std::string &input = f.inputTexts[0];
   if (extrasOrEmpty().dropExistingColumns) return concat({"select ", argValue, " from ", input});
+  // "schema"."table".* is not accepted everywhere, a bare star beside
+  // other columns is, whether the input is read by name or inlined.
+  if (f.portable()) return concat({"select *, ", argValue, " from ", input});
   return concat({"select ", input, ".*, ", argValue, " from ", input});
 }
 
@@ -326,7 +336,10 @@ std::string Node::joinQuery(const QueryFrame &f) {
 std::string Node::setopQuery(const QueryFrame &f) {
   const std::string key = Utils::toLower(argName);
   const auto op = setopTypeMap.find(key);
-  const std::string words = op == setopTypeMap.end() ? key : op->second;
+  std::string words = op == setopTypeMap.end() ? key : op->second;
+  // The standard's word for minus.
+  if (f.portable() && (key == "minus" || key == "minusall"))
+    words = key == "minus" ? "except" : "except all";
   auto columnsOf = [&](int i) {
     const std::vector<std::string> &columns = extrasOrEmpty().inputColumns;
     return i < static_cast<int>(columns.size()) ? columns[i] : std::string("*");
@@ -337,7 +350,34 @@ std::string Node::setopQuery(const QueryFrame &f) {
   return query;
 }
 
+namespace {
+
+// A number drawn for each row, uniform from 0 to 1: PostgreSQL's random()
+// is one; SQLite's is a 64-bit integer, scaled without integer overflow.
+std::string_view uniformRandom(dfq::Dialect dialect) {
+  return dialect == dfq::Dialect::SQLite ? "(random() / 18446744073709551616.0 + 0.5)"
+                                         : "random()";
+}
+
+}  // namespace
+
+// One count: that many rows in random order; one fraction: each row kept
+// with that probability (a Bernoulli sample, which unlike a table sample
+// reads any input, also a subquery or a view). Other forms are refused when
+// the node is added.
+std::string Node::portableSampleQuery(const QueryFrame &f) {
+  const Extras &e = extrasOrEmpty();
+  dfq::requireSampleInDialect(f.dialect, e.withReplacement, e.caseCount, e.sampleFractions);
+  const dfq::SampleSize size = dfq::sampleSizeOf(e.sampleFractions);
+  if (size.kind == dfq::SampleSize::Count)
+    return concat({"select ", argValue, " from ", f.inputTexts[0], " order by random() limit ",
+                   size.text});
+  return concat({"select ", argValue, " from ", f.inputTexts[0], " where ",
+                 uniformRandom(f.dialect), " < ", size.text});
+}
+
 std::string Node::sampleQuery(const QueryFrame &f) {
+  if (f.portable()) return portableSampleQuery(f);
   std::string query = "select " + argValue + " from " + f.inputTexts[0] + " SAMPLE ";
   const Extras &e = extrasOrEmpty();
   if (e.withReplacement) query += "WITH REPLACEMENT ";

@@ -142,6 +142,36 @@ void dfq_get_error_message(int *error_code, char **error_message) {
                });
 }
 
+void dfq_set_option(char **name, char **value, int *ret_code) {
+  callFrame("Entering dfq_set_option..............", "Exiting dfq_set_option..............",
+            ret_code, [&] {
+              Utils::checkCharCharPtr("name", name, false);
+              Utils::checkCharCharPtr("value", value, false);
+              Utils::checkIntPtr("ret_code", ret_code, true);
+              requireBuilder().dfqSetOption(name[0], value[0]);
+            });
+}
+
+void dfq_get_option(char **name, char **value_out, int *value_size, int *ret_code) {
+  callFrame("Entering dfq_get_option..............", "Exiting dfq_get_option..............",
+            ret_code, [&] {
+              Utils::checkCharCharPtr("name", name, false);
+              Utils::checkCharCharPtr("value_out", value_out, true);
+              Utils::checkIntPtr("value_size", value_size, true);
+              Utils::checkIntPtr("ret_code", ret_code, true);
+              const std::string value = requireBuilder().dfqGetOption(name[0]);
+              const int room = *value_size;
+              const int needed = static_cast<int>(value.size()) + 1;
+              *value_size = needed;
+              if (room < needed)
+                throw DagException("Buffer of " + std::to_string(room) +
+                                       " bytes is too small for the value of option " + name[0] +
+                                       ", " + std::to_string(needed) + " needed",
+                                   1604);
+              Utils::copyToBuffer(value, value_out[0]);
+            });
+}
+
 void print_dag(void) {
   guardedEntry("Entering print_dag..............", "Exiting print_dag..............",
                [] { requireBuilder().printDAG(); });

@@ -3,27 +3,26 @@
 // statement to the first), and the rows compared with rows computed by hand,
 // or, for random pipelines, with a reference database that holds one view
 // per node made from the node's own query.
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <random>
 
 #include "Resolver.h"
 #include "assemblySupport.h"
+#include "hostCalls.h"
+#include "sqliteSupport.h"
 
 using namespace asmtest;
 using dfqtest::CStrings;
 
 namespace {
 
-using Rows = std::vector<std::vector<std::string>>;
+using sqlitetest::Rows;
 
 // ---- SQLite ------------------------------------------------------------------
 
-class Database {
+class Database : public sqlitetest::SqliteDatabase {
  public:
   Database() {
-    sqlite3_open(":memory:", &db);
     run("ATTACH ':memory:' AS s");
     run("create table s.sales(id integer, region text, amount integer)");
     run("insert into s.sales values (1,'north',100),(2,'south',250),(3,'north',300),"
@@ -34,38 +33,6 @@ class Database {
     run("insert into s.t1 values (1,10),(2,20),(3,30),(4,40),(5,50),(6,60)");
     run("create table s.t2(k integer, v integer)");
     run("insert into s.t2 values (2,5),(3,7),(3,9),(5,11),(8,13)");
-  }
-  ~Database() { sqlite3_close(db); }
-  Database(const Database &) = delete;
-  Database &operator=(const Database &) = delete;
-
-  // Empty on success, else SQLite's message.
-  std::string run(const std::string &sql) {
-    char *error = nullptr;
-    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    std::string message = error ? error : "";
-    sqlite3_free(error);
-    return message;
-  }
-
-  Rows rows(const std::string &sql, bool sorted = true) {
-    Rows out;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      ADD_FAILURE() << sqlite3_errmsg(db) << " in " << sql.substr(0, 300);
-      return out;
-    }
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      std::vector<std::string> row;
-      for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-        const unsigned char *text = sqlite3_column_text(stmt, c);
-        row.push_back(text ? reinterpret_cast<const char *>(text) : "NULL");
-      }
-      out.push_back(row);
-    }
-    sqlite3_finalize(stmt);
-    if (sorted) std::sort(out.begin(), out.end());
-    return out;
   }
 
   // Creates the statements as views, from the last to the first.
@@ -78,65 +45,15 @@ class Database {
     }
     return ::testing::AssertionSuccess();
   }
-
- private:
-  sqlite3 *db = nullptr;
 };
 
 // ---- the host's side of the C API ---------------------------------------------
 
-std::string check(int rc, const std::string &id) {
-  EXPECT_EQ(rc, 0) << dfqtest::errorMessage(rc);
-  return id;
-}
-
-class EndToEndTest : public dfqtest::DagTest {
+class EndToEndTest : public dfqtest::DagTest, public hosttest::HostCalls {
  protected:
-  std::string table(const std::string &source) { return dfqtest::table(source); }
+  EndToEndTest() : HostCalls("s") {}
 
-  std::string filter(const std::string &in, const std::string &condition, const std::string &out) {
-    return single(dfq_filter, in, {condition}, out);
-  }
-  std::string orderby(const std::string &in, const std::string &order, const std::string &out) {
-    return single(dfq_orderby, in, {order}, out);
-  }
-  std::string aggregate(const std::string &in, const std::string &values, const std::string &out) {
-    return single(dfq_aggregate, in, {values}, out);
-  }
-  // Drops the input's columns when `drop` is "1".
-  std::string assign(const std::string &in, const std::string &columns, const std::string &out,
-                     const std::string &drop = "N") {
-    return single(dfq_assign, in, {columns, drop}, out);
-  }
-  std::string select(const std::string &in, const std::string &columns, const std::string &out) {
-    CStrings nid{in}, name{"cols"}, value{columns}, ot{out}, os{"s"}, id = CStrings::buffers(1);
-    int length = 1, rc = -1;
-    dfq_select(nid, name, value, ot, os, id, &length, &rc);
-    return check(rc, id[0]);
-  }
-  std::string groupby(const std::string &in, const std::string &expression) {
-    CStrings nid{in}, name{"g"}, value{expression}, ot{"x"}, os{"x"}, id = CStrings::buffers(1);
-    int rc = -1;
-    dfq_groupby(nid, name, value, ot, os, id, &rc);
-    return check(rc, id[0]);
-  }
-  std::string join(const std::string &left, const std::string &right, const std::string &type,
-                   const std::string &condition, const std::string &columns,
-                   const std::string &out) {
-    CStrings nid{left, right}, name{type, "l", "r", "c"}, value{condition, "l", "r", columns},
-        ot{out}, os{"s"}, id{"x"};
-    int rc = -1;
-    dfq_join(nid, name, value, ot, os, id, &rc);
-    return check(rc, id[0]);
-  }
-  std::string setop(const std::string &op, const std::vector<std::string> &inputs,
-                    const std::string &columns, const std::string &out) {
-    CStrings nid(inputs), name{op}, value(std::vector<std::string>(inputs.size(), columns)),
-        ot{out}, os{"s"}, id{"x"};
-    int count = static_cast<int>(inputs.size()), rc = -1;
-    dfq_setop(nid, name, value, ot, os, &count, id, &rc);
-    return check(rc, id[0]);
-  }
+  std::string table(const std::string &source) { return dfqtest::table(source); }
 
   // The host's round: fetch the statements, create them, mark the nodes it
   // created executed, read the node's rows.
@@ -150,16 +67,6 @@ class EndToEndTest : public dfqtest::DagTest {
       dfq_update_node_state_single(nid, &state, &rc);
     }
     return got.list.empty() ? Rows{} : db.rows("select * from " + got.list.front().name, sorted);
-  }
-
-  using SingleEntry = void (*)(char **, char **, char **, char **, char **, char **, int *);
-  std::string single(SingleEntry entry, const std::string &in,
-                     const std::vector<std::string> &values, const std::string &out) {
-    CStrings nid{in}, name{"op"}, value(values, 1 << 20), ot{out}, os{"s"};
-    CStrings id = CStrings::buffers(1);
-    int rc = -1;
-    entry(nid, name, value, ot, os, id, &rc);
-    return check(rc, id[0]);
   }
 
   Database db;

@@ -1,6 +1,8 @@
 #include "Csv.h"
 
+#include <cctype>
 #include <cerrno>
+#include <set>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -9,10 +11,18 @@ namespace dfqrun {
 
 namespace {
 
+std::string lower(std::string s) {
+  for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
 // A character-by-character reader of one CSV text.
 class CsvReader {
  public:
-  CsvReader(const std::string &text, const std::string &source) : text_(text), source_(source) {}
+  CsvReader(const std::string &text, const std::string &source) : text_(text), source_(source) {
+    // A UTF-8 byte-order mark is no part of the first column's name.
+    if (text_.rfind("\xEF\xBB\xBF", 0) == 0) pos_ = 3;
+  }
 
   CsvTable read() {
     CsvTable table;
@@ -37,8 +47,12 @@ class CsvReader {
   }
 
   void takeHeader(const std::vector<CsvField> &record, CsvTable &table) {
+    std::set<std::string> seen;
     for (const auto &field : record) {
       if (!field || field->empty()) fail(recordLine_, "empty column name in the header");
+      // Column names compare without case in SQL (SQLite even when quoted).
+      if (!seen.insert(lower(*field)).second)
+        fail(recordLine_, "column '" + *field + "' appears twice in the header");
       table.columns.push_back(*field);
     }
     haveHeader_ = true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -9,6 +10,9 @@
 namespace dfqrun {
 
 namespace {
+
+// The UTF-8 byte-order mark some editors write at the start of a file.
+constexpr const char *kByteOrderMark = "\xEF\xBB\xBF";
 
 struct Line {
   int number;
@@ -61,7 +65,7 @@ bool isLabel(const std::string &s) {
 // keeps the number of its first physical line.
 std::vector<Line> logicalLines(const std::string &text) {
   std::vector<Line> lines;
-  std::istringstream in(text);
+  std::istringstream in(text.rfind(kByteOrderMark, 0) == 0 ? text.substr(3) : text);
   std::string physical;
   int number = 0;
   bool continuing = false;
@@ -202,6 +206,8 @@ class Parser {
     node.op = w[0];
     const auto rule = opRules().find(node.op);
     if (rule == opRules().end()) fail(line, "unknown operation '" + node.op + "'");
+    if (rule->second.text == Text::Required && !node.hasText)
+      fail(line, "missing ':' before the text of '" + node.op + "' (usage: " + usage(node.op) + ")");
     parseArgs(line, rule->second.args, trim(header.substr(header.find(node.op) + node.op.size())),
               node);
     checkText(line, rule->second.text, node);
@@ -230,8 +236,8 @@ class Parser {
         node.inputs = inputList(line, rest.substr(node.keyword.size()), 2, 0);
         break;
       case Args::Ml:
-        node.keyword = keyword(line, rest, "usage: label = ml <function> [<input>, ...]");
-        node.inputs = inputList(line, rest.substr(node.keyword.size()), 0, 0);
+        node.keyword = keyword(line, rest, "usage: label = ml <function> <input>, ...: <query>");
+        node.inputs = inputList(line, rest.substr(node.keyword.size()), 1, 0);
         break;
     }
   }
@@ -248,6 +254,7 @@ class Parser {
     auto labels = commaList(rest);
     if (labels.size() < min || (max > 0 && labels.size() > max))
       fail(line, max == 1 ? "expected one input node" :
+                 min == 1 ? "expected at least one input node" :
                  "expected at least " + std::to_string(min) + " input nodes");
     for (const auto &label : labels) requireKnown(line, label);
     return labels;
@@ -270,11 +277,32 @@ class Parser {
     }
   }
 
+  static std::string usage(const std::string &op) {
+    if (op == "query") return "label = query: SQL";
+    if (op == "ml") return "label = ml FUNCTION INPUT, ...: QUERY";
+    return "label = " + op + " INPUT: TEXT";
+  }
+
   void checkText(int line, Text text, const NodeStep &node) {
+    if (node.op == "join") checkJoinCondition(line, node);
     if (text == Text::Required && node.text.empty())
       fail(line, "'" + node.op + "' needs its text after ':'");
     if (text == Text::Forbidden && node.hasText)
       fail(line, "'" + node.op + "' takes no text after ':'");
+  }
+
+  // A cross join has no condition; every other join needs one (the type
+  // itself is the library's to judge).
+  void checkJoinCondition(int line, const NodeStep &node) {
+    const std::string type = lower(node.keyword);
+    if (type == "cross" && !node.text.empty())
+      fail(line, "a cross join takes no condition; drop ': " + node.text +
+                     "' or filter the joined rows in a node of its own");
+    const bool needsCondition = type == "inner" || type == "left" || type == "right" || type == "full";
+    if (needsCondition && node.text.empty())
+      fail(line, std::string(type == "inner" ? "an " : "a ") + type +
+                     " join needs its condition after ':' (usage: label = join " + type +
+                     " LEFT [as] A, RIGHT [as] B: CONDITION)");
   }
 
   void parseClause(int line, const std::string &content) {
@@ -349,7 +377,11 @@ class Parser {
   }
 
   void requireKnown(int line, const std::string &label) const {
-    if (!labels_.count(label)) fail(line, "unknown node '" + label + "'");
+    if (labels_.count(label)) return;
+    const auto w = words(label);
+    if (w.size() > 1 && labels_.count(w[0]))
+      fail(line, "missing ':' after the input '" + w[0] + "' (unknown node '" + label + "')");
+    fail(line, "unknown node '" + label + "'");
   }
 
   Pipeline pipeline_;
@@ -376,11 +408,20 @@ Pipeline parsePipeline(const std::string &text, const std::string &file) {
 }
 
 Pipeline readPipeline(const std::string &path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status))
+    throw PipelineError(path, "cannot read the pipeline file: no such file");
+  if (std::filesystem::is_directory(status))
+    throw PipelineError(path, "cannot read the pipeline file: it is a directory");
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw PipelineError(path, 0, "cannot read the pipeline file");
+  if (!in) throw PipelineError(path, "cannot read the pipeline file");
   std::ostringstream text;
   text << in.rdbuf();
-  return parsePipeline(text.str(), path);
+  Pipeline pipeline = parsePipeline(text.str(), path);
+  if (pipeline.steps.empty())
+    throw PipelineError(path, "the pipeline is empty: no load, operation, run, show or sql line");
+  return pipeline;
 }
 
 std::pair<std::string, std::string> outputOf(const std::string &label,

@@ -18,6 +18,9 @@ class PipelineError : public std::runtime_error {
  public:
   PipelineError(const std::string &file, int line, const std::string &message)
       : std::runtime_error(file + ":" + std::to_string(line) + ": " + message) {}
+  // A mistake of the whole file (unreadable, empty).
+  PipelineError(const std::string &file, const std::string &message)
+      : std::runtime_error(file + ": " + message) {}
 };
 
 // One node of the pipeline, as written.
@@ -64,8 +67,8 @@ inline constexpr const char *kDefaultSchema = "main";
 // Parses pipeline text; `file` only names it in errors. Throws PipelineError.
 Pipeline parsePipeline(const std::string &text, const std::string &file);
 
-// Reads and parses a pipeline file. Throws PipelineError (line 0 when the
-// file cannot be read).
+// Reads and parses a pipeline file. Throws PipelineError, also when the
+// file cannot be read or holds no line to act on.
 Pipeline readPipeline(const std::string &path);
 
 // The output table and schema a node label stands for: "schema.table" or

@@ -48,6 +48,14 @@ std::string option(const NodeStep &step, const std::string &key, const std::stri
   return it != step.options.end() ? it->second : fallback;
 }
 
+// A pointer to --replace when the database met a table of the same name.
+std::string existsHint(const DatabaseError &e) {
+  const std::string message = e.what();
+  return message.find("already exists") != std::string::npos
+             ? " (--replace drops tables and views of the same name first)"
+             : "";
+}
+
 dfq::OutputName outputName(const std::string &label, const std::string &schema) {
   const auto [table, outSchema] = outputOf(label, schema);
   return {table, outSchema};
@@ -55,32 +63,94 @@ dfq::OutputName outputName(const std::string &label, const std::string &schema) 
 
 }  // namespace
 
-std::string unsupportedOnSqlite(const dfq::Statement &statement) {
+namespace {
+
+// The first feature of the default dialect in `statement` that an engine
+// lacks; `sqlite` picks SQLite's gaps, else PostgreSQL's.
+std::string unsupportedFeature(const dfq::Statement &statement, bool sqlite) {
   const std::string &type = statement.queryType;
   if (type == "reference" || type.rfind("ml_query", 0) == 0) return "an ML function call";
   // The library writes these fragments itself, in exactly this form.
-  static const std::pair<const char *, const char *> features[] = {
-      {"select top ", "select top"},       {" SAMPLE ", "SAMPLE"},
-      {" group by time (", "group by time"}, {"$QZ_", "time-series pseudo-columns"},
-      {" minus ", "minus"},                {" intersect all ", "intersect all"},
+  struct Feature {
+    const char *fragment;
+    const char *name;
+    bool postgresqlLacks;
   };
-  for (const auto &[fragment, name] : features)
-    if (statement.sql.find(fragment) != std::string::npos) return name;
+  static const Feature features[] = {
+      {"select top ", "select top", true},         {" SAMPLE ", "SAMPLE", true},
+      {" group by time (", "group by time", true}, {"$QZ_", "time-series pseudo-columns", true},
+      {" minus ", "minus", true},                  {" intersect all ", "intersect all", false},
+  };
+  for (const auto &f : features)
+    if ((sqlite || f.postgresqlLacks) && statement.sql.find(f.fragment) != std::string::npos)
+      return f.name;
   return "";
+}
+
+}  // namespace
+
+std::string unsupportedOnSqlite(const dfq::Statement &statement) {
+  return unsupportedFeature(statement, true);
+}
+
+std::string unsupportedOnPostgresql(const dfq::Statement &statement) {
+  return unsupportedFeature(statement, false);
+}
+
+bool isDialect(const std::string &name) {
+  return name == "default" || name == "sqlite" || name == "postgresql";
 }
 
 Runner::Runner(const RunOptions &options, std::ostream &out, std::ostream &err)
     : options_(options),
       out_(out),
       err_(err),
-      dag_(options.logLevel < 0 ? 4 : options.logLevel),
-      db_(options.database) {
+      dag_(options.logLevel < 0 ? 4 : options.logLevel) {
   dfq::Dag::setLogQuiet(options.logLevel < 0);
+  // The library's records go straight to the error stream: no progress line
+  // in between.
+  if (options.logLevel >= 0) options_.progress = false;
+}
+
+// Opens the database and sets the library's dialect to the database's
+// (or the one asked for).
+void Runner::open(const Pipeline &pipeline) {
+  try {
+    db_ = openDatabase(options_.database);
+  } catch (const ConnectionError &e) {
+    throw Failure{kExitConnection, e.what()};
+  } catch (const DatabaseError &e) {
+    throw Failure{kExitDatabase, e.what()};
+  }
+  checkViews(pipeline);
+  dialect_ = options_.dialect.empty() ? db_->dialect() : options_.dialect;
+  try {
+    dag_.setOption("dialect", dialect_);
+  } catch (const dfq::Error &e) {
+    throw Failure{kExitRefused, "dialect '" + dialect_ + "' refused by the library: " + refusal(e)};
+  }
+}
+
+// A SQLite view cannot read another schema's tables: --views is refused
+// before anything runs when the pipeline uses a schema other than main.
+void Runner::checkViews(const Pipeline &pipeline) const {
+  if (!options_.views || db_->viewsAcrossSchemas()) return;
+  for (const auto &step : pipeline.steps) {
+    if (step.kind != Step::Kind::Node) continue;
+    const std::string schema = step.node.op == "table"
+                                   ? parseQualifiedName(step.node.source).schema
+                                   : outputOf(step.node.label, step.node.schema).second;
+    if (schema != kDefaultSchema)
+      throw Failure{kExitUsage, where(step) + "--views on " + std::string(db_->engine()) +
+                                    " needs every table in schema main, but this line uses schema '" +
+                                    schema + "' (a view cannot read another schema's tables there)"};
+  }
 }
 
 int Runner::run(const Pipeline &pipeline) {
   baseDir_ = std::filesystem::path(pipeline.file).parent_path().string();
   try {
+    open(pipeline);
     for (const auto &file : options_.dataFiles) load(file, "", "command line: ");
     for (const auto &step : pipeline.steps) runStep(step);
     if (!pipeline.hasRequests() && !pipeline.lastNode().empty()) {
@@ -93,9 +163,11 @@ int Runner::run(const Pipeline &pipeline) {
     }
   } catch (const Failure &f) {
     progress("");
+    out_ << std::flush;
     err_ << "dfq-run: " << f.message << '\n';
     return f.code;
   }
+  progress("");
   return kExitOk;
 }
 
@@ -122,19 +194,28 @@ void Runner::runStep(const Step &step) {
 // or after the file.
 void Runner::load(const std::string &path, const std::string &table, const std::string &where) {
   progress("loading " + path);
+  if (!endsWith(path, ".sql") && !endsWith(path, ".csv"))
+    throw Failure{kExitInput, where + path + ": expected a .csv or .sql file"};
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error))
+    throw Failure{kExitInput, where + path + ": cannot read the file (" +
+                                  (std::filesystem::exists(path, error) ? "not a regular file)"
+                                                                        : "no such file)")};
   try {
     if (endsWith(path, ".sql")) {
-      db_.exec(readFile(path));
-    } else if (endsWith(path, ".csv")) {
-      const std::string name = table.empty() ? std::filesystem::path(path).stem().string() : table;
-      db_.importCsv(readCsv(path), parseQualifiedName(name));
+      db_->exec(readFile(path));
     } else {
-      throw Failure{kExitInput, where + path + ": expected a .csv or .sql file"};
+      const std::string name = table.empty() ? std::filesystem::path(path).stem().string() : table;
+      const QualifiedName target = parseQualifiedName(name);
+      const CsvTable csv = readCsv(path);
+      if (options_.replace) db_->drop(target);
+      db_->importCsv(csv, target);
     }
   } catch (const CsvError &e) {
     throw Failure{kExitInput, e.what()};
   } catch (const DatabaseError &e) {
-    throw Failure{kExitDatabase, where + "database error while loading " + path + ": " + e.what()};
+    throw Failure{kExitDatabase,
+                  where + "database error while loading " + path + ": " + e.what() + existsHint(e)};
   }
 }
 
@@ -150,8 +231,11 @@ void Runner::addNode(const Step &step) {
   nodes_[node.label] = {created.at(0), node.op, node.source};
   try {
     if (node.op == "query") materialiseQuery(step);
+    if (node.op == "table" && options_.execute) db_->useSchema(parseQualifiedName(node.source).schema);
   } catch (const Failure &f) {
     throw Failure{f.code, where(step) + f.message};
+  } catch (const DatabaseError &e) {
+    throw Failure{kExitDatabase, where(step) + "database error: " + e.what()};
   }
   for (size_t k = 0; k < node.extraOutputs.size() && k + 1 < created.size(); ++k)
     nodes_[node.extraOutputs[k]] = {created[k + 1], node.op, ""};
@@ -219,12 +303,12 @@ void Runner::runNode(const std::string &label) {
   const dfq::Node node = input(label);
   if (options_.showQueries) showNode(label);
   if (dag_.isExecuted(node)) {
-    out_ << "== run " << label << ": already executed\n";
+    out() << "== run " << label << ": already executed\n";
     if (options_.execute) printRows(label);
     return;
   }
   const auto statements = dag_.statements(node);
-  out_ << "== run " << label << ": " << statements.size()
+  out() << "== run " << label << ": " << statements.size()
        << (statements.size() == 1 ? " statement\n" : " statements\n");
   if (options_.printSql) printStatementList(statements);
   if (!options_.execute) return;
@@ -234,14 +318,14 @@ void Runner::runNode(const std::string &label) {
   std::set<std::string> executed;
   for (const auto &s : statements)
     if (executed.insert(s.nodeid).second) dag_.updateNodeState(dfq::Node(s.nodeid), true);
-  out_ << "-- " << executed.size() << (executed.size() == 1 ? " node" : " nodes")
+  out() << "-- " << executed.size() << (executed.size() == 1 ? " node" : " nodes")
        << " marked executed\n";
   printRows(label);
 }
 
 void Runner::printStatements(const std::string &label) {
   const auto statements = dag_.statements(input(label));
-  out_ << "== sql " << label << ": " << statements.size()
+  out() << "== sql " << label << ": " << statements.size()
        << (statements.size() == 1 ? " statement\n" : " statements\n");
   printStatementList(statements);
 }
@@ -249,20 +333,28 @@ void Runner::printStatements(const std::string &label) {
 void Runner::printStatementList(const std::vector<dfq::Statement> &statements) {
   for (size_t i = 0; i < statements.size(); ++i) {
     const auto &s = statements[i];
-    out_ << "-- [" << i + 1 << "] " << s.name << " (" << s.queryType << ", node " << s.nodeid
+    out() << "-- [" << i + 1 << "] " << s.name << " (" << s.queryType << ", node " << s.nodeid
          << ")\n"
          << s.sql << "\n";
   }
 }
 
+// Only the default dialect writes forms an engine may lack; the portable
+// dialects refuse them when the node is added.
+std::string Runner::unsupported(const dfq::Statement &statement) const {
+  if (dialect_ != "default") return "";
+  return db_->viewsAcrossSchemas() ? unsupportedOnPostgresql(statement) : unsupportedOnSqlite(statement);
+}
+
 // Creates every statement as a table (or view) named by its statement name,
-// from the last statement to the first; false when SQLite cannot run them.
+// from the last statement to the first; false when the database cannot run
+// them.
 bool Runner::execute(const std::vector<dfq::Statement> &statements) {
   for (const auto &s : statements) {
-    const std::string missing = unsupportedOnSqlite(s);
+    const std::string missing = unsupported(s);
     if (!missing.empty()) {
-      out_ << "-- not runnable on SQLite: " << s.name << " uses " << missing
-           << "; statements printed only\n";
+      out() << "-- not runnable on " << db_->engine() << ": " << s.name << " uses " << missing
+            << "; statements printed only\n";
       return false;
     }
   }
@@ -277,17 +369,21 @@ bool Runner::execute(const std::vector<dfq::Statement> &statements) {
 }
 
 // Creates one statement as a table (or view) named by its statement name.
+// A view is read once right away: SQLite checks a view's query only when
+// it is used, and a view that cannot be read must not pass for created.
 void Runner::create(const dfq::Statement &s) {
   const char *kind = options_.views ? "view" : "table";
   const QualifiedName name = parseQualifiedName(s.name);
   try {
-    db_.ensureSchema(name.schema);
-    db_.exec("create " + std::string(kind) + " " + name.sql() + " as " + s.sql);
+    db_->ensureSchema(name.schema);
+    if (options_.replace) db_->drop(name);
+    db_->exec("create " + std::string(kind) + " " + name.sql() + " as " + s.sql);
+    if (options_.views) db_->query("select * from " + name.sql() + " where 1 = 0");
   } catch (const DatabaseError &e) {
-    throw Failure{kExitDatabase,
-                  "database error in statement " + s.name + " (node " + s.nodeid + "): " + e.what()};
+    throw Failure{kExitDatabase, "database error in statement " + s.name + " (node " + s.nodeid +
+                                     "): " + e.what() + existsHint(e)};
   }
-  out_ << "-- created " << kind << " " << name.sql() << "\n";
+  out() << "-- created " << kind << " " << name.sql() << "\n";
 }
 
 // What to read a node's rows from: a base table's own reference, else the
@@ -303,30 +399,40 @@ void Runner::printRows(const std::string &label) {
   ResultSet rows;
   const std::string source = rowsSource(label);
   try {
-    rows = db_.query("select * from " + source);
+    rows = db_->query("select * from " + source);
   } catch (const DatabaseError &e) {
     throw Failure{kExitDatabase, "database error reading " + source + ": " + e.what()};
   }
   if (options_.csv)
-    printCsv(out_, rows);
+    printCsv(out(), rows);
   else
-    printTable(out_, rows);
+    printTable(out(), rows);
 }
 
 void Runner::showNode(const std::string &label) {
   const dfq::Node node = input(label);
-  out_ << "== show " << label << "\n-- option 1: statements\n";
-  for (const auto &sql : dag_.showStatements(node)) out_ << sql << "\n";
-  out_ << "-- option 2: full path, one query per node\n";
-  for (const auto &q : dag_.showFullPath(node)) out_ << "-- node " << q.nodeid << "\n" << q.sql << "\n";
-  out_ << "-- option 3: statements against the top node\n";
-  for (const auto &sql : dag_.showTopNodeQueries(node)) out_ << sql << "\n";
+  out() << "== show " << label << "\n-- option 1: statements\n";
+  for (const auto &sql : dag_.showStatements(node)) out() << sql << "\n";
+  out() << "-- option 2: full path, one query per node\n";
+  for (const auto &q : dag_.showFullPath(node)) out() << "-- node " << q.nodeid << "\n" << q.sql << "\n";
+  out() << "-- option 3: statements against the top node\n";
+  for (const auto &sql : dag_.showTopNodeQueries(node)) out() << sql << "\n";
 }
 
+// One line on the error stream, rewritten in place; an empty text clears
+// it. What the run wrote before goes out first, so that the line never
+// lands in the middle of it.
 void Runner::progress(const std::string &text) {
-  if (!options_.progress) return;
-  // One line, rewritten in place; an empty text clears it.
+  if (!options_.progress || (text.empty() && !progressShown_)) return;
+  out_ << std::flush;
   err_ << "\r\033[K" << text << std::flush;
+  progressShown_ = !text.empty();
+}
+
+// The output stream, with the progress line cleared first.
+std::ostream &Runner::out() {
+  progress("");
+  return out_;
 }
 
 }  // namespace dfqrun

@@ -6,6 +6,7 @@
 #define DFQ_RUN_RUNNER_H
 
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,27 +20,34 @@ namespace dfqrun {
 // Exit codes of dfq-run.
 enum ExitCode {
   kExitOk = 0,
-  kExitUsage = 1,      // bad command line, unreadable file
-  kExitInput = 2,      // mistake in the pipeline or a data file
+  kExitUsage = 1,      // bad command line, options that do not fit the pipeline
+  kExitInput = 2,      // mistake in the pipeline or a data file, unreadable file
   kExitRefused = 3,    // the library refused an operation
-  kExitDatabase = 4,   // the database rejected a statement
+  kExitDatabase = 4,   // the database rejected a statement (or a SQLite file cannot be opened)
+  kExitConnection = 5, // no connection to the PostgreSQL server
 };
 
 struct RunOptions {
-  std::string database = ":memory:";
+  std::string database = ":memory:";   // SQLite file or PostgreSQL connection string
+  std::string dialect;                 // library dialect; empty: the database's own
   std::vector<std::string> dataFiles;  // .csv or .sql, loaded before the pipeline
   bool showQueries = false;            // the three show forms of every node run
   bool csv = false;                    // rows as CSV instead of a table
   bool views = false;                  // create views instead of tables
+  bool replace = false;                // drop tables and views of the same name first
   bool execute = true;                 // false: print statements only
   bool printSql = true;
   bool progress = false;               // progress lines on the error stream
   int logLevel = -1;                   // library log level on stderr; -1 quiet
 };
 
-// Why SQLite cannot run a statement (empty when it can): ML calls and the
-// dialect features SQLite lacks.
+// Why SQLite or PostgreSQL cannot run a statement (empty when it can): ML
+// calls and the features of the library's default dialect the engine lacks.
 std::string unsupportedOnSqlite(const dfq::Statement &statement);
+std::string unsupportedOnPostgresql(const dfq::Statement &statement);
+
+// The library dialects a run may choose.
+bool isDialect(const std::string &name);
 
 class Runner {
  public:
@@ -55,6 +63,8 @@ class Runner {
     std::string source;  // table nodes: the table reference
   };
 
+  void open(const Pipeline &pipeline);
+  void checkViews(const Pipeline &pipeline) const;
   void runStep(const Step &step);
   void load(const std::string &path, const std::string &table, const std::string &where);
   void addNode(const Step &step);
@@ -71,13 +81,17 @@ class Runner {
   void printRows(const std::string &label);
   std::string rowsSource(const std::string &label);
   void printStatementList(const std::vector<dfq::Statement> &statements);
+  std::string unsupported(const dfq::Statement &statement) const;
   void progress(const std::string &text);
+  std::ostream &out();
 
   RunOptions options_;
   std::ostream &out_;
   std::ostream &err_;
+  bool progressShown_ = false;
   dfq::Dag dag_;
-  Database db_;
+  std::unique_ptr<Database> db_;
+  std::string dialect_;  // the library's dialect for this run
   std::map<std::string, NodeInfo> nodes_;
   std::string baseDir_;
 };

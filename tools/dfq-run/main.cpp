@@ -1,9 +1,8 @@
-// dfq-run: runs a pipeline file through libdfq and SQLite, the way a
-// dataframe package drives the library.
+// dfq-run: runs a pipeline file through libdfq on SQLite or PostgreSQL,
+// the way a dataframe package drives the library.
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -16,26 +15,43 @@ const char *kUsage =
     "usage: dfq-run [options] PIPELINE [DATA...]\n"
     "\n"
     "Adds the pipeline's nodes through libdfq, prints the statements of the\n"
-    "nodes it runs, runs them on SQLite and prints the result rows.\n"
+    "nodes it runs, runs them on SQLite or PostgreSQL and prints the result rows.\n"
     "\n"
     "  DATA             .csv files (a table named after the file) or .sql\n"
     "                   files, loaded before the pipeline\n"
-    "  --db PATH        SQLite database file (default: in memory)\n"
+    "  --db TARGET      SQLite database file (default: in memory; schemas other\n"
+    "                   than main go to FILE-STEM.SCHEMA.db beside it), or a\n"
+    "                   PostgreSQL connection string (postgresql://... or\n"
+    "                   'host=... dbname=...')\n"
+    "  --dialect D      the library's SQL dialect: default, sqlite or postgresql\n"
+    "                   (default: the database's own)\n"
+    "  --replace        drop tables and views of the same name before creating\n"
+    "                   them (PostgreSQL: with the views that depend on them),\n"
+    "                   so that a pipeline can run again on the same database\n"
     "  --csv            print result rows as CSV\n"
     "  --show           also print the three show-query forms of each node run\n"
-    "  --views          create views instead of tables (one schema only)\n"
+    "  --views          create views instead of tables (SQLite: schema main only)\n"
     "  --dry-run        print the statements without running them\n"
     "  -q, --quiet      do not print the statements\n"
-    "  --log-level N    show the library's log records of level N (0..5)\n"
+    "  --log-level N    show the library's log records of exactly level N\n"
+    "                   (0 TRACE, 1 DEBUG, 2 INFO, 3 WARN, 4 ERROR, 5 FATAL;\n"
+    "                   one level only, not N and above)\n"
     "  -h, --help       this text\n"
     "\n"
     "Exit codes: 0 success, 1 usage, 2 bad pipeline or data file,\n"
-    "3 operation refused by the library, 4 database error.\n";
+    "3 operation refused by the library, 4 database error (a statement\n"
+    "rejected, a SQLite file that cannot be opened), 5 no connection to the\n"
+    "PostgreSQL server.\n";
 
 struct CommandLine {
   dfqrun::RunOptions options;
   std::string pipeline;
 };
+
+bool missingValue(const std::string &option) {
+  std::cerr << "dfq-run: " << option << " needs a value\n";
+  return false;
+}
 
 // Fills `cl` from the arguments; false (after a message) on a usage error.
 bool parseArguments(int argc, char **argv, CommandLine &cl, bool &help) {
@@ -46,12 +62,28 @@ bool parseArguments(int argc, char **argv, CommandLine &cl, bool &help) {
       help = true;
     } else if (arg == "--db") {
       const char *path = value();
-      if (!path) return false;
+      if (!path) return missingValue(arg);
       cl.options.database = path;
+    } else if (arg == "--dialect") {
+      const char *dialect = value();
+      if (!dialect) return missingValue(arg);
+      if (!dfqrun::isDialect(dialect)) {
+        std::cerr << "dfq-run: --dialect takes default, sqlite or postgresql, not '" << dialect
+                  << "'\n";
+        return false;
+      }
+      cl.options.dialect = dialect;
     } else if (arg == "--log-level") {
       const char *level = value();
-      if (!level) return false;
-      cl.options.logLevel = std::atoi(level);
+      if (!level) return missingValue(arg);
+      const std::string text = level;
+      if (text.size() != 1 || text[0] < '0' || text[0] > '5') {
+        std::cerr << "dfq-run: --log-level takes a level from 0 to 5, not '" << text << "'\n";
+        return false;
+      }
+      cl.options.logLevel = text[0] - '0';
+    } else if (arg == "--replace") {
+      cl.options.replace = true;
     } else if (arg == "--csv") {
       cl.options.csv = true;
     } else if (arg == "--show") {

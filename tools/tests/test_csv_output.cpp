@@ -35,6 +35,11 @@ TEST(Csv, MalformedInputNamesTheLine) {
   EXPECT_EQ(error("a,b\n1\"x,2\n"), "t.csv:2: a quote inside an unquoted field");
   EXPECT_EQ(error(""), "t.csv:1: empty file: a header row is required");
   EXPECT_EQ(error("a,,c\n"), "t.csv:1: empty column name in the header");
+  EXPECT_EQ(error("id,Name,name\n"), "t.csv:1: column 'name' appears twice in the header");
+}
+
+TEST(Csv, AByteOrderMarkIsNoPartOfTheFirstName) {
+  EXPECT_EQ(parseCsv("\xEF\xBB\xBFid,v\n1,2\n", "t.csv").columns, (std::vector<std::string>{"id", "v"}));
 }
 
 TEST(Csv, ColumnTypesAreGuessedFromAllValues) {
@@ -47,7 +52,7 @@ TEST(Csv, ColumnTypesAreGuessedFromAllValues) {
 }
 
 TEST(Database, ImportedCsvKeepsTypesAndNulls) {
-  Database db;
+  SqliteDatabase db;
   db.importCsv(parseCsv("k,v\na,1\nb,\n", "t.csv"), parseQualifiedName("s.t"));
   const auto rows = db.query("select k, v, typeof(v) from s.t order by k");
   ASSERT_EQ(rows.rows.size(), 2u);
@@ -65,7 +70,7 @@ TEST(Database, StatementNamesAreSplitIntoSchemaAndTable) {
 }
 
 TEST(Database, SchemasAreAttachedOnceAndErrorsCarrySqlitesMessage) {
-  Database db;
+  SqliteDatabase db;
   db.ensureSchema("work");
   db.ensureSchema("work");
   db.ensureSchema("main");

@@ -153,7 +153,9 @@ TEST(PipelineFormat, MistakesNameFileAndLine) {
   EXPECT_EQ(errorOf("t = table x\nf = filtr t: a\n"), "p.dfq:2: unknown operation 'filtr'");
   EXPECT_EQ(errorOf("f = filter nowhere: a\n"), "p.dfq:1: unknown node 'nowhere'");
   EXPECT_EQ(errorOf("t = table x\nt = table y\n"), "p.dfq:2: node 't' is defined twice");
-  EXPECT_EQ(errorOf("t = table x\nf = filter t\n"), "p.dfq:2: 'filter' needs its text after ':'");
+  EXPECT_EQ(errorOf("t = table x\nf = filter t\n"),
+            "p.dfq:2: missing ':' before the text of 'filter' (usage: label = filter INPUT: TEXT)");
+  EXPECT_EQ(errorOf("t = table x\nf = filter t:\n"), "p.dfq:2: 'filter' needs its text after ':'");
   EXPECT_EQ(errorOf("t = table x\nf = filter t, t: a\n"), "p.dfq:2: expected one input node");
   EXPECT_EQ(errorOf("t = table x\nu = setop union t: a\n"), "p.dfq:2: expected at least 2 input nodes");
   EXPECT_EQ(errorOf("t = table x\nf = filter t: a\n  drop: yes\n"), "p.dfq:3: 'filter' has no clause 'drop'");
@@ -169,13 +171,45 @@ TEST(PipelineFormat, MistakesNameFileAndLine) {
   EXPECT_EQ(errorOf("schema 1x\n"), "p.dfq:1: usage: schema <name> (letters, digits and _)");
 }
 
-TEST(PipelineFormat, UnreadableFileIsReportedAtLineZero) {
-  try {
-    dfqrun::readPipeline("/nonexistent/p.dfq");
-    FAIL();
-  } catch (const PipelineError &e) {
-    EXPECT_STREQ(e.what(), "/nonexistent/p.dfq:0: cannot read the pipeline file");
-  }
+// Mistakes that the library would otherwise report in its own terms, or
+// not at all (a cross join's condition was dropped without a word).
+TEST(PipelineFormat, MistakesAreNamedInThePipelinesTerms) {
+  const std::string two = "a = table x\nb = table y\n";
+  EXPECT_EQ(errorOf(two + "f = filter a qty > 1\n"),
+            "p.dfq:3: missing ':' before the text of 'filter' (usage: label = filter INPUT: TEXT)");
+  EXPECT_EQ(errorOf(two + "u = setop union a, b k\n"),
+            "p.dfq:3: missing ':' after the input 'b' (unknown node 'b k')");
+  EXPECT_EQ(errorOf(two + "j = join cross a, b: a.k = b.k\n"),
+            "p.dfq:3: a cross join takes no condition; drop ': a.k = b.k' or filter the joined rows "
+            "in a node of its own");
+  EXPECT_EQ(errorOf(two + "j = join CROSS a, b: a.k = b.k\n").substr(0, 32), "p.dfq:3: a cross join takes no c");
+  EXPECT_EQ(errorOf(two + "j = join inner a, b\n"),
+            "p.dfq:3: an inner join needs its condition after ':' (usage: label = join inner LEFT "
+            "[as] A, RIGHT [as] B: CONDITION)");
+  EXPECT_EQ(errorOf(two + "j = join left a, b:\n").substr(0, 39), "p.dfq:3: a left join needs its conditio");
+  EXPECT_EQ(errorOf(two + "m = ml kmeans: call kmeans()\n"), "p.dfq:3: expected at least one input node");
+  EXPECT_EQ(errorOf(two + "q = query\n"),
+            "p.dfq:3: missing ':' before the text of 'query' (usage: label = query: SQL)");
+  // Still accepted: a cross join without a condition, a byte-order mark.
+  EXPECT_EQ(errorOf(two + "j = join cross a, b\n"), "no error");
+  EXPECT_EQ(parsePipeline("\xEF\xBB\xBFt = table x\n", "p.dfq").steps.at(0).node.label, "t");
+}
+
+TEST(PipelineFormat, UnreadableDirectoryOrEmptyFilesAreReported) {
+  auto error = [](const std::string &path) -> std::string {
+    try {
+      dfqrun::readPipeline(path);
+    } catch (const PipelineError &e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  EXPECT_EQ(error("/nonexistent/p.dfq"), "/nonexistent/p.dfq: cannot read the pipeline file: no such file");
+  EXPECT_EQ(error(DFQ_HOST_TEST_DIR), std::string(DFQ_HOST_TEST_DIR) +
+                                          ": cannot read the pipeline file: it is a directory");
+  EXPECT_EQ(error(DFQ_HOST_TEST_DIR "/cli/empty.dfq"),
+            DFQ_HOST_TEST_DIR "/cli/empty.dfq: the pipeline is empty: no load, operation, run, "
+            "show or sql line");
 }
 
 }  // namespace

@@ -7,53 +7,36 @@
 #include <fstream>
 #include <sstream>
 
-#include "Runner.h"
+#include "runnerSupport.h"
 
 using namespace dfqrun;
+using runnertest::Outcome;
 
 namespace {
-
-struct Outcome {
-  int code;
-  std::string out;
-  std::string err;
-};
 
 // A directory with the data files of every case.
 class RunnerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("dfq-run-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
     write("sales.csv",
           "id,region,amount\n1,north,50\n2,north,150\n3,south,300\n4,south,120\n5,east,80\n");
     write("regions.csv", "region,manager\nnorth,Ann\nsouth,Bo\n");
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  void write(const std::string &name, const std::string &text) {
-    std::ofstream(dir_ / name) << text;
-  }
+  void write(const std::string &name, const std::string &text) { scratch_.write(name, text); }
 
   Outcome run(const std::string &pipeline, void (*adjust)(RunOptions &) = nullptr) {
     RunOptions options;
     if (adjust) adjust(options);
+    return run(pipeline, options);
+  }
+  Outcome run(const std::string &pipeline, const RunOptions &options) {
     write("p.dfq", "load sales.csv\nload regions.csv\n" + pipeline);
-    std::ostringstream out, err;
-    int code;
-    try {
-      Runner runner(options, out, err);
-      code = runner.run(readPipeline((dir_ / "p.dfq").string()));
-    } catch (const PipelineError &e) {
-      err << e.what();
-      code = kExitInput;
-    }
-    return {code, out.str(), err.str()};
+    return runnertest::runPipelineFile(scratch_.file("p.dfq"), options);
   }
 
-  std::filesystem::path dir_;
+  runnertest::ScratchDir scratch_;
+  const std::filesystem::path &dir_ = scratch_.path();
 };
 
 void csvRows(RunOptions &o) { o.csv = true; }
@@ -150,7 +133,7 @@ TEST_F(RunnerTest, StatementsSqliteCannotRunArePrintedAndTheRunGoesOn) {
       "ml = ml kmeans s: call kmeans(on sales)\n"
       "f = filter s: id = 1\n"
       "run t, m, x, ga, ml, f\n",
-      csvRows);
+      [](RunOptions &o) { o.csv = true, o.dialect = "default"; });
   ASSERT_EQ(r.code, kExitOk) << r.err;
   EXPECT_TRUE(contains(r.out, "-- not runnable on SQLite: \"main\".\"t\" uses select top"));
   EXPECT_TRUE(contains(r.out, "\"main\".\"m\" uses minus"));
@@ -245,6 +228,83 @@ TEST_F(RunnerTest, SqlSeedFilesAndProgressOnTheErrorStream) {
   ASSERT_EQ(r.code, kExitOk) << r.err;
   EXPECT_TRUE(contains(r.out, "k\n7\n"));
   EXPECT_TRUE(contains(r.err, "[1/1] creating \"main\".\"f\""));
+}
+
+TEST_F(RunnerTest, ASecondRunOnADatabaseFileReplacesItsTables) {
+  const std::string pipeline =
+      "schema work\n"
+      "s = table sales\n"
+      "f = filter s: amount > 100\n"
+      "run f\n";
+  const std::string file = (dir_ / "shop.db").string();
+  auto runOn = [&](bool replace) {
+    RunOptions options;
+    options.database = file;
+    options.replace = replace;
+    options.csv = true;
+    return run(pipeline, options);
+  };
+  auto r = runOn(false);
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  // The schema work lives beside the file, and keeps the rows.
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "shop.work.db"));
+  r = runOn(false);
+  EXPECT_EQ(r.code, kExitDatabase);
+  EXPECT_TRUE(contains(r.err, "p.dfq:1: database error while loading ")) << r.err;
+  EXPECT_TRUE(contains(r.err, "already exists (--replace drops tables and views of the same name first)"));
+  r = runOn(true);
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_TRUE(contains(r.out, "id,region,amount\n2,north,150\n3,south,300\n4,south,120\n")) << r.out;
+  SqliteDatabase work((dir_ / "shop.work.db").string());
+  EXPECT_EQ(work.query("select count(*) from f").rows.at(0).at(0).text, "3");
+}
+
+TEST_F(RunnerTest, ViewsOutsideSchemaMainAreRefusedBeforeAnythingRuns) {
+  const auto r = run("s = table sales\nschema work\nf = filter s: id = 2\nrun f\n",
+                     [](RunOptions &o) { o.views = true; });
+  EXPECT_EQ(r.code, kExitUsage);
+  EXPECT_TRUE(contains(r.err, "p.dfq:5: --views on SQLite needs every table in schema main, but this "
+                              "line uses schema 'work'")) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(RunnerTest, NoConnectionHasItsOwnExitCode) {
+  const auto r = run("s = table sales\n", [](RunOptions &o) {
+    o.database = "host=/nonexistent/socket-dir port=1 dbname=none connect_timeout=2";
+  });
+  EXPECT_EQ(r.code, kExitConnection);
+  EXPECT_TRUE(contains(r.err, "dfq-run: cannot connect to PostgreSQL: ")) << r.err;
+  EXPECT_TRUE(contains(run("s = table sales\n", [](RunOptions &o) { o.database = "/nonexistent/x.db"; }).err,
+                       "cannot open the SQLite database /nonexistent/x.db"));
+}
+
+// On a terminal both streams share one screen: every progress line is
+// cleared before anything else is written.
+TEST_F(RunnerTest, TheProgressLineIsClearedBeforeOtherOutput) {
+  RunOptions options;
+  options.progress = true;
+  write("p.dfq", "load sales.csv\ns = table sales\nf = filter s: id > 1\ng = select f: id\nrun g\nrun f\n");
+  std::ostringstream screen;
+  Runner runner(options, screen, screen);
+  ASSERT_EQ(runner.run(readPipeline((dir_ / "p.dfq").string())), kExitOk);
+  const std::string text = screen.str();
+  const std::string clear = "\r\033[K";
+  // Between two clears: a progress text alone, or output after a cleared line.
+  size_t shown = 0, at = text.find(clear);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(text.substr(0, at), "");
+  while (at != std::string::npos) {
+    const size_t next = text.find(clear, at + clear.size());
+    const std::string segment = text.substr(at + clear.size(), next - at - clear.size());
+    const bool progressText = segment.rfind("loading ", 0) == 0 || segment.rfind("[", 0) == 0;
+    if (progressText) {
+      ++shown;
+      EXPECT_EQ(segment.find('\n'), std::string::npos) << "written over a progress line: " << segment;
+      EXPECT_NE(next, std::string::npos) << "progress line left standing: " << segment;
+    }
+    at = next;
+  }
+  EXPECT_GE(shown, 3u);  // loading, and one per statement created
 }
 
 TEST(SqliteDialect, FeaturesSqliteLacksAreRecognised) {

@@ -171,4 +171,20 @@ TEST_F(WrapperTest, LogLevel) {
   dag.setLogLevel(4);
 }
 
+TEST(WrapperDialect, ADagMadeForADialectWritesItAndKeepsIt) {
+  dfq::Dag dag(dfq::Dialect::SQLite);
+  EXPECT_EQ(dag.option("dialect"), "sqlite");
+  const auto t = dag.filter(dag.table("db.sales"), "amount > 100", {"big", "work"});
+  EXPECT_EQ(dag.statements(dag.top(t, "5", {"first", "work"}))[0].sql,
+            "select * from (select * from db.sales where amount > 100) as temp_table limit 5");
+  try {
+    dag.setDialect(dfq::Dialect::PostgreSQL);
+    FAIL() << "dialect changed under existing nodes";
+  } catch (const dfq::Error &e) {
+    EXPECT_EQ(e.code(), 1603);
+  }
+  dag.setOption("dialect", "sqlite");  // the same one: no change
+  EXPECT_THROW(dag.option("colour"), dfq::Error);
+}
+
 }  // namespace

@@ -26,15 +26,47 @@ macro(dfq_run_test name code pattern)
 endmacro()
 dfq_run_test(example 0 "^North +[|] online +[|] +2 [|] +468.0$" ${PROJECT_SOURCE_DIR}/examples/sales.dfq)
 dfq_run_test(usage 1 "usage: dfq-run")
-dfq_run_test(missing_file 2 "missing.dfq:0: cannot read the pipeline file" ${cli}/missing.dfq)
+dfq_run_test(missing_file 2 "missing.dfq: cannot read the pipeline file: no such file$" ${cli}/missing.dfq)
 dfq_run_test(bad_line 2 "bad_line.dfq:5: unknown operation 'filtr'" ${cli}/bad_line.dfq)
 dfq_run_test(bad_csv 2 "bad.csv:3: expected 2 fields, found 3" ${cli}/bad_csv.dfq)
 dfq_run_test(refused 3 "bad_join.dfq:6: join 'j' refused by the library: DFQ-1405: Invalid join argument outer"
   ${cli}/bad_join.dfq)
 dfq_run_test(database_error 4 "database error in statement .main.\\..f. .node [0-9]+.: no such column: amout"
   ${cli}/db_error.dfq)
-dfq_run_test(not_runnable 0 "not runnable on SQLite: \"main\".\"t\" uses select top" ${cli}/not_runnable.dfq)
+dfq_run_test(not_runnable 0 "not runnable on SQLite: \"main\".\"t\" uses select top" --dialect default ${cli}/not_runnable.dfq)
+# Without --dialect the dialect follows the database: on SQLite, top is a limit.
+dfq_run_test(dialect_follows_database 0 "^[(]2 rows[)]$" ${cli}/not_runnable.dfq)
 dfq_run_test(csv_output 0 "^region,revenue$" --csv -q ${cli}/csv.dfq ${cli}/points.csv)
+# Command line and input mistakes: each its exit code and a message that
+# says what is wrong, where.
+dfq_run_test(log_level_word 1 "--log-level takes a level from 0 to 5, not 'abc'" --log-level abc ${cli}/csv.dfq)
+dfq_run_test(log_level_range 1 "--log-level takes a level from 0 to 5, not '6'" --log-level 6 ${cli}/csv.dfq)
+dfq_run_test(help 0 "show the library's log records of exactly level N" --help)
+dfq_run_test(dialect_unknown 1 "--dialect takes default, sqlite or postgresql, not 'mysql'"
+  --dialect mysql ${cli}/csv.dfq)
+dfq_run_test(directory 2 "cli: cannot read the pipeline file: it is a directory$" ${cli})
+dfq_run_test(empty 2 "empty.dfq: the pipeline is empty" ${cli}/empty.dfq)
+dfq_run_test(missing_csv 2 "missing_csv.dfq:2: .*nowhere.csv: cannot read the file [(]no such file[)]$"
+  ${cli}/missing_csv.dfq)
+dfq_run_test(duplicate_header 2 "duplicate_header.csv:1: column 'X' appears twice in the header"
+  ${cli}/duplicate_header.dfq)
+dfq_run_test(byte_order_mark 0 "^id,name$" --csv -q ${cli}/bom.dfq)
+dfq_run_test(missing_colon 2 "missing_colon.dfq:4: missing ':' before the text of 'filter'" ${cli}/missing_colon.dfq)
+dfq_run_test(cross_join_condition 2 "cross_join.dfq:5: a cross join takes no condition" ${cli}/cross_join.dfq)
+dfq_run_test(views_with_schema 1 "sales.dfq:[0-9]+: --views on SQLite needs every table in schema main"
+  --views ${PROJECT_SOURCE_DIR}/examples/sales.dfq)
+dfq_run_test(sqlite_unopenable 4 "cannot open the SQLite database /nonexistent/x.db" --db /nonexistent/x.db
+  ${cli}/csv.dfq)
+dfq_run_test(no_connection 5 "cannot connect to PostgreSQL: "
+  --db "host=/nonexistent port=1 dbname=none" ${cli}/csv.dfq)
+add_test(NAME cli.run_twice
+  COMMAND bash ${expect} 0 "^schema work kept in shop.work.db$"
+    bash ${cli}/twice.sh $<TARGET_FILE:dfq-run> ${PROJECT_SOURCE_DIR}/examples/sales.dfq)
+# On the PostgreSQL server of the run (DFQ_PG_CONNINFO; skipped without one).
+add_test(NAME cli.postgres_example
+  COMMAND bash ${cli}/on_postgres.sh 0 "^North +[|] online +[|] +2 [|] +468.00$" $<TARGET_FILE:dfq-run>
+    ${PROJECT_SOURCE_DIR}/examples/sales.dfq)
+set_tests_properties(cli.postgres_example PROPERTIES SKIP_RETURN_CODE 77)
 
 # The Python binding: its unittest suite and its example, against this
 # build's library (not under the sanitizers: an uninstrumented python cannot
