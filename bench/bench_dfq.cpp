@@ -10,6 +10,7 @@
 
 #include "DAG.h"
 #include "DagBuilder.h"
+#include "EntryLock.h"
 #include "Resolver.h"
 #include "dfq.h"
 
@@ -204,6 +205,30 @@ void BM_CreateFilterPreparedArgs(benchmark::State &state) {
   close_dag();
 }
 BENCHMARK(BM_CreateFilterPreparedArgs);
+
+// The cheapest entry: one lookup in the graph, so what every call costs
+// besides its work (the call frame, its lock and checks) is seen.
+void BM_IsNodeExecuted(benchmark::State &state) {
+  close_dag();
+  Args in({table("db.sales")});
+  int executed = 0, rc = 0;
+  for (auto _ : state) {
+    dfq_is_node_executed(in, &executed, &rc);
+    benchmark::DoNotOptimize(executed);
+  }
+  close_dag();
+}
+BENCHMARK(BM_IsNodeExecuted);
+
+// The library's lock alone, taken and released on one thread (what every
+// exported call pays for it when no other thread holds it).
+void BM_EntryLockUncontended(benchmark::State &state) {
+  for (auto _ : state) {
+    const dfq::EntryLock hold;
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_EntryLockUncontended);
 
 void BM_CreateSelect(benchmark::State &state) {
   Args name({"select"}), value({"a, b"}), ot({"out"}), os({"work"}), id({""}, 21);

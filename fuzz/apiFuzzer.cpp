@@ -534,12 +534,9 @@ class Host {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  static const bool quiet = [] {
-    log_set_quiet(1);
-    return std::freopen("/dev/null", "w", stdout) != nullptr;  // print entries
-  }();
-  (void)quiet;
-  log_set_level(4);  // every input starts from the same state
+  static const bool silentPrints = std::freopen("/dev/null", "w", stdout) != nullptr;
+  (void)silentPrints;  // the print entries write to standard output
+  fuzz::formatEveryRecord();
   FuzzInput in(data, size);
   Host(in).run();
   return 0;

@@ -355,12 +355,7 @@ void checkResolvers(FuzzInput &in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  static const bool quiet = [] {
-    log_set_quiet(1);
-    return true;
-  }();
-  (void)quiet;
-  log_set_level(4);
+  fuzz::formatEveryRecord();
   FuzzInput in(data, size);
   switch (in.byte() % 3) {
     case 0: {

@@ -1,7 +1,8 @@
 // A working structure kept from one use to the next: fresh memory of the
 // sizes the resolver works with is paid for in page faults on first touch,
 // so its tables are cleared and reused instead of freed. One structure per
-// type is kept; a use that overlaps another gets a fresh one.
+// type is kept, taken and given back under the library's lock
+// (EntryLock.h); a use that overlaps another gets a fresh one.
 #ifndef DFQ_RECYCLED_H
 #define DFQ_RECYCLED_H
 

@@ -1,8 +1,9 @@
 // An immutable text that its copies share: a node's composed query and name
 // are held once, by the node and by every list of queries and views that
-// names it, so copying a list entry copies neither. The library is called
-// from one thread at a time, so the copies are counted without atomic
-// operations (each of which would order every memory access around it).
+// names it, so copying a list entry copies neither. Every shared text lives
+// and dies under the library's lock (EntryLock.h) and none is handed to the
+// host, so the copies are counted without atomic operations (each of which
+// would order every memory access around it).
 #ifndef DFQ_SHARED_TEXT_H
 #define DFQ_SHARED_TEXT_H
 

@@ -15,7 +15,11 @@
  *    1503 null `int *`, 1504 required integer not above zero, 1302 no DAG
  *    instance, 1000 any other failure. Operation-specific codes are listed
  *    per function.
- *  - One DAG instance per process; call from one thread at a time.
+ *  - One DAG instance per process, shared by all threads. Every function,
+ *    log functions included, runs whole under one process-wide lock, so
+ *    calls may come from any thread. A sequence of calls is not one call:
+ *    threads that share nodes hold a lock of their own across sequences
+ *    whose later calls depend on the earlier ones (generate, size, fetch).
  */
 #ifndef DFQ_H
 #define DFQ_H
@@ -28,6 +32,15 @@
 #define DFQ_API __attribute__((visibility("default")))
 #else
 #define DFQ_API
+#endif
+
+/* Lets the compiler check the arguments of a printf-style function against
+ * its format text (`fmt` is the format's position, `first` the first
+ * argument's). */
+#if defined(__GNUC__) || defined(__clang__)
+#define DFQ_PRINTF_LIKE(fmt, first) __attribute__((format(printf, fmt, first)))
+#else
+#define DFQ_PRINTF_LIKE(fmt, first)
 #endif
 
 #ifdef __cplusplus
@@ -319,14 +332,15 @@ DFQ_API void dfq_get_parent_nodeids(char **nodeid_in, char **parent_nodeid,
 /* ---- Log facility --------------------------------------------------- */
 
 /** Lock callback: called with (udata, 1) before and (udata, 0) after a
- *  record is written to standard error. */
+ *  record is written to standard error, while the library's own lock is
+ *  held (so it must not wait for a thread that is calling the library). */
 typedef void (*log_LockFn)(void *udata, int lock);
 
 /** Write one record of `level` (0 TRACE .. 5 FATAL) from `file`:`line` with
  *  printf-style `fmt`: to the stream set by log_set_fp always, to standard
  *  error when `level` equals the configured level and quiet is off. */
 DFQ_API void log_log(int level, const char *file, int line, const char *fmt,
-                     ...);
+                     ...) DFQ_PRINTF_LIKE(4, 5);
 
 /** Store the pointer handed back to the lock callback. */
 DFQ_API void log_set_udata(void *udata);

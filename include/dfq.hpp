@@ -1,5 +1,6 @@
 /*
- * libdfq for C++: a header-only wrapper over the C API of dfq.h.
+ * libdfq for C++: a header-only wrapper over the C API of dfq.h (C++17 or
+ * later).
  *
  *  - `dfq::Dag` owns the process's DAG instance: its constructor calls
  *    init_dag, its destructor close_dag. There is one DAG instance per
@@ -9,6 +10,14 @@
  *    the library's count and length calls, and for outputs without such a
  *    call from the longest text this wrapper has handed to the library.
  *  - A failure throws `dfq::Error` with the library's code and message.
+ *  - Quiet by default: a `dfq::Dag` keeps the library's log records off
+ *    standard error (the exception carries what the record would say).
+ *    `dfq::Dag dag(dfq::LogRecords::Shown)`, or `dfq::Dag::setLogQuiet(false)`
+ *    at any time, lets the records of the configured level through again.
+ *  - A `dfq::Dag` may be shared by threads: each library call is atomic, and
+ *    the results made of several calls (statements, show queries, parents,
+ *    options, a failure's message) hold the wrapper's lock across their
+ *    calls.
  *
  * The wrapper adds no behaviour: every method is one documented C call (or
  * the count/length/fetch sequence that one result needs).
@@ -17,8 +26,10 @@
 #define DFQ_HPP
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <initializer_list>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -50,7 +61,8 @@ class Node {
   explicit Node(std::string id) : id_(std::move(id)) {}
   const std::string &id() const noexcept { return id_; }
   bool valid() const noexcept { return !id_.empty(); }
-  friend bool operator==(const Node &, const Node &) = default;
+  friend bool operator==(const Node &a, const Node &b) { return a.id_ == b.id_; }
+  friend bool operator!=(const Node &a, const Node &b) { return !(a == b); }
 
  private:
   std::string id_;
@@ -77,6 +89,10 @@ struct NodeQuery {
   std::string sql;
   std::string nodeid;
 };
+
+// Whether the library's log records of the configured level reach standard
+// error while a `Dag` is alive (a process-wide setting of the library).
+enum class LogRecords { Quiet, Shown };
 
 // The SQL dialect of the statements (the `dialect` option of dfq.h).
 enum class Dialect { Default, PostgreSQL, SQLite };
@@ -206,9 +222,17 @@ constexpr std::size_t kMinBufferSize = 4096;
 class Dag {
  public:
   // init_dag with the three stored strings and the log level (0 TRACE ..
-  // 5 FATAL). Throws `Error` when the library refuses.
+  // 5 FATAL), log records kept off standard error. Throws `Error` when the
+  // library refuses.
   explicit Dag(int logLevel = 4, const std::string &user = "", const std::string &arg2 = "",
-               const std::string &arg3 = "") {
+               const std::string &arg3 = "")
+      : Dag(LogRecords::Quiet, logLevel, user, arg2, arg3) {}
+
+  // As above, with the log records `records` (Shown: the library's records
+  // of level `logLevel` go to standard error, as without the wrapper).
+  explicit Dag(LogRecords records, int logLevel = 4, const std::string &user = "",
+               const std::string &arg2 = "", const std::string &arg3 = "") {
+    setLogQuiet(records == LogRecords::Quiet);
     detail::Strings u{user}, a2{arg2}, a3{arg3};
     int level = logLevel;
     call([&](int *rc) { init_dag(u.data(), a2.data(), &level, a3.data(), rc); });
@@ -367,6 +391,7 @@ class Dag {
   // The node's executable statements, in the library's order (run them
   // from the last to the first).
   std::vector<Statement> statements(const Node &node) {
+    const std::lock_guard held(sequence_);
     int count = generateStatements(node);
     if (count <= 0) return {};
     detail::Strings in{node.id()};
@@ -399,6 +424,7 @@ class Dag {
   // Show query, option 1: the node's statements as the length call
   // generates them.
   std::vector<std::string> showStatements(const Node &node) {
+    const std::lock_guard held(sequence_);
     // The library reports no count for this form; the buffer leaves room
     // for far more statements than the node's path has nodes.
     const int pathNodes = generateFullPath(node);
@@ -410,11 +436,13 @@ class Dag {
 
   // Show query, option 2: every node of the full path with its own query.
   std::vector<NodeQuery> showFullPath(const Node &node) {
+    const std::lock_guard held(sequence_);
     return show(node, ShowOption::FullPath, static_cast<std::size_t>(generateFullPath(node)));
   }
 
   // Show query, option 3: the statements written against the top node.
   std::vector<std::string> showTopNodeQueries(const Node &node) {
+    const std::lock_guard held(sequence_);
     auto shown = show(node, ShowOption::TopNode,
                       static_cast<std::size_t>(generateTopNodeQueries(node)));
     std::vector<std::string> result;
@@ -459,6 +487,7 @@ class Dag {
   }
 
   std::vector<Node> parents(const Node &node) {
+    const std::lock_guard held(sequence_);
     const int count = intResult(dfq_get_parent_nodes_count, node);
     if (count <= 0) return {};
     detail::Strings in{node.id()};
@@ -480,6 +509,7 @@ class Dag {
 
   // dfq_get_option, with a buffer grown to the size the library asks for.
   std::string option(const std::string &name) {
+    const std::lock_guard held(sequence_);
     detail::Strings n{text(name)};
     int size = static_cast<int>(detail::kShortTextSize);
     for (int attempt = 0;; ++attempt) {
@@ -506,7 +536,8 @@ class Dag {
     call([&](int *rc) { set_log_level(&level, rc); });
   }
 
-  // Quiet keeps the library's log records off standard error.
+  // Quiet keeps the library's log records off standard error (the default
+  // of a `Dag`); false lets the records of the configured level through.
   static void setLogQuiet(bool quiet) { log_set_quiet(quiet ? 1 : 0); }
 
   // The message the library last recorded for `code` (empty when none).
@@ -517,9 +548,11 @@ class Dag {
   }
 
  private:
-  // Runs one C call and turns a non-zero return code into an `Error`.
+  // Runs one C call and turns a non-zero return code into an `Error` (with
+  // the message read before another thread's failure can replace it).
   template <class Call>
   void call(Call &&c) {
+    const std::lock_guard held(sequence_);
     int rc = 0;
     c(&rc);
     if (rc != 0) throw Error(rc, errorMessage(rc));
@@ -537,7 +570,9 @@ class Dag {
   // Remembers the longest text handed over, to size outputs that have no
   // length call.
   const std::string &text(const std::string &value) {
-    longestText_ = std::max(longestText_, value.size());
+    std::size_t longest = longestText_.load();
+    while (value.size() > longest && !longestText_.compare_exchange_weak(longest, value.size())) {
+    }
     return value;
   }
 
@@ -634,7 +669,9 @@ class Dag {
     return result;
   }
 
-  std::size_t longestText_ = 0;
+  std::atomic<std::size_t> longestText_{0};
+  // Held across the library calls that make up one result.
+  std::recursive_mutex sequence_;
 };
 
 }  // namespace dfq

@@ -10,6 +10,7 @@
 
 #include "DagBuilder.h"
 #include "DagException.h"
+#include "EntryLock.h"
 #include "dfqCommon.h"
 #include "log.h"
 
@@ -25,11 +26,12 @@ DagBuilder &requireBuilder();
 // `*ret_code` when that is not null.
 void reportFailure(int code, const char *message, int *ret_code, bool dagError);
 
-// Runs one exported entry: entry text, 0 to `*ret_code`, the work inside the
-// two handlers, exit text. A null text writes no record. No exception
-// leaves this function.
+// Runs one exported entry under the library's lock: entry text, 0 to
+// `*ret_code`, the work inside the two handlers, exit text. A null text
+// writes no record. No exception leaves this function.
 template <class Work>
 void callFrame(const char *entering, const char *exiting, int *ret_code, Work &&work) noexcept {
+  const EntryLock hold;
   if (entering && log_would_write(LOG_TRACE))
     log_log(LOG_TRACE, "../src/dfqRequest", __LINE__, "%s", entering);
   if (ret_code) *ret_code = 0;

@@ -53,8 +53,10 @@ def main():
             print("--", statement.name, "(%s)" % statement.query_type)
             print(statement.sql)
         print()
-        for row in ranked.run(conn):
-            print("%-6s %-7s %2d %8.2f" % row)
+        result = ranked.run(conn)
+        print("%-6s %-7s %6s %8s" % tuple(result.columns))
+        for row in result:
+            print("%-6s %-7s %6d %8.2f" % row)
 
 
 if __name__ == "__main__":

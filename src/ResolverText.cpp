@@ -41,8 +41,8 @@ void PlainText::replace(std::size_t start, std::size_t end, std::string_view hea
 
 namespace {
 
-// The largest buffer of a finished text, up to a size worth keeping. The
-// library is called from one thread at a time.
+// The largest buffer of a finished text, up to a size worth keeping. Texts
+// are built and finished under the library's lock (EntryLock.h).
 struct SpareBuffer {
   std::unique_ptr<char[]> data;
   std::size_t capacity = 0;

@@ -31,7 +31,12 @@ DagBuilder &requireBuilder() {
 }
 
 void reportFailure(int code, const char *message, int *ret_code, bool dagError) {
-  DFQ_ERROR(dagError ? "DFQ-%d:%s\n" : "%s\n", code, message);
+  // A failure of the library's own carries its code in the record; any
+  // other (an allocation, a standard container) only its text.
+  if (dagError)
+    DFQ_ERROR("DFQ-%d:%s\n", code, message);
+  else
+    DFQ_ERROR("%s\n", message);
   try {
     if (builderInstance)
       builderInstance->setErrorMessage(code, message);
@@ -88,6 +93,7 @@ extern "C" {
 
 void init_dag(char **init_user, char **init_arg2, int *log_level, char **init_arg3,
               int *ret_code) {
+  const dfq::EntryLock hold;
   DFQ_TRACE("Entering init_dag..............");
   if (dfq::dagBuilder() == nullptr) {
     // The graph reads the level: refuse a missing one before creating it.
@@ -102,6 +108,7 @@ void init_dag(char **init_user, char **init_arg2, int *log_level, char **init_ar
 }
 
 void close_dag(void) {
+  const dfq::EntryLock hold;
   DFQ_TRACE("Entering close_dag##..............");
   if (DagBuilder *builder = dfq::dagBuilder()) {
     builder->closeDag();
@@ -240,6 +247,7 @@ void dfq_update_node_state(char **nodeid_in, int *node_state, int *dag_nodes_cou
 }
 
 void dfq_update_node_state_single(char **nodeid_in, int *node_state, int *ret_code) {
+  const dfq::EntryLock hold;
   DFQ_TRACE("Entering dfq_update_node_state_single..............");
   if (ret_code) *ret_code = 0;
   int single = 1;

@@ -1,11 +1,15 @@
 // Leveled logging: every record goes to the host's stream when one is set
 // (long time format), and to standard error when its level equals the
-// configured level (short time format), bracketed by the host's lock.
+// configured level (short time format), bracketed by the host's lock. The
+// library's lock is held while a record is written and while the state
+// changes, so records of different threads never interleave.
 #include "log.h"
 
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+
+#include "EntryLock.h"
 
 namespace {
 
@@ -35,10 +39,11 @@ void unlock() {
   if (L.lock) L.lock(L.udata, 0);
 }
 
+DFQ_PRINTF_LIKE(6, 0)
 void writeRecord(FILE *out, const char *timeText, int level, const char *file, int line,
                  const char *fmt, va_list args) {
   fprintf(out, "%s %-5s %s:%d: ", timeText, levelName(level), file ? file : "", line);
-  vfprintf(out, fmt ? fmt : "", args);
+  if (fmt) vfprintf(out, fmt, args);
   fputc('\n', out);
 }
 
@@ -49,6 +54,7 @@ LogGate dfqLogGate = {false, LOG_ERROR};
 extern "C" {
 
 void log_log(int level, const char *file, int line, const char *fmt, ...) {
+  const dfq::EntryLock hold;  // one record at a time, the state read whole
   // Most records reach no destination: skip the clock and the formatting.
   if (!log_would_write(level)) return;
   time_t now = time(nullptr);
@@ -77,18 +83,35 @@ void log_log(int level, const char *file, int line, const char *fmt, ...) {
   unlock();
 }
 
-void log_set_udata(void *udata) { L.udata = udata; }
-void log_set_lock(log_LockFn fn) { L.lock = fn; }
+// The setters and the getter take the library's lock, so that a host thread
+// never changes the state while another writes a record.
+void log_set_udata(void *udata) {
+  const dfq::EntryLock hold;
+  L.udata = udata;
+}
+void log_set_lock(log_LockFn fn) {
+  const dfq::EntryLock hold;
+  L.lock = fn;
+}
 void log_set_fp(FILE *fp) {
+  const dfq::EntryLock hold;
   L.fp = fp;
   dfqLogGate.hasFile = fp != nullptr;
 }
-int log_get_level(void) { return L.level; }
+int log_get_level(void) {
+  const dfq::EntryLock hold;
+  return L.level;
+}
 void log_set_level(int level) {
+  const dfq::EntryLock hold;
   L.level = level;
   dfqLogGate.level = level;
 }
-void log_set_quiet(int enable) { L.quiet = enable ? 1 : 0; }
+void log_set_quiet(int enable) {
+  const dfq::EntryLock hold;
+  L.quiet = enable ? 1 : 0;
+}
+// Reads nothing that changes, so it needs no lock.
 char *getFilename(FILE * /*fp*/) { return name; }
 
 }  // extern "C"

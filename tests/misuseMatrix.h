@@ -4,9 +4,13 @@
 // The parameterised tests then null every pointer in turn, null the strings
 // inside every array, feed malformed and unknown node ids, and call without
 // a DAG instance; every call must return normally with the expected code.
+// Every check runs with a log file (which formats every record of every
+// level) at each log level 0 to 5 (whose records also go to standard
+// error), so that no record the misuse provokes can break the host.
 #ifndef DFQ_MISUSE_MATRIX_H
 #define DFQ_MISUSE_MATRIX_H
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -163,14 +167,60 @@ inline std::string describe(int expected) {
   return std::to_string(expected);
 }
 
+// The log levels every misuse check runs at.
+constexpr int kLogLevels = 6;
+
+// A log file receiving every record while a misuse check runs.
+class LogFile {
+ public:
+  LogFile() : file_(std::tmpfile()) { log_set_fp(file_); }
+  ~LogFile() {
+    log_set_fp(nullptr);
+    log_set_level(4);
+    if (file_) std::fclose(file_);
+  }
+  LogFile(const LogFile &) = delete;
+  LogFile &operator=(const LogFile &) = delete;
+  bool open() const { return file_ != nullptr; }
+
+ private:
+  std::FILE *file_;
+};
+
+// The misuse sequences: one test per log level, with a log file.
+class LoggedMisuse : public dfqtest::DagTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    DagTest::SetUp();
+    ASSERT_TRUE(log_.open());
+    log_set_level(GetParam());
+  }
+  LogFile log_;
+};
+
+inline std::string levelName(const ::testing::TestParamInfo<int> &info) {
+  return "level" + std::to_string(info.param);
+}
+
 // Every test starts from a small graph: a base table T, a select S on T and
 // a filter F on S (both with an output schema), so well-formed calls have
-// something to work on.
+// something to work on. Each test runs its checks at every log level.
 class MisuseMatrix : public dfqtest::DagTest, public ::testing::WithParamInterface<Row> {
  protected:
   void SetUp() override {
     DagTest::SetUp();
-    fresh();
+    ASSERT_TRUE(log_.open());
+  }
+
+  // `check` at each log level, each time from a fresh graph.
+  template <class Check>
+  void atEveryLogLevel(Check &&check) {
+    for (int level = 0; level < kLogLevels; ++level) {
+      SCOPED_TRACE("log level " + std::to_string(level));
+      log_set_level(level);
+      fresh();
+      check();
+    }
   }
 
   // A new DAG instance with T, S and F, prepared for the row's call.
@@ -194,6 +244,8 @@ class MisuseMatrix : public dfqtest::DagTest, public ::testing::WithParamInterfa
   std::map<std::string, std::string> nodes_;
 
  private:
+  LogFile log_;
+
   static std::string addSelect(const std::string &input, const std::string &table) {
     CStrings in{input}, name{"proj"}, value{"a, b"}, ot{table}, os{"w"};
     CStrings outId = CStrings::buffers(1);
@@ -224,87 +276,97 @@ inline void expectCode(const Row &row, int actual, int expected, const std::stri
 
 // The row itself is sound: with its well-formed arguments the call succeeds.
 TEST_P(MisuseMatrix, SucceedsWithWellFormedArguments) {
-  ASSERT_FALSE(nodes_["$F"].empty());
-  Call c = call();
-  const int code = run(c);
-  expectCode(GetParam(), code, 0, "well-formed call");
+  atEveryLogLevel([&] {
+    ASSERT_FALSE(nodes_["$F"].empty());
+    Call c = call();
+    const int code = run(c);
+    expectCode(GetParam(), code, 0, "well-formed call");
+  });
 }
 
 TEST_P(MisuseMatrix, RefusesEachNullPointer) {
-  const Row &row = GetParam();
-  for (size_t k = 0; k < row.params.size(); ++k) {
-    fresh();
-    Call c = call();
-    c.setNull(k);
-    const int code = run(c);
-    expectCode(GetParam(), code, row.params[k].nullCode, row.params[k].name + " null");
-  }
+  atEveryLogLevel([&] {
+    const Row &row = GetParam();
+    for (size_t k = 0; k < row.params.size(); ++k) {
+      fresh();
+      Call c = call();
+      c.setNull(k);
+      const int code = run(c);
+      expectCode(GetParam(), code, row.params[k].nullCode, row.params[k].name + " null");
+    }
+  });
 }
 
 TEST_P(MisuseMatrix, RefusesNullStringsInsideArrays) {
-  const Row &row = GetParam();
-  for (size_t k = 0; k < row.params.size(); ++k) {
-    const Param &p = row.params[k];
-    for (size_t j = 0; j < p.strings.size(); ++j) {
-      fresh();
-      Call c = call();
-      c.setElementNull(k, j);
-      const int code = run(c);
-      const int expected = j == 0 ? p.firstElementNullCode : p.laterElementNullCode;
-      expectCode(GetParam(), code, expected, p.name + "[" + std::to_string(j) + "] null");
+  atEveryLogLevel([&] {
+    const Row &row = GetParam();
+    for (size_t k = 0; k < row.params.size(); ++k) {
+      const Param &p = row.params[k];
+      for (size_t j = 0; j < p.strings.size(); ++j) {
+        fresh();
+        Call c = call();
+        c.setElementNull(k, j);
+        const int code = run(c);
+        const int expected = j == 0 ? p.firstElementNullCode : p.laterElementNullCode;
+        expectCode(GetParam(), code, expected, p.name + "[" + std::to_string(j) + "] null");
+      }
     }
-  }
+  });
 }
 
 // Ids that atoll turns into 0 or a negative number, an empty id, and
 // well-formed ids of no node: refused with the row's codes, no node added.
 TEST_P(MisuseMatrix, RefusesMalformedAndUnknownNodeIds) {
-  const Row &row = GetParam();
-  const std::vector<std::string> malformed = {"0", "-5", "abc", " ", "-9223372036854775808"};
-  const std::vector<std::string> unknown = {kUnknownId, "99999999999999999999", "7abc"};
-  for (size_t k = 0; k < row.params.size(); ++k) {
-    if (!row.params[k].isId) continue;
-    for (size_t j = 0; j < row.params[k].strings.size(); ++j) {
-      auto tryId = [&](const std::string &bad, int expected) {
-        fresh();
-        std::vector<Param> params = row.params;
-        params[k].strings[j] = bad;
-        Call c = call(params);
-        const size_t before = nodeCount();
-        const int code = run(c);
-        const std::string what = row.params[k].name + "[" + std::to_string(j) + "] = \"" + bad + "\"";
-        expectCode(GetParam(), code, expected, what);
-        EXPECT_EQ(nodeCount(), before) << row.function << ", " << what;
-      };
-      for (const auto &bad : malformed) tryId(bad, row.badIdCode);
-      for (const auto &bad : unknown) tryId(bad, row.unknownIdCode);
-      tryId("", j == 0 ? row.emptyIdCode : row.params[k].laterEmptyIdCode);
+  atEveryLogLevel([&] {
+    const Row &row = GetParam();
+    const std::vector<std::string> malformed = {"0", "-5", "abc", " ", "-9223372036854775808"};
+    const std::vector<std::string> unknown = {kUnknownId, "99999999999999999999", "7abc"};
+    for (size_t k = 0; k < row.params.size(); ++k) {
+      if (!row.params[k].isId) continue;
+      for (size_t j = 0; j < row.params[k].strings.size(); ++j) {
+        auto tryId = [&](const std::string &bad, int expected) {
+          fresh();
+          std::vector<Param> params = row.params;
+          params[k].strings[j] = bad;
+          Call c = call(params);
+          const size_t before = nodeCount();
+          const int code = run(c);
+          const std::string what = row.params[k].name + "[" + std::to_string(j) + "] = \"" + bad + "\"";
+          expectCode(GetParam(), code, expected, what);
+          EXPECT_EQ(nodeCount(), before) << row.function << ", " << what;
+        };
+        for (const auto &bad : malformed) tryId(bad, row.badIdCode);
+        for (const auto &bad : unknown) tryId(bad, row.unknownIdCode);
+        tryId("", j == 0 ? row.emptyIdCode : row.params[k].laterEmptyIdCode);
+      }
     }
-  }
+  });
 }
 
 // Without a DAG instance (here: after close_dag, with the closed graph's
 // ids) a call either creates one (table, query, init) or is refused; with a
 // null pointer as well it is refused by the check or for the missing graph.
 TEST_P(MisuseMatrix, HandlesMissingDagInstance) {
-  const Row &row = GetParam();
-  close_dag();
-  {
-    Call c = call();
-    const int code = run(c);
-    expectCode(GetParam(), code, row.noDagCode, "no DAG instance");
-  }
-  for (size_t k = 0; k < row.params.size(); ++k) {
+  atEveryLogLevel([&] {
+    const Row &row = GetParam();
     close_dag();
-    Call c = call();
-    c.setNull(k);
-    const int code = run(c);
-    const int nullCode = row.params[k].nullCode;
-    int expected = kAnyFailure;
-    if (row.noDagCode == 0 || nullCode == kAnyOutcome) expected = nullCode;
-    else if (nullCode == 0) expected = row.noDagCode;
-    expectCode(GetParam(), code, expected, row.params[k].name + " null, no DAG");
-  }
+    {
+      Call c = call();
+      const int code = run(c);
+      expectCode(GetParam(), code, row.noDagCode, "no DAG instance");
+    }
+    for (size_t k = 0; k < row.params.size(); ++k) {
+      close_dag();
+      Call c = call();
+      c.setNull(k);
+      const int code = run(c);
+      const int nullCode = row.params[k].nullCode;
+      int expected = kAnyFailure;
+      if (row.noDagCode == 0 || nullCode == kAnyOutcome) expected = nullCode;
+      else if (nullCode == 0) expected = row.noDagCode;
+      expectCode(GetParam(), code, expected, row.params[k].name + " null, no DAG");
+    }
+  });
 }
 
 inline std::string rowName(const ::testing::TestParamInfo<Row> &info) {

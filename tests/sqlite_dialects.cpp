@@ -2,7 +2,7 @@
 // host runs them: statements fetched through the C API and created as
 // tables from the last to the first, nodes marked executed, rows read back
 // and compared with rows worked out by hand. SQLite always; PostgreSQL when
-// DFQ_TEST_PG holds a libpq connection string (and libpq was found).
+// DFQ_PG_CONNINFO holds a libpq connection string.
 #include <unistd.h>
 
 #include <algorithm>
@@ -126,13 +126,16 @@ class PortableDialect : public ::testing::TestWithParam<std::string>, public hos
       engine = std::make_unique<Sqlite>();
     } else {
 #ifdef DFQ_HAVE_LIBPQ
-      const char *conninfo = std::getenv("DFQ_TEST_PG");
+      const char *conninfo = std::getenv("DFQ_PG_CONNINFO");
       if (conninfo == nullptr || *conninfo == '\0')
-        GTEST_SKIP() << "DFQ_TEST_PG is not set: no PostgreSQL server to run on";
+        GTEST_SKIP() << "DFQ_PG_CONNINFO is not set: no PostgreSQL server to run on";
       auto pg = std::make_unique<Postgres>(conninfo);
       ASSERT_EQ(pg->connectionError(), "");
       engine = std::move(pg);
 #else
+      const char *conninfo = std::getenv("DFQ_PG_CONNINFO");
+      if (conninfo != nullptr && *conninfo != '\0')
+        FAIL() << "DFQ_PG_CONNINFO names a server, but the tests were built without libpq";
       GTEST_SKIP() << "built without libpq: no PostgreSQL client";
 #endif
     }

@@ -76,12 +76,14 @@ inline std::string table(const std::string &source, const std::string &outTable 
   return rc == 0 ? out[0] : "";
 }
 
-// Every test starts and ends without a DAG instance, with a quiet log.
+// Every test starts and ends without a DAG instance and with the log as a
+// host finds it: level 4, ERROR records to standard error, no file. A test
+// that asserts on records captures standard error or sets a file.
 class DagTest : public ::testing::Test {
  protected:
   void SetUp() override {
     close_dag();
-    log_set_quiet(1);
+    log_set_quiet(0);
     log_set_fp(nullptr);
     log_set_level(4);
   }

@@ -21,7 +21,6 @@ class LogTest : public dfqtest::DagTest {
  protected:
   void SetUp() override {
     DagTest::SetUp();
-    log_set_quiet(0);
     lockCalls.clear();
   }
   void TearDown() override {

@@ -215,11 +215,12 @@ INSTANTIATE_TEST_SUITE_P(Entries, MisuseMatrix, ::testing::ValuesIn(kRows), rowN
 
 // ---- calls out of order and odd values -------------------------------------
 
-class MisuseSequence : public DagTest {
+// Each test once per log level, with a log file.
+class MisuseSequence : public LoggedMisuse {
  protected:
   // T and a filter F on it.
   void SetUp() override {
-    DagTest::SetUp();
+    LoggedMisuse::SetUp();
     t = dfqtest::table("db.sales");
     CStrings in{t}, name{"cond"}, value{"a > 1"}, ot{"f1"}, os{"w"}, outId = CStrings::buffers(1);
     int rc = -1;
@@ -230,7 +231,7 @@ class MisuseSequence : public DagTest {
   std::string t, f;
 };
 
-TEST_F(MisuseSequence, PathUpdateBeforeAnyPathIsRefusedAndChangesNothing) {
+TEST_P(MisuseSequence, PathUpdateBeforeAnyPathIsRefusedAndChangesNothing) {
   CStrings in{f};
   int state = 1, count = 2, rc = -1;
   dfq_update_node_state(in, &state, &count, &rc);
@@ -241,7 +242,7 @@ TEST_F(MisuseSequence, PathUpdateBeforeAnyPathIsRefusedAndChangesNothing) {
   EXPECT_EQ(executed, 0);
 }
 
-TEST_F(MisuseSequence, NodeStateOutsideZeroAndOneIsRefused) {
+TEST_P(MisuseSequence, NodeStateOutsideZeroAndOneIsRefused) {
   CStrings in{f};
   for (int state : {2, -1, 1 << 30}) {
     int count = 1, rc = -1;
@@ -251,7 +252,7 @@ TEST_F(MisuseSequence, NodeStateOutsideZeroAndOneIsRefused) {
   }
 }
 
-TEST_F(MisuseSequence, IdsOfAClosedDagAreUnknownToTheNextOne) {
+TEST_P(MisuseSequence, IdsOfAClosedDagAreUnknownToTheNextOne) {
   close_dag();
   close_dag();  // a second close is harmless
   print_dag();
@@ -263,7 +264,7 @@ TEST_F(MisuseSequence, IdsOfAClosedDagAreUnknownToTheNextOne) {
   EXPECT_EQ(outId[0], "");
 }
 
-TEST_F(MisuseSequence, FailuresWithoutDagInstanceKeepTheirMessageUntilClose) {
+TEST_P(MisuseSequence, FailuresWithoutDagInstanceKeepTheirMessageUntilClose) {
   close_dag();
   CStrings in{f};
   int executed = -1, rc = -1;
@@ -275,7 +276,7 @@ TEST_F(MisuseSequence, FailuresWithoutDagInstanceKeepTheirMessageUntilClose) {
   EXPECT_EQ(dfqtest::errorMessage(1302), "");
 }
 
-TEST_F(MisuseSequence, InitDagWithInvalidLevelLeavesNoInstance) {
+TEST_P(MisuseSequence, InitDagWithInvalidLevelLeavesNoInstance) {
   close_dag();
   CStrings user{"u"}, a2{"a"}, a3{"b"};
   for (int level : {6, -1}) {
@@ -284,23 +285,23 @@ TEST_F(MisuseSequence, InitDagWithInvalidLevelLeavesNoInstance) {
     EXPECT_EQ(rc, 1201) << level;
     EXPECT_EQ(dagInstance(), nullptr);
   }
-  EXPECT_EQ(log_get_level(), 4);
+  EXPECT_EQ(log_get_level(), GetParam());  // unchanged
   CStrings in{t};
   int executed = -1, rc = -1;
   dfq_is_node_executed(in, &executed, &rc);
   EXPECT_EQ(rc, 1302);
 }
 
-TEST_F(MisuseSequence, InitDagOnAnOpenInstanceRefusesAnInvalidLevel) {
+TEST_P(MisuseSequence, InitDagOnAnOpenInstanceRefusesAnInvalidLevel) {
   CStrings user{"u"}, a2{"a"}, a3{"b"};
   int level = 9, rc = -1;
   init_dag(user, a2, &level, a3, &rc);
   EXPECT_EQ(rc, 1000);
-  EXPECT_EQ(log_get_level(), 4);
+  EXPECT_EQ(log_get_level(), GetParam());  // unchanged
   EXPECT_NE(dagInstance(), nullptr);
 }
 
-TEST_F(MisuseSequence, ErrorMessageWithNonPositiveCodeWritesNothing) {
+TEST_P(MisuseSequence, ErrorMessageWithNonPositiveCodeWritesNothing) {
   CStrings out{"untouched"};
   for (int code : {0, -1501}) {
     dfq_get_error_message(&code, out);
@@ -308,7 +309,7 @@ TEST_F(MisuseSequence, ErrorMessageWithNonPositiveCodeWritesNothing) {
   }
 }
 
-TEST_F(MisuseSequence, CountsThatCannotBeUsedAreRefusedWithoutAddingNodes) {
+TEST_P(MisuseSequence, CountsThatCannotBeUsedAreRefusedWithoutAddingNodes) {
   const size_t before = dagInstance()->nodeCount();
   CStrings in{f, f}, name{"union"}, cols{"a", "a"}, ot{"u"}, os{""}, outId{"x"};
   int zero = 0, rc = -1;
@@ -339,7 +340,7 @@ TEST_F(MisuseSequence, CountsThatCannotBeUsedAreRefusedWithoutAddingNodes) {
 
 // The log entries are exported too: odd levels, null texts and a host
 // stream must neither crash nor stop later records.
-TEST_F(MisuseSequence, LogEntriesTolerateOddArguments) {
+TEST_P(MisuseSequence, LogEntriesTolerateOddArguments) {
   FILE *stream = tmpfile();
   ASSERT_NE(stream, nullptr);
   log_set_fp(stream);
@@ -362,6 +363,8 @@ TEST_F(MisuseSequence, LogEntriesTolerateOddArguments) {
   fclose(stream);
   EXPECT_STREQ(getFilename(nullptr), "dfq.log");
 }
+
+INSTANTIATE_TEST_SUITE_P(Logged, MisuseSequence, ::testing::Range(0, kLogLevels), levelName);
 
 }  // namespace
 }  // namespace misuse

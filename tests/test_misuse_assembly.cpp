@@ -75,11 +75,12 @@ INSTANTIATE_TEST_SUITE_P(Assembly, MisuseMatrix, ::testing::ValuesIn(kRows), row
 
 // ---- calls out of order ---------------------------------------------------------
 
-class AssemblySequence : public DagTest {
+// Each test once per log level, with a log file.
+class AssemblySequence : public LoggedMisuse {
  protected:
   // T, a select S on T and a filter F on S, both with an output schema.
   void SetUp() override {
-    DagTest::SetUp();
+    LoggedMisuse::SetUp();
     t = dfqtest::table("db.sales");
     s = add(dfq_filter, t, "s1");
     f = add(dfq_filter, s, "f1");
@@ -101,7 +102,7 @@ class AssemblySequence : public DagTest {
   std::string t, s, f;
 };
 
-TEST_F(AssemblySequence, FetchingBeforeGeneratingIsRefusedAndWritesNothing) {
+TEST_P(AssemblySequence, FetchingBeforeGeneratingIsRefusedAndWritesNothing) {
   CStrings in{f};
   int unused = 0, lengths[2] = {-1, -1}, rc = -1;
   dfq_get_exec_querysize(in, &unused, lengths, &rc);
@@ -117,7 +118,7 @@ TEST_F(AssemblySequence, FetchingBeforeGeneratingIsRefusedAndWritesNothing) {
   EXPECT_EQ(rc, 1504);
 }
 
-TEST_F(AssemblySequence, ShowingBeforeAskingForLengthsCopiesNothing) {
+TEST_P(AssemblySequence, ShowingBeforeAskingForLengthsCopiesNothing) {
   CStrings in{f}, query{"untouched"}, ids{"untouched"};
   for (int option : {1, 3}) {
     int rc = -1;
@@ -131,7 +132,7 @@ TEST_F(AssemblySequence, ShowingBeforeAskingForLengthsCopiesNothing) {
   EXPECT_EQ(query[0], "untouched");
 }
 
-TEST_F(AssemblySequence, ShowOptionsOutsideOneToThreeAreRefused) {
+TEST_P(AssemblySequence, ShowOptionsOutsideOneToThreeAreRefused) {
   CStrings in{f}, query{"untouched"}, ids{"untouched"};
   int lengths[4] = {0}, rc = -1;
   for (int option : {4, 1000}) {
@@ -150,7 +151,7 @@ TEST_F(AssemblySequence, ShowOptionsOutsideOneToThreeAreRefused) {
   EXPECT_EQ(query[0], "untouched");
 }
 
-TEST_F(AssemblySequence, NodeExecutedThroughItsPathHasNoPathLeft) {
+TEST_P(AssemblySequence, NodeExecutedThroughItsPathHasNoPathLeft) {
   ASSERT_EQ(generate(f), 1);
   ASSERT_EQ(updateThroughPath(f, 1), 0);
   EXPECT_EQ(updateThroughPath(f, 1), 1310);
@@ -161,7 +162,7 @@ TEST_F(AssemblySequence, NodeExecutedThroughItsPathHasNoPathLeft) {
   EXPECT_EQ(rc, 1206);
 }
 
-TEST_F(AssemblySequence, SourceNodesHaveNoStatementsToGenerate) {
+TEST_P(AssemblySequence, SourceNodesHaveNoStatementsToGenerate) {
   EXPECT_EQ(generate(t), -1206);
   CStrings in{t};
   int unused = 0, lengths[1] = {-1}, rc = -1;
@@ -172,7 +173,7 @@ TEST_F(AssemblySequence, SourceNodesHaveNoStatementsToGenerate) {
 // A fetch copies no more statements than the host has buffers for: a node
 // reading a second output of an ML query has two statements; the buffer
 // after the one asked for stays untouched.
-TEST_F(AssemblySequence, FetchCopiesNoMoreStatementsThanAskedFor) {
+TEST_P(AssemblySequence, FetchCopiesNoMoreStatementsThanAskedFor) {
   CStrings in{s}, name{"ml"}, text{"select * from fn(on s1)"}, fn{"fn"};
   CStrings tables{"o1", "o2"}, schemas{"w", "w"}, outIds = CStrings::buffers(2, 21);
   int inputs = 1, outputs = 2, rc = -1;
@@ -197,6 +198,8 @@ TEST_F(AssemblySequence, FetchCopiesNoMoreStatementsThanAskedFor) {
   EXPECT_EQ(canary, std::vector<char>(64, 'c'));
   EXPECT_EQ(names[1], "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Logged, AssemblySequence, ::testing::Range(0, kLogLevels), levelName);
 
 }  // namespace
 }  // namespace misuse

@@ -175,9 +175,7 @@ TEST_F(PathTest, GraphTraceDumpsOnlyAtLevelZero) {
   base = std::stoll(table("t"));
   const nodeid_t a = add("filter", {base});
   testing::internal::CaptureStderr();
-  log_set_quiet(0);
   dag->genDAGPath(a, false);
-  log_set_quiet(1);
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("*********************************\n"), std::string::npos);
   EXPECT_NE(err.find("dagPath for nodeid: " + std::to_string(a)), std::string::npos);

@@ -130,14 +130,12 @@ TEST_F(FrameTest, SharedQueryIsKeptUntilAnArgumentChanges) {
 
   const nodeid_t f = filter(filter(base, "t", "s"), "u", "s");
   dag->sharedQuery(f, false);
-  log_set_quiet(0);
   log_set_level(LOG_DEBUG);
   testing::internal::CaptureStderr();
   dag->sharedQuery(f, false);
   dag->sharedQuery(f, false);
   const std::string records = testing::internal::GetCapturedStderr();
   log_set_level(4);
-  log_set_quiet(1);
   size_t count = 0;
   for (size_t at = records.find("got input table"); at != std::string::npos;
        at = records.find("got input table", at + 1))

@@ -1,9 +1,11 @@
 """The Python binding against Python's sqlite3: each operation's SQL runs and
 gives the expected rows; failures carry the library's code and message."""
 
+import gc
 import os
 import sqlite3
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -97,10 +99,44 @@ class BindingTest(unittest.TestCase):
         self.assertEqual(len(f.run(self.conn)), 3)
 
     def test_show_forms(self):
-        g = self.dag.table("sales").filter("amount > 1").select("id")
-        self.assertEqual(g.show(1), [s.sql for s in g.sql()])
-        self.assertEqual(len(g.show(2)), 2)  # one query per node of the full path
-        self.assertEqual(g.show(3), [s.sql for s in g.sql()])
+        f = self.dag.table("sales").filter("amount > 1")
+        g = f.select("id")
+        statement = "select id from (select * from sales where amount > 1) as temp_table"
+        self.assertEqual(g.show(1), statement)
+        self.assertEqual(g.show_queries(1), [statement])
+        # One query per node of the full path, each under its node.
+        self.assertEqual(g.show(2), '-- node %s\nselect id from "work"."filter_1"\n'
+                         '-- node %s\nselect * from sales where amount > 1' % (g.nodeid, f.nodeid))
+        self.assertEqual(g.show(3), statement)
+        self.assertEqual(g.show(), "\n".join([
+            "-- option 1: statements", g.show(1),
+            "-- option 2: full path, one query per node", g.show(2),
+            "-- option 3: statements against the top node", g.show(3)]))
+        with self.assertRaises(ValueError):
+            g.show(4)
+
+    def test_repr_shows_kind_and_output_name(self):
+        sales = self.dag.table("sales")
+        f = sales.filter("amount > 1", name="work.big")
+        self.assertEqual(repr(f), '<Frame filter "work"."big" (node %s)>' % f.nodeid)
+        self.assertEqual(repr(sales), "<Frame table sales (node %s)>" % sales.nodeid)
+        self.assertTrue(repr(f.group_by("region")).startswith('<Frame groupby "work"."big"'))
+
+    def test_arguments_of_the_wrong_type_or_name_are_refused(self):
+        sales = self.dag.table("sales")
+        for call in (lambda: sales.filter(None), lambda: sales.assign(3),
+                     lambda: sales.select("id", name=7), lambda: self.dag.table(None),
+                     lambda: sales.top(None), lambda: sales.group_by(["a"]),
+                     lambda: sales.join("regions"), lambda: sales.union(sales, columns=[None, "a"])):
+            with self.assertRaises(TypeError):
+                call()
+        for name in ('a"b', 'work.a"b', 'w"k.t', "work.", ".t", ""):
+            with self.assertRaises(ValueError, msg=name):
+                sales.filter("amount > 1", name=name)
+        with self.assertRaises(ValueError):
+            sales.union(sales, columns=["id"])
+        # Nothing refused reached the library: the next default name is _1.
+        self.assertEqual(sales.filter("amount > 1").table, "filter_1")
 
     def test_sample_sql_is_built_but_not_sqlite(self):
         s = self.dag.table("sales").sample(cases=[("region = 'north'", "1")], else_value="2",
@@ -129,10 +165,66 @@ class BindingTest(unittest.TestCase):
             bad.run(self.conn)
         self.assertFalse(bad.is_executed())
 
+    def test_schemas_of_a_database_file_are_files_beside_it(self):
+        with tempfile.TemporaryDirectory() as folder:
+            shop = os.path.join(folder, "shop.db")
+            conn = sqlite3.connect(shop)
+            conn.executescript("create table sales(id, amount); insert into sales values (1, 150);")
+            self.dag.table("sales").filter("amount > 100", name="work.big").run(conn)
+            conn.close()
+            conn = sqlite3.connect(os.path.join(folder, "shop.work.db"))
+            self.assertEqual(conn.execute("select * from big").fetchall(), [(1, 150)])
+            conn.close()
+
     def test_query_node(self):
         q = self.dag.query("select region, count(*) as n from sales group by region")
         rows = q.filter("n > 1").run(self.conn)
         self.assertEqual(sorted(rows), [("north", 2), ("south", 2)])
+
+
+def known(dag, nodeid):
+    """Whether the DAG instance has node `nodeid`."""
+    try:
+        dag.table("t")  # keeps the instance from being empty
+        dfq.Frame(dag, nodeid, "table", "t", "").is_executed()
+        return True
+    except dfq.DfqError:
+        return False
+
+
+class InstanceTest(unittest.TestCase):
+    """One DAG instance per process: one open Dag at a time, and nothing
+    reaches the library through a closed one."""
+
+    def test_one_open_dag_at_a_time(self):
+        with dfq.Dag() as dag:
+            f = dag.table("sales").filter("amount > 1")
+            with self.assertRaisesRegex(dfq.DagError, "already open"):
+                dfq.Dag()
+            self.assertEqual(len(f.sql()), 1)  # the refusal did not disturb it
+        with dfq.Dag() as again:
+            self.assertFalse(known(again, f.nodeid))  # a new instance
+            # Frames of the closed Dag cannot reach the new instance.
+            for call in (lambda: dag.table("t"), f.sql, f.is_executed, lambda: f.filter("x"),
+                         lambda: f.run(sales_db())):
+                with self.assertRaisesRegex(dfq.DagError, "closed"):
+                    call()
+            with self.assertRaisesRegex(dfq.DagError, "different Dags"):
+                again.table("t").join(f)
+
+    def test_a_dag_dropped_without_close_gives_way(self):
+        dag = dfq.Dag()
+        nodeid = dag.table("t").nodeid
+        del dag
+        gc.collect()
+        with dfq.Dag() as fresh:
+            self.assertFalse(known(fresh, nodeid))  # a new instance
+
+    def test_a_refused_open_leaves_no_instance(self):
+        with self.assertRaises(dfq.DfqError):
+            dfq.Dag(log_level=9)
+        with dfq.Dag() as dag:
+            self.assertTrue(known(dag, dag.table("t").nodeid))
 
 
 class LibraryLoadingTest(unittest.TestCase):

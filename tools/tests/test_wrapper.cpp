@@ -4,19 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "dfq.hpp"
 
 namespace {
 
+// The log as a host of the wrapper finds it: a Dag keeps records off
+// standard error (each refusal is thrown).
 class WrapperTest : public ::testing::Test {
  protected:
-  void SetUp() override { dfq::Dag::setLogQuiet(true); }
   dfq::Dag dag;
 };
 
 TEST(WrapperLifetime, TheDagOwnsTheInstanceAndCloseDiscardsIt) {
-  dfq::Dag::setLogQuiet(true);
   std::string id;
   {
     dfq::Dag dag;
@@ -33,7 +35,6 @@ TEST(WrapperLifetime, TheDagOwnsTheInstanceAndCloseDiscardsIt) {
 }
 
 TEST(WrapperLifetime, RefusedCreationThrows) {
-  dfq::Dag::setLogQuiet(true);
   try {
     dfq::Dag dag(9);
     FAIL() << "level 9 accepted";
@@ -41,6 +42,33 @@ TEST(WrapperLifetime, RefusedCreationThrows) {
     EXPECT_NE(e.code(), 0);
     EXPECT_FALSE(e.message().empty());
   }
+}
+
+// A refusal is thrown, not also written to standard error, unless the host
+// asks for the library's records.
+TEST(WrapperLogRecords, QuietByDefaultShownOnRequest) {
+  const auto refusal = [](dfq::Dag &dag) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_THROW(dag.filter(dfq::Node("0"), "a", {"f", "s"}), dfq::Error);
+    return ::testing::internal::GetCapturedStderr();
+  };
+  {
+    dfq::Dag dag;
+    EXPECT_EQ(refusal(dag), "");
+    EXPECT_THROW(dfq::Dag(9), dfq::Error);  // a refused creation is quiet too
+  }
+  {
+    dfq::Dag dag(dfq::LogRecords::Shown);
+    const std::string records = refusal(dag);
+    EXPECT_NE(records.find("ERROR"), std::string::npos) << records;
+    EXPECT_NE(records.find("Invalid input nodeid for filter operation"), std::string::npos);
+    dfq::Dag::setLogQuiet(true);
+    EXPECT_EQ(refusal(dag), "");
+    dfq::Dag::setLogQuiet(false);
+    EXPECT_NE(refusal(dag), "");
+  }
+  dfq::Dag dag;  // each Dag starts quiet again
+  EXPECT_EQ(refusal(dag), "");
 }
 
 TEST_F(WrapperTest, FailuresCarryTheLibrarysCodeAndMessage) {
@@ -156,6 +184,32 @@ TEST_F(WrapperTest, ShowForms) {
   EXPECT_EQ(dag.showTopNodeQueries(g), std::vector<std::string>{statement});
   // A base table shows its own query whatever the form.
   EXPECT_EQ(dag.showFullPath(t).at(0).sql, "select * from t");
+}
+
+// Threads sharing one Dag and one node: each asks for the node's statements
+// and show queries, whose fetches depend on the calls before them (showing
+// the statements clears them), and adds nodes of its own.
+TEST_F(WrapperTest, ThreadsSharingTheDagGetWholeResults) {
+  const auto t = dag.table("t");
+  const auto g = dag.select(dag.filter(t, "a > 1", {"f", "w"}), "a", {"g", "w"});
+  const std::string statement = "select a from (select * from t where a > 1) as temp_table";
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 8; ++k) {
+    threads.emplace_back([&, k] {
+      for (int i = 0; i < 400; ++i) {
+        try {
+          ASSERT_EQ(dag.statements(g).at(0).sql, statement);
+          ASSERT_EQ(dag.showStatements(g), std::vector<std::string>{statement});
+          const auto own = dag.filter(g, "a > " + std::to_string(i), {"o" + std::to_string(k), "w"});
+          ASSERT_EQ(dag.parents(own), std::vector<dfq::Node>{g});
+          ASSERT_EQ(dag.showFullPath(own).size(), 3u);
+        } catch (const dfq::Error &e) {
+          FAIL() << e.what();
+        }
+      }
+    });
+  }
+  for (auto &thread : threads) thread.join();
 }
 
 TEST_F(WrapperTest, LogLevel) {
