@@ -42,7 +42,7 @@ Outcome run(Resolve resolve) {
     }
     return failure;
   }
-  if (a.mlCut != b.mlCut || a.mlRootId != b.mlRootId || !(a.mlStatement == b.mlStatement))
+  if (a.handOvers != b.handOvers)
     return ::testing::AssertionFailure() << "ML hand-over differs";
   return ::testing::AssertionSuccess();
 }
