@@ -157,9 +157,10 @@ struct Outcome {
 using Resolver = std::function<ExecQueryList(const Scenario &)>;
 
 ExecQueryList statementsOf(dfq::ResolvedQueries r) {
-  if (r.mlCut) {
-    r.mlStatement.nodeid += " (ML root " + std::to_string(r.mlRootId) + ")";
-    r.statements.push_back(r.mlStatement);
+  for (dfq::MlHandOver &handOver : r.handOvers) {
+    handOver.statement.nodeid += " (ML root " + std::to_string(handOver.rootId) + ", ML node " +
+                                 std::to_string(handOver.mlNode) + ")";
+    r.statements.push_back(handOver.statement);
   }
   return r.statements;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 #include "DAG.h"
 #include "QueryLists.h"
@@ -19,17 +20,25 @@ namespace dfq {
 // characters to this many or more is not made.
 inline constexpr std::size_t kSplitLimit = 921600;
 
-// One run of the resolver, before the dependencies of an ML query are merged.
+// An ML query met by the scan (an ML node with several outputs, or a
+// reference output of one): its text, handed over unchanged, the node whose
+// dependency list the caller merges, and the ML node whose inputs it merges.
+struct MlHandOver {
+  ExecQueryEntry statement;
+  nodeid_t rootId = 0;
+  nodeid_t mlNode = 0;
+  bool operator==(const MlHandOver &) const = default;
+};
+
+// One run of the resolver, before the ML queries' dependencies and inputs
+// are merged.
 struct ResolvedQueries {
   // Every statement precedes the statements that define the names it still
   // reads, so a host creating them from the last to the first succeeds.
+  // The output names of ML queries stay in them as written.
   ExecQueryList statements;
-  // Set when the scan met an ML query with several outputs or a reference
-  // output of one: `mlStatement` carries the ML query unchanged and
-  // `mlRootId` is the node whose dependency list the caller merges.
-  bool mlCut = false;
-  ExecQueryEntry mlStatement;
-  nodeid_t mlRootId = 0;
+  // One per ML node whose outputs the statements read, in the order met.
+  std::vector<MlHandOver> handOvers;
   // When asked for and not empty: the text of the only statement, which
   // is left empty.
   SplicedStatement spliced;

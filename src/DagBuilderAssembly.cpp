@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "DagBuilder.h"
@@ -148,104 +150,145 @@ std::vector<std::string> queriesOf(const QueryViewList &list) {
   return texts;
 }
 
-// ---- ML dependencies ---------------------------------------------------
+// ---- ML hand-overs ------------------------------------------------------
 
-// Appends the statements of dependency `dependency`: a statement whose
-// query already occurs is moved to the end instead of being repeated.
-void mergeDependency(DagBuilder &builder, DAG &dag, nodeid_t dependency, ExecQueryList &result) {
-  if (!builder.dfqIsNodeExecuted(dependency)) builder.dfqGenerateExecQueries(dependency);
-  Node *node = requireNode(dag, dependency);
-  for (const ExecQueryEntry &statement : node->execQueriesRef()) {
-    const auto same = std::find_if(result.begin(), result.end(), [&](const ExecQueryEntry &e) {
+// A statement list that statements are merged into: a statement whose
+// query already occurs is moved to the end instead of being repeated. The
+// queries' hashes, counted at the first merge, tell in constant time
+// whether one may occur.
+class MergedList {
+ public:
+  explicit MergedList(ExecQueryList statements) : list(std::move(statements)) {}
+
+  void add(const ExecQueryEntry &statement) {
+    if (!hashed) {
+      for (const ExecQueryEntry &s : list) ++hashes[hashOf(s)];
+      hashed = true;
+    }
+    const size_t hash = hashOf(statement);
+    if (hashes.count(hash) != 0) dropEarlierOccurrence(statement);
+    list.push_back(statement);
+    ++hashes[hash];
+  }
+
+  void add(const ExecQueryList &statements) {
+    for (const ExecQueryEntry &statement : statements) add(statement);
+  }
+
+  ExecQueryList take() { return std::move(list); }
+
+ private:
+  static size_t hashOf(const ExecQueryEntry &s) { return std::hash<std::string>()(s.query); }
+
+  // The first statement with the same query goes, with every copy of it.
+  void dropEarlierOccurrence(const ExecQueryEntry &statement) {
+    const auto same = std::find_if(list.begin(), list.end(), [&](const ExecQueryEntry &e) {
       return e.query == statement.query;
     });
-    if (same != result.end()) {
-      const ExecQueryEntry duplicate = *same;
-      result.erase(std::remove(result.begin(), result.end(), duplicate), result.end());
-    }
-    result.push_back(statement);
+    if (same == list.end()) return;
+    const ExecQueryEntry duplicate = *same;
+    const size_t before = list.size();
+    list.erase(std::remove(list.begin(), list.end(), duplicate), list.end());
+    const auto counted = hashes.find(hashOf(duplicate));
+    counted->second -= before - list.size();
+    if (counted->second == 0) hashes.erase(counted);
   }
-  // Generated afresh next time, unless the host has run them meanwhile.
-  if (!builder.dfqIsNodeExecuted(dependency)) {
+
+  ExecQueryList list;
+  bool hashed = false;
+  std::unordered_map<size_t, size_t> hashes;  // query hash -> statements
+};
+
+// Merges the statements stored on `id`, which are then generated afresh
+// next time unless the host has run them meanwhile.
+void mergeStored(DagBuilder &builder, DAG &dag, nodeid_t id, MergedList &result) {
+  Node *node = requireNode(dag, id);
+  result.add(node->execQueriesRef());
+  if (!builder.dfqIsNodeExecuted(id)) {
     node->setListofExecQueries({});
     node->setListofQueriesandViews({});
   }
 }
 
-// The resolved statements with the ML hand-over placed: after the others,
-// or first of all when the ML node's dependencies were merged.
-ExecQueryList withMlHandOver(DagBuilder &builder, DAG &dag, dfq::ResolvedQueries resolved) {
-  ExecQueryList result = std::move(resolved.statements);
-  if (!resolved.mlCut) return result;
-  const std::vector<nodeid_t> dependencies =
-      requireNode(dag, resolved.mlRootId)->getNodeidsIncaseofMultipleQueries();
-  for (nodeid_t dependency : dependencies) mergeDependency(builder, dag, dependency, result);
-  if (dependencies.empty())
-    result.push_back(resolved.mlStatement);
-  else
-    result.insert(result.begin(), resolved.mlStatement);
-  return result;
-}
-
-// A dependency of the handed-over ML query whose statements must be
-// generated before this resolution can be completed.
-std::optional<nodeid_t> dependencyToGenerateFirst(DagBuilder &builder, DAG &dag,
-                                                  const dfq::ResolvedQueries &resolved) {
-  if (!resolved.mlCut) return std::nullopt;
-  for (nodeid_t dependency :
-       requireNode(dag, resolved.mlRootId)->getNodeidsIncaseofMultipleQueries()) {
-    if (builder.dfqIsNodeExecuted(dependency)) continue;
-    if (requireNode(dag, dependency)->execQueryCount() == 0) return dependency;
-  }
-  return std::nullopt;
-}
-
-// Nodes whose statements are being generated, outermost first. A node that
-// is needed again while it is here depends on itself.
-std::vector<nodeid_t> &generationsInProgress() {
-  static std::vector<nodeid_t> pending;
-  return pending;
-}
-
-class PendingGenerations {
- public:
-  PendingGenerations() : outer(generationsInProgress().size()) {}
-  ~PendingGenerations() { generationsInProgress().resize(outer); }
-  PendingGenerations(const PendingGenerations &) = delete;
-  PendingGenerations &operator=(const PendingGenerations &) = delete;
-
-  bool done() const { return generationsInProgress().size() <= outer; }
-  nodeid_t current() const { return generationsInProgress().back(); }
-  void finishCurrent() { generationsInProgress().pop_back(); }
-  void push(nodeid_t id) {
-    std::vector<nodeid_t> &pending = generationsInProgress();
-    if (std::find(pending.begin(), pending.end(), id) != pending.end())
-      throw DagException("DAG has a cycle", 1217);
-    pending.push_back(id);
-  }
-
- private:
-  size_t outer;
+// One step of placing the ML hand-overs after the resolved statements: an
+// ML query to merge, or a node whose statements are merged (generated
+// first unless it is executed).
+struct MergeStep {
+  bool mlQuery = false;
+  ExecQueryEntry statement;  // of an ML query
+  nodeid_t node = 0;         // otherwise
 };
 
-// Generates and stores the statements of `nodeid` unless it holds some;
-// returns a dependency to generate first when one is missing.
-std::optional<nodeid_t> generateStatements(DagBuilder &builder, DAG &dag, nodeid_t nodeid,
-                                           bool pathFresh) {
-  if (!pathFresh) dag.genDAGPath(nodeid, false);
+// Each ML query, then its ML node's inputs that are not executed, in input
+// order, then the nodes it depends on; a node that is both such an input
+// and a dependency is merged once, as an input.
+std::vector<MergeStep> mergeStepsOf(DagBuilder &builder, DAG &dag,
+                                    const std::vector<dfq::MlHandOver> &handOvers) {
+  std::vector<MergeStep> steps;
+  for (const dfq::MlHandOver &handOver : handOvers) {
+    steps.push_back(MergeStep{true, handOver.statement, 0});
+    std::unordered_set<nodeid_t> inputs;
+    for (nodeid_t input : requireNode(dag, handOver.mlNode)->getInputEdgeNodes())
+      if (!builder.dfqIsNodeExecuted(input) && inputs.insert(input).second)
+        steps.push_back(MergeStep{false, {}, input});
+    for (nodeid_t dependency :
+         requireNode(dag, handOver.rootId)->getNodeidsIncaseofMultipleQueries())
+      if (inputs.count(dependency) == 0)
+        steps.push_back(MergeStep{false, {}, dependency});
+  }
+  return steps;
+}
+
+// The resolved statements followed by the ML hand-overs, so that a host
+// creating them from the last to the first creates every ML query's inputs
+// and dependencies before the ML query, and the ML query before the
+// statements that read its outputs.
+ExecQueryList withMlHandOver(DagBuilder &builder, DAG &dag, dfq::ResolvedQueries resolved) {
+  if (resolved.handOvers.empty()) return std::move(resolved.statements);
+  MergedList result(std::move(resolved.statements));
+  for (const MergeStep &step : mergeStepsOf(builder, dag, resolved.handOvers)) {
+    if (step.mlQuery) {
+      result.add(step.statement);
+    } else {
+      if (!builder.dfqIsNodeExecuted(step.node)) builder.dfqGenerateExecQueries(step.node);
+      mergeStored(builder, dag, step.node, result);
+    }
+  }
+  return result.take();
+}
+
+// The generation of one node's statements: its resolved statements and the
+// merge steps still to take.
+struct Generation {
+  nodeid_t node = 0;
+  MergedList result{{}};
+  std::vector<MergeStep> steps;
+  size_t next = 0;            // the step to take next
+  bool stepStarted = false;   // its node is being generated
+  SplicedStatement spliced;   // the first statement's text, when kept as pieces
+};
+
+// Resolves `nodeid`, whose path is generated, into `generation`; false when
+// the node holds statements already.
+bool startGeneration(DagBuilder &builder, DAG &dag, nodeid_t nodeid, Generation &generation) {
   Node *node = requireNode(dag, nodeid);
   const size_t pathSize = static_cast<size_t>(builder.dfqGetDagPathVecSize(nodeid));
   QueryViewList unused;
   const QueryViewList &list = DFQ_INNER_FRAME([&]() -> const QueryViewList & {
     return listCoveringPath(dag, nodeid, false, pathSize, unused);
   });
-  if (node->execQueryCount() != 0) return std::nullopt;
+  if (node->execQueryCount() != 0) return false;
   // The statement of a nested chain is written where it is read.
   dfq::ResolvedQueries resolved = resolveList(dag, nodeid, list, pathSize, true);
-  if (auto first = dependencyToGenerateFirst(builder, dag, resolved)) return first;
-  SplicedStatement spliced = std::move(resolved.spliced);
-  node->setListofExecQueries(withMlHandOver(builder, dag, std::move(resolved)), std::move(spliced));
-  return std::nullopt;
+  if (!resolved.spliced.empty() && !resolved.handOvers.empty()) {  // merged by text
+    resolved.statements[0].query = resolved.spliced.str();
+    resolved.spliced = SplicedStatement();
+  }
+  generation.node = nodeid;
+  generation.result = MergedList(std::move(resolved.statements));
+  generation.spliced = std::move(resolved.spliced);
+  generation.steps = mergeStepsOf(builder, dag, resolved.handOvers);
+  return true;
 }
 
 }  // namespace
@@ -268,24 +311,51 @@ ExecQueryList DagBuilder::getResolvedandSplitQueries(nodeid_t nodeid, ViewQueryM
   return withMlHandOver(*this, *dag, dfq::resolve(*dag, nodeid, std::move(map)));
 }
 
-// Dependencies of ML queries are generated on an explicit stack: a node
-// whose resolution meets a dependency without statements waits while the
-// dependency is generated, and is then resolved again.
+// The nodes whose statements an ML hand-over merges are generated on an
+// explicit stack, in the order in which generating each of them in turn
+// from within the merge would reach them: a node waits while the node of
+// its current merge step is generated, and then merges its statements.
 int DagBuilder::dfqGenerateExecQueries(nodeid_t nodeid) {
   DAG *dag = checkDagInstance();
   dag->genDAGPath(nodeid, false);
   return DFQ_INNER_FRAME([&] {
-    PendingGenerations pending;
-    pending.push(nodeid);
-    bool pathFresh = true;
-    while (!pending.done()) {
-      const std::optional<nodeid_t> first =
-          generateStatements(*this, *dag, pending.current(), pathFresh);
-      pathFresh = false;
-      if (first)
-        pending.push(*first);
-      else
-        pending.finishCurrent();
+    std::vector<Generation> pending;
+    std::unordered_set<nodeid_t> waiting;  // the nodes of `pending` with merge steps
+    const auto generate = [&](nodeid_t id) {
+      Generation generation;
+      if (!startGeneration(*this, *dag, id, generation)) return;
+      if (!generation.steps.empty()) waiting.insert(id);
+      pending.push_back(std::move(generation));
+    };
+    generate(nodeid);
+    while (!pending.empty()) {
+      Generation &current = pending.back();
+      if (current.next == current.steps.size()) {
+        requireNode(*dag, current.node)
+            ->setListofExecQueries(current.result.take(), std::move(current.spliced));
+        waiting.erase(current.node);
+        pending.pop_back();
+        continue;
+      }
+      MergeStep &step = current.steps[current.next];
+      if (step.mlQuery) {
+        current.result.add(step.statement);
+        ++current.next;
+        continue;
+      }
+      if (!current.stepStarted && !dfqIsNodeExecuted(step.node)) {
+        current.stepStarted = true;
+        // A node needed again while its statements are being generated
+        // depends on itself.
+        if (waiting.count(step.node) != 0) throw DagException("DAG has a cycle", 1217);
+        const nodeid_t id = step.node;
+        dag->genDAGPath(id, false);
+        generate(id);
+        continue;  // `current` may have moved
+      }
+      mergeStored(*this, *dag, step.node, current.result);
+      current.stepStarted = false;
+      ++current.next;
     }
     return static_cast<int>(requireNode(*dag, nodeid)->execQueryCount());
   });

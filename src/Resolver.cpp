@@ -38,7 +38,9 @@ const std::string kSubqueryAlias = "temp_table";
 const std::string kAliasFollows = " as";
 const std::string kAllColumnsOf = ".*";
 
-bool cutsTheStatement(std::string_view queryType) {
+// ML queries whose text is handed over as a statement of its own rather
+// than inlined: an ML node with several outputs and its reference outputs.
+bool isHandedOver(std::string_view queryType) {
   return queryType == std::string_view("reference") ||
          queryType == std::string_view("ml_query_multi_output");
 }
@@ -516,7 +518,7 @@ class NestedChain {
       const Entry entry = entries.listEntry(i);
       if (entry.node == nullptr) return false;
       const std::string_view type = DAG::queryTypeOf(*entry.node);
-      if (cutsTheStatement(type) || isJoin(type)) return false;
+      if (isHandedOver(type) || isJoin(type)) return false;
       const std::string &query = *entry.query;
       size = size - name.size() + kOpen.size() + query.size() + kCloseAsSubquery.size();
       if (size >= limit) return false;
@@ -733,8 +735,8 @@ class Resolver {
     const std::string &query = *entry.query;
     std::string unheldType;
     const std::string_view queryType = queryTypeOf(entry, unheldType);
-    if (cutsTheStatement(queryType)) {
-      cutAtMlQuery(m, query, entry.id, queryType);
+    if (isHandedOver(queryType)) {
+      handOverMlQuery(m, query, entry.id, queryType);
       return;
     }
     // The join inputs as they would be after this substitution; only a join
@@ -760,34 +762,36 @@ class Resolver {
     settleQualifiers(m.name, !asJoinInput);
   }
 
-  // The statement of the current chain ends here; the ML query is handed
-  // over unchanged as a statement of its own.
-  void cutAtMlQuery(const Match &m, const std::string &query, nodeid_t id,
-                    std::string_view queryType) {
-    chain.readsByName.insert(m.name);
-    closeChain();
-    chain.working.assign("");
-    if (!mlCuts.insert(id).second) return;
-    const ExecQueryEntry statement{query, mlStatementName(m, id, queryType),
-                                   std::string(queryType), std::to_string(id)};
-    if (!out.mlCut) {
-      out.mlCut = true;
-      out.mlStatement = statement;
-      out.mlRootId = id;
-      return;
-    }
-    closed.push_back(ClosedStatement{statement, m.name, {}});
+  // The output name stays in the statement, hidden from the scan like a
+  // name outside the path, and the scan goes on: the ML query is handed
+  // over unchanged as a statement of its own, once per ML node, since one
+  // call creates all of its outputs.
+  void handOverMlQuery(const Match &m, const std::string &query, nodeid_t id,
+                       std::string_view queryType) {
+    if (!m.name.empty()) leaveName(m);  // an empty name: a node's own entry
+    const nodeid_t mlNode = mlNodeOf(id, queryType);
+    if (!mlNodesHandedOver.insert(mlNode).second) return;
+    out.handOvers.push_back(MlHandOver{
+        ExecQueryEntry{query, mlStatementName(m, mlNode, queryType), std::string(queryType),
+                       std::to_string(id)},
+        id, mlNode});
+  }
+
+  // The ML node whose call creates output `id`: a reference output's first
+  // input, else the node itself.
+  nodeid_t mlNodeOf(nodeid_t id, std::string_view queryType) const {
+    if (queryType != "reference") return id;
+    const Node *node = dag.getNode(id);
+    const Node *input = node ? node->firstInput() : nullptr;
+    return input ? input->getNodeid() : id;
   }
 
   // A reference output stands for its ML node: the statement carries the
   // ML node's name.
-  std::string mlStatementName(const Match &m, nodeid_t id, std::string_view queryType) {
+  std::string mlStatementName(const Match &m, nodeid_t mlNode, std::string_view queryType) {
     if (queryType != "reference") return m.name;
-    const Node *node = dag.getNode(id);
-    const std::vector<nodeid_t> inputs = node ? node->getInputEdgeNodes() : std::vector<nodeid_t>{};
-    if (inputs.empty()) return m.name;
     std::string table, schema;
-    dag.getTablename(inputs[0], table, schema);
+    dag.getTablename(mlNode, table, schema);
     return Utils::quotedName(table, schema);
   }
 
@@ -845,8 +849,10 @@ class Resolver {
 
   // "name.*" keeps the columns of the relation that the next occurrence of
   // the name stands for: the subquery's alias when that occurrence is
-  // inlined as a subquery, the name itself otherwise.
+  // inlined as a subquery, the name itself otherwise. Like any name the
+  // scan meets, it takes its turn among the entries of a shared name.
   void holdQualifier(const Match &m) {
+    entries.nextOf(m.name);
     chain.pendingQualifiers[m.name].push_back(hideName(m, m.name));
   }
 
@@ -930,7 +936,7 @@ class Resolver {
   std::vector<nodeid_t> joinInputs;  // inputs of the joins inlined so far
   std::deque<DeferredName> deferred;
   std::set<std::string> deferredNames;
-  std::set<nodeid_t> mlCuts;
+  std::set<nodeid_t> mlNodesHandedOver;
   std::vector<ClosedStatement> closed;
   ResolvedQueries out;
 };

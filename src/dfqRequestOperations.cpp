@@ -156,15 +156,20 @@ void checkSampleForm(const char *fractions, const char *elseValue, int *len_of_l
 
 // The counts and lists that the ML call reads beyond the common checks: all
 // must be there before anything is read or added.
-void checkMLArguments(char **nodeid_in, char **function_name, int *nodeid_count,
-                      int *num_outputs, char **nodeid_out_str, char **query_nodeids,
-                      int *query_nodeids_count) {
+void checkMLArguments(char **nodeid_in, char **output_table, char **function_name,
+                      int *nodeid_count, int *num_outputs, char **nodeid_out_str,
+                      char **query_nodeids, int *query_nodeids_count) {
   Utils::checkCharCharPtr("function_name", function_name, true);
   Utils::checkIntPtr("nodeid_count", nodeid_count, true);
   if (*nodeid_count < 0) throw std::invalid_argument("Argument nodeid_count cannot be negative");
   Utils::checkIntPtr("num_outputs", num_outputs, false);
   checkEntries("nodeid_in", nodeid_in, *nodeid_count);
   checkEntries("nodeid_out_str", nodeid_out_str, *num_outputs);
+  // Every output names a table; a missing name fails when its output is
+  // added.
+  for (int k = 1; k < *num_outputs; ++k)
+    if (output_table[k] != nullptr && output_table[k][0] == '\0')
+      Utils::checkCharCharPtr("output_table", output_table + k, false);
   if (query_nodeids == nullptr || query_nodeids_count == nullptr) return;
   if (*query_nodeids_count < 0)
     throw DagException(
@@ -318,8 +323,8 @@ void dfq_ml_query(char **nodeid_in, char **arg_name, char **arg_value, char **ou
               Utils::checkCharCharPtr("output_schema", output_schema, true);
               Utils::checkCharCharPtr("nodeid_out_str", nodeid_out_str, true);
               Utils::checkIntPtr("ret_code", ret_code, true);
-              checkMLArguments(nodeid_in, function_name, nodeid_count, num_outputs,
-                               nodeid_out_str, query_nodeids, query_nodeids_count);
+              checkMLArguments(nodeid_in, output_table, function_name, nodeid_count,
+                               num_outputs, nodeid_out_str, query_nodeids, query_nodeids_count);
               std::vector<nodeid_t> inputs = toNodeids(nodeid_in, *nodeid_count);
               DFQ_TRACE("Calling dagBuilder method dfqMLQuery");
               const std::unique_ptr<nodeid_t[]> ids(requireBuilder().dfqMLQuery(

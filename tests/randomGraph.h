@@ -3,6 +3,9 @@
 // outputs and dependency lists, and host texts with stray double quotes,
 // quoted identifiers and quoted two-part names. Choices come from a source
 // of numbers, so a fuzzer's bytes can drive it as well as a seeded engine.
+// A well-formed graph is one a host builds: every output has a name of its
+// own and a node's text names only its inputs (and tables outside the
+// graph); some texts are long enough to split statements.
 #ifndef DFQ_RANDOM_GRAPH_H
 #define DFQ_RANDOM_GRAPH_H
 
@@ -22,8 +25,9 @@ class RandomGraph {
 
   // With `strayQuotes` false every double quote of every text belongs to a
   // whole quoted name.
-  RandomGraph(DAG &dag, Source next, bool strayQuotes = true)
-      : dag(dag), next(std::move(next)), strayQuotes(strayQuotes) {}
+  RandomGraph(DAG &dag, Source next, bool strayQuotes = true, bool wellFormed = false)
+      : dag(dag), next(std::move(next)), strayQuotes(strayQuotes && !wellFormed),
+        wellFormed(wellFormed) {}
 
   // Adds `count` random nodes on top of a few base tables.
   void build(int count) {
@@ -39,7 +43,11 @@ class RandomGraph {
     return ids;
   }
 
-  nodeid_t pick() { return nodes[choose(nodes.size())]; }
+  // In a well-formed graph mostly the latest node, so that paths grow long.
+  nodeid_t pick() {
+    if (wellFormed && choose(2) == 0) return nodes.back();
+    return nodes[choose(nodes.size())];
+  }
 
   // Name -> (query, id) of the node's DAG path, as query assembly builds it.
   ViewQueryMap pathMap(nodeid_t id, bool mlAsTable) {
@@ -67,6 +75,7 @@ class RandomGraph {
   // Output names: mostly distinct quoted names, sometimes a name another
   // node has, an empty schema, or a double quote inside.
   std::pair<std::string, std::string> outputName() {
+    if (wellFormed) return {"n" + std::to_string(serial++), "s"};
     switch (choose(12)) {
       case 0:
         return {"shared", "s"};
@@ -89,9 +98,11 @@ class RandomGraph {
         case 0:
           text += "\"col\"";
           break;
-        case 1:
-          text += nameOf(choose(2) ? pick() : nodes.back());
+        case 1: {
+          const bool any = choose(2) != 0;
+          text += nameOf(any || wellFormed ? named() : nodes.back());
           break;
+        }
         case 2:
           text += "\"x\".\"y\"";
           break;
@@ -102,10 +113,12 @@ class RandomGraph {
           text += strayQuotes ? ".\"" : ".c";
           break;
         case 5:
-          text += nameOf(pick()) + ".*";
+          text += nameOf(named());
+          if (!wellFormed) text += ".*";  // only before the name's relation
           break;
         case 6:
           text += std::string(choose(3) == 0 ? 400 : 20, 'p');
+          if (wellFormed && choose(3) == 0) text += std::string(300000, 'w');
           break;
         default:
           text += "a > " + std::to_string(choose(100));
@@ -121,9 +134,21 @@ class RandomGraph {
     return Utils::qualifiedName(table, schema);
   }
 
-  nodeid_t single(const std::string &type, const std::string &value) {
+  // A node a text may name: any node, or in a well-formed graph one of the
+  // inputs of the node the text belongs to.
+  nodeid_t named() {
+    if (!wellFormed) return pick();
+    return textInputs.empty() ? nodes.front() : textInputs[choose(textInputs.size())];
+  }
+
+  template <class Text>
+  nodeid_t single(const std::string &type, Text text) {
+    std::string value;
+    if (!wellFormed) value = text();  // before the input is picked
     nodeid_t input = pick();
     if (dag.getNode(input)->argTypeRef() == "orderby") input = nodes.front();
+    textInputs.assign(1, input);
+    if (wellFormed) value = text();
     const auto [table, schema] = outputName();
     return dag.addNode(type, "n", value, table, schema, "SELECT", 1, 1, &input);
   }
@@ -132,15 +157,16 @@ class RandomGraph {
     nodeid_t id = 0;
     switch (choose(12)) {
       case 0:
-        id = single("select", hostText());
+        id = single("select", [&] { return hostText(); });
         break;
       case 1:
-        id = single("assign", hostText());
+        id = single("assign", [&] { return hostText(); });
         dag.updateInputEdgeDetails(id, choose(2) == 0);
         break;
       case 2:
       case 3: {
         nodeid_t inputs[2] = {usable(), usable()};
+        textInputs.assign(inputs, inputs + 2);
         const auto [table, schema] = outputName();
         id = dag.addNode("join", "inner", hostText(), table, schema, "SELECT", 1, 2, inputs);
         const std::string aliases[2] = {"l", "r"};
@@ -161,13 +187,13 @@ class RandomGraph {
         id = grouping();
         break;
       case 6:
-        id = single("aggregate", "sum(x) as s");
+        id = single("aggregate", [] { return std::string("sum(x) as s"); });
         break;
       case 7:
         id = mlNode();
         break;
       default:
-        id = single("filter", hostText());
+        id = single("filter", [&] { return hostText(); });
     }
     if (choose(6) == 0) dag.updateNodeState(id, 1);
     return id;
@@ -189,6 +215,7 @@ class RandomGraph {
   // too, and it may depend on earlier nodes.
   nodeid_t mlNode() {
     nodeid_t input = usable();
+    textInputs.assign(1, input);
     const std::string text = "select * from fit(on " + nameOf(input) + ") " + hostText();
     const int outputs = 1 + choose(3);
     const std::string table = "m" + std::to_string(serial++);
@@ -211,7 +238,9 @@ class RandomGraph {
   DAG &dag;
   Source next;
   bool strayQuotes;
+  bool wellFormed;
   std::vector<nodeid_t> nodes;
+  std::vector<nodeid_t> textInputs;  // of the node whose text is being written
   int serial = 0;
 };
 

@@ -271,4 +271,156 @@ TEST_F(RandomPipelineTest, StatementsGiveTheRowsOfOneViewPerNode) {
   EXPECT_GT(splitLists, 20);  // the small limits did split
 }
 
+
+// ---- random pipelines with ML queries -----------------------------------------------
+
+// The same pipelines with ML queries among them. The host runs each ML call
+// through a stand-in that creates every output of the ML node from its
+// input (output j adds j to v) and reads the nodes the call depends on; the
+// reference database holds the same stand-ins.
+class MlPipelineTest : public RandomPipelineTest {
+ protected:
+  struct MlNode {
+    std::string input;                 // name of its input
+    std::vector<std::string> outputs;  // names, output 0 first
+    std::vector<std::string> dependencies;
+  };
+
+  // A base table's name is its source.
+  static std::string nameOfNode(const std::string &id) {
+    std::string name;
+    dagInstance()->getExecQuery(std::stoll(id), name, false);
+    if (!name.empty()) return name;
+    return std::string(dagInstance()->getNode(std::stoll(id))->getArgValue());
+  }
+
+  std::string standIn(const MlNode &ml, size_t output) const {
+    std::string sql = "select k, v + " + std::to_string(output) + " as v from " + ml.input;
+    for (const std::string &dependency : ml.dependencies)
+      sql += (dependency == ml.dependencies.front() ? " where " : " and ") +
+             std::string("(select count(*) from ") + dependency + ") >= 0";
+    return sql;
+  }
+
+  // An ML query on a node that is not a grouping node, with one to three
+  // outputs and sometimes a dependency; its output nodes join `nodes`.
+  void addMl(std::mt19937 &random, std::vector<Built> &nodes, int n) {
+    std::vector<std::string> candidates;
+    for (const Built &b : nodes)
+      if (!b.grouping) candidates.push_back(b.id);
+    const std::string input = random() % 2 ? candidates.back() : candidates[random() % candidates.size()];
+    const int outputs = 1 + static_cast<int>(random() % 3);
+    MlNode ml{nameOfNode(input), {}, {}};
+    std::vector<std::string> tables, dependencyIds;
+    for (int k = 0; k < outputs; ++k) tables.push_back("m" + std::to_string(n) + "_" + std::to_string(k));
+    if (outputs > 1 && random() % 2) {
+      dependencyIds.push_back(candidates[random() % candidates.size()]);
+      ml.dependencies.push_back(nameOfNode(dependencyIds.back()));
+    }
+    // With one output the text is inlined: it is the stand-in itself. Like
+    // a real call, it names the tables it creates.
+    const std::string text = standIn(MlNode{ml.input, {}, {}}, 0) + " /* " + tables[0] + " */";
+    CStrings in{input}, name{"fit"}, value{text}, ot(tables),
+        os(std::vector<std::string>(tables.size(), "s")), fn{"fit"}, deps(dependencyIds);
+    CStrings out = CStrings::buffers(tables.size());
+    int inputs = 1, count = outputs, depCount = static_cast<int>(dependencyIds.size()), rc = -1;
+    dfq_ml_query(in, name, value, ot, os, fn, &inputs, &count, out, &rc, deps, &depCount);
+    ASSERT_EQ(rc, 0) << dfqtest::errorMessage(rc);
+    for (int k = 0; k < outputs; ++k) {
+      nodes.push_back({out[static_cast<size_t>(k)]});
+      ml.outputs.push_back(nameOfNode(out[static_cast<size_t>(k)]));
+      mlOf[out[static_cast<size_t>(k)]] = outputs > 1 ? out[0] : "";
+    }
+    if (outputs > 1) mlNodes[out[0]] = ml;
+  }
+
+  // The ML node whose call created output `id`, if any.
+  const MlNode *mlNodeOf(const std::string &id) const {
+    const auto ml = mlOf.find(id);
+    return ml == mlOf.end() || ml->second.empty() ? nullptr : &mlNodes.at(ml->second);
+  }
+
+  // One view per node: its own query, or the stand-in of its ML call.
+  void buildReferenceWithMl(Database &reference, const std::vector<Built> &nodes) {
+    for (const Built &b : nodes) {
+      if (b.grouping) continue;
+      if (const MlNode *ml = mlNodeOf(b.id)) {
+        const std::string name = nameOfNode(b.id);
+        const size_t k = static_cast<size_t>(
+            std::find(ml->outputs.begin(), ml->outputs.end(), name) - ml->outputs.begin());
+        ASSERT_EQ(reference.run("create view " + name + " as " + standIn(*ml, k)), "");
+        continue;
+      }
+      std::string name;
+      const std::string query = dagInstance()->getExecQuery(std::stoll(b.id), name, false);
+      ASSERT_EQ(reference.run("create view " + name + " as " + query), "") << query;
+    }
+  }
+
+  // Creates the statements from the last to the first, each ML call through
+  // its stand-ins.
+  ::testing::AssertionResult createWithStandIns(Database &target, const ExecQueryList &list) {
+    for (auto s = list.rbegin(); s != list.rend(); ++s) {
+      const bool mlCall = s->queryType == "reference" || s->queryType == "ml_query_multi_output";
+      const MlNode *ml = mlCall ? mlNodeOf(s->nodeid) : nullptr;
+      if (mlCall && ml == nullptr)
+        return ::testing::AssertionFailure() << "an ML call of an unknown node " << s->nodeid;
+      std::vector<std::pair<std::string, std::string>> views;
+      if (ml)
+        for (size_t k = 0; k < ml->outputs.size(); ++k) views.push_back({ml->outputs[k], standIn(*ml, k)});
+      else
+        views.push_back({s->name, s->query});
+      for (const auto &[name, sql] : views) {
+        const std::string error = target.run("create view " + name + " as " + sql);
+        if (!error.empty())
+          return ::testing::AssertionFailure()
+                 << error << " creating " << name << " as " << sql.substr(0, 300);
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  std::map<std::string, std::string> mlOf;  // output id -> ML node id ("" for one output)
+  std::map<std::string, MlNode> mlNodes;
+};
+
+TEST_F(MlPipelineTest, StatementsWithMlCallsGiveTheRowsOfOneViewPerNode) {
+  std::mt19937 random(1414);
+  int mlLists = 0;
+  for (int round = 0; round < 40; ++round) {
+    close_dag();
+    mlOf.clear();
+    mlNodes.clear();
+    std::vector<Built> nodes{{table("\"s\".\"t1\"")}, {table("\"s\".\"t2\"")}};
+    for (int n = 0; n < 10; ++n) {
+      if (random() % 3 == 0) {
+        addMl(random, nodes, round * 100 + n);
+        if (HasFatalFailure()) return;
+        continue;
+      }
+      std::vector<Built> added;
+      const std::string id = randomNode(random, nodes, added, round * 100 + n);
+      nodes.insert(nodes.end(), added.begin(), added.end());
+      nodes.push_back({id});
+    }
+    Database reference;
+    buildReferenceWithMl(reference, {nodes.begin() + 2, nodes.end()});
+    // Every node that is not a grouping node, each in a fresh database.
+    for (size_t i = 2; i < nodes.size(); ++i) {
+      if (nodes[i].grouping) continue;
+      const HostStatements got = hostStatements(nodes[i].id);
+      ASSERT_EQ(got.rc, 0) << dfqtest::errorMessage(got.rc);
+      const std::string name = nameOfNode(nodes[i].id);
+      Database target;
+      ASSERT_TRUE(createWithStandIns(target, got.list)) << "round " << round << " node " << name;
+      ASSERT_EQ(target.rows("select * from " + name), reference.rows("select * from " + name))
+          << "round " << round << " node " << name;
+      mlLists += std::any_of(got.list.begin(), got.list.end(), [&](const ExecQueryEntry &s) {
+        return mlNodeOf(s.nodeid) != nullptr;
+      });
+    }
+  }
+  EXPECT_GT(mlLists, 100);
+}
+
 }  // namespace

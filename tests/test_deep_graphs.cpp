@@ -109,3 +109,23 @@ TEST_F(DeepGraphTest, LadderOfThirtyDiamonds) {
   dfq_gen_full_dagpath(in, &nodes, &rc);
   EXPECT_EQ(nodes, 91);
 }
+
+TEST_F(DeepGraphTest, ChainOfMlQueriesEachOnTheOutputOfTheLast) {
+  // Every ML query reads an output of the one before, which is not executed:
+  // its statements are merged after it, down to the table.
+  constexpr int kDepth = 3000;
+  std::string input = filter(table("db.t"), "k > 0", "f");
+  for (int i = 0; i < kDepth; ++i) {
+    const std::string n = std::to_string(i);
+    CStrings in{input}, name{"fit"}, value{"call fit" + n + "()"}, ot{"m" + n, "o" + n},
+        os{"s", "s"}, fn{"fit"}, out = CStrings::buffers(2);
+    int inputs = 1, outputs = 2, rc = -1;
+    dfq_ml_query(in, name, value, ot, os, fn, &inputs, &outputs, out, &rc, nullptr, nullptr);
+    ASSERT_EQ(rc, 0) << errorMessage(rc);
+    input = out[1];
+  }
+  const std::vector<std::string> texts = statements(input);
+  ASSERT_EQ(texts.size(), static_cast<size_t>(kDepth) + 1);
+  EXPECT_EQ(texts.front(), "call fit" + std::to_string(kDepth - 1) + "()");
+  EXPECT_EQ(texts.back(), "select * from db.t where k > 0");
+}

@@ -119,6 +119,19 @@ TEST_F(ResolverTest, AssignQualifierFollowsHowItsInputIsInlined) {
   EXPECT_EQ(resolve(x).at(0).query, sql(x));
 }
 
+TEST_F(ResolverTest, AssignQualifierTakesItsTurnAmongSharedNames) {
+  // Both grouping nodes share a's name: the qualifier uses the first entry,
+  // the from-clause the next, a's own query.
+  const nodeid_t a = filter(base("db.t"), "a > 0", "a");
+  const nodeid_t x = assign(groupby(groupby(a, "|w a"), "|w a"), "a + 1 as b", "x");
+  ASSERT_EQ(sql(x), "select \"s\".\"a\".*, a + 1 as b from \"s\".\"a\"");
+  const std::string expected =
+      "select temp_table.*, a + 1 as b from (select * from db.t where a > 0) as temp_table";
+  EXPECT_EQ(resolve(x).at(0).query, expected);
+  EXPECT_EQ(dfq::fastResolve(*dag, x, pathMap(x)).statements.at(0).query, expected);
+  EXPECT_EQ(asmtest::hostStatements(std::to_string(x)).list.at(0).query, expected);
+}
+
 TEST_F(ResolverTest, NodeWithoutSchemaYieldsItsOwnQueryResolved) {
   const nodeid_t a = filter(base("\"s\".\"t\""), "a>0", "a");
   const nodeid_t x = filter(a, "z>0", "x", "");
@@ -279,33 +292,45 @@ class MlResolverTest : public ResolverTest {
   nodeid_t t = 0, a = 0, m = 0, ref = 0, f = 0;
 };
 
-TEST_F(MlResolverTest, ReferenceEndsTheScanAndHandsTheMlQueryOver) {
+TEST_F(MlResolverTest, MlQueryIsHandedOverWithTheStatementsOfItsInputs) {
+  // The statements reading an output, the ML query, then what it reads.
+  const ExecQueryEntry ofA = statement(sql(a), "\"s\".\"a\"", "filter", a);
   EXPECT_EQ(
       resolveWithHandOver(f),
       ExecQueryList({statement("select * from \"s\".\"m2\" where p>0", "\"s\".\"f\"", "filter", f),
-                     statement(mlText, "\"s\".\"m1\"", "reference", ref)}));
-}
-
-TEST_F(MlResolverTest, MultiOutputNodeCutsUnderItsOwnName) {
+                     statement(mlText, "\"s\".\"m1\"", "reference", ref), ofA}));
   const nodeid_t g = filter(m, "q>0", "g");
   EXPECT_EQ(
       resolveWithHandOver(g),
       ExecQueryList({statement("select * from \"s\".\"m1\" where q>0", "\"s\".\"g\"", "filter", g),
-                     statement(mlText, "\"s\".\"m1\"", "ml_query_multi_output", m)}));
+                     statement(mlText, "\"s\".\"m1\"", "ml_query_multi_output", m), ofA}));
+  // The output itself: the ML query and its input.
+  EXPECT_EQ(resolveWithHandOver(ref),
+            ExecQueryList({statement(mlText, "\"s\".\"m1\"", "reference", ref), ofA}));
+  // An executed input is read as a table.
+  executed(a);
+  EXPECT_EQ(resolveWithHandOver(ref),
+            ExecQueryList({statement(mlText, "\"s\".\"m1\"", "reference", ref)}));
 }
 
-TEST_F(MlResolverTest, DependenciesComeAfterAndTheMlQueryGoesFirst) {
+TEST_F(MlResolverTest, DependenciesFollowTheMlQueryWhichFollowsItsReaders) {
   const nodeid_t b = filter(base("\"s\".\"u\""), "b>0", "b");
+  const ExecQueryEntry ofF =
+      statement("select * from \"s\".\"m2\" where p>0", "\"s\".\"f\"", "filter", f);
+  const ExecQueryEntry ofMl = statement(mlText, "\"s\".\"m1\"", "reference", ref);
+  const ExecQueryEntry ofA = statement(sql(a), "\"s\".\"a\"", "filter", a);
+  const ExecQueryEntry ofB = statement(sql(b), "\"s\".\"b\"", "filter", b);
+  // An input listed as a dependency too is merged once, as an input.
   dependsOn(ref, {a, b, a});
-  const auto out = resolveWithHandOver(f);
-  EXPECT_EQ(out, ExecQueryList(
-                     {statement(mlText, "\"s\".\"m1\"", "reference", ref),
-                      statement("select * from \"s\".\"m2\" where p>0", "\"s\".\"f\"", "filter", f),
-                      statement(sql(b), "\"s\".\"b\"", "filter", b),
-                      statement(sql(a), "\"s\".\"a\"", "filter", a)}));
+  EXPECT_EQ(resolveWithHandOver(f), ExecQueryList({ofF, ofMl, ofA, ofB}));
   // Dependencies not executed are generated afresh next time.
   EXPECT_TRUE(dag->getNode(a)->execQueriesRef().empty());
   EXPECT_TRUE(dag->getNode(a)->queriesAndViewsRef().empty());
+  dependsOn(ref, {b, a});
+  EXPECT_EQ(resolveWithHandOver(f), ExecQueryList({ofF, ofMl, ofA, ofB}));
+  executed(a);
+  dependsOn(ref, {b});
+  EXPECT_EQ(resolveWithHandOver(f), ExecQueryList({ofF, ofMl, ofB}));
 }
 
 TEST_F(MlResolverTest, DependencyCycleFailsInsteadOfRecursing) {
@@ -330,13 +355,64 @@ TEST_F(MlResolverTest, DependencyWithItsOwnMlDependencyIsGeneratedFirst) {
   dependsOn(ref2, {b});
   dependsOn(ref, {d});
   const auto out = resolveWithHandOver(f);
-  ASSERT_EQ(out.size(), 5u);
-  EXPECT_EQ(out[0].query, mlText);
-  EXPECT_EQ(out[1].name, "\"s\".\"f\"");
-  // d's own list: its ML query first, then d, then b.
-  EXPECT_EQ(out[2].query, "call other()");
+  ASSERT_EQ(out.size(), 6u);
+  EXPECT_EQ(out[0].name, "\"s\".\"f\"");
+  EXPECT_EQ(out[1].query, mlText);
+  EXPECT_EQ(out[2].name, "\"s\".\"a\"");
+  // d's own list: d, its ML query, then b (its input and dependency).
   EXPECT_EQ(out[3].name, "\"s\".\"d\"");
-  EXPECT_EQ(out[4].name, "\"s\".\"b\"");
+  EXPECT_EQ(out[4].query, "call other()");
+  EXPECT_EQ(out[5].name, "\"s\".\"b\"");
+}
+
+TEST_F(MlResolverTest, EveryMlQueryAStatementReadsIsHandedOver) {
+  const nodeid_t b = filter(base("\"s\".\"u\""), "b>0", "b");
+  nodeid_t ref2 = 0;
+  mlQuery(b, "call other()", 2, &ref2, "o");
+  const std::string ofJoin = sql(join(ref, ref2, "l.k = r.k", "j"));
+  const nodeid_t j = join(ref, ref2, "l.k = r.k", "j2");
+  const ExecQueryEntry ofMl = statement(mlText, "\"s\".\"m1\"", "reference", ref);
+  const ExecQueryEntry ofA = statement(sql(a), "\"s\".\"a\"", "filter", a);
+  EXPECT_EQ(resolveWithHandOver(j),
+            ExecQueryList({statement(ofJoin, "\"s\".\"j2\"", "join", j), ofMl, ofA,
+                           statement("call other()", "\"s\".\"o1\"", "reference", ref2),
+                           statement(sql(b), "\"s\".\"b\"", "filter", b)}));
+  // A set operation over both outputs of one ML query needs one call; the
+  // names after the first output are still resolved.
+  const nodeid_t c = filter(b, "c>0", "c");
+  nodeid_t inputs[3] = {m, ref, c};
+  const nodeid_t u = dag->addNode("setop", "union", "a", "u", "s", "SELECT", 1, 3, inputs);
+  const std::string columns[3] = {"a", "a", "a"};
+  dag->updateInputEdgeDetails(u, columns);
+  const ExecQueryList out = resolveWithHandOver(u);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_NE(out[0].query.find("\"s\".\"m1\""), std::string::npos);
+  EXPECT_NE(out[0].query.find("\"s\".\"m2\""), std::string::npos);
+  EXPECT_EQ(out[0].query.find("\"s\".\"c\""), std::string::npos) << out[0].query;
+  EXPECT_EQ(out[1], statement(mlText, "\"s\".\"m1\"", "ml_query_multi_output", m));
+  EXPECT_EQ(out[2], ofA);
+}
+
+TEST_F(ResolverTest, PathLeftByNestedMlDependenciesIsTheLastOneGenerated) {
+  // R's ML query depends on D, whose ML query depends on E: generating
+  // R's statements generates D's within, and E's within D's. The working
+  // path left is E's, so A (on R's and D's paths) is still to compute.
+  const nodeid_t a = filter(base("db.t"), "a > 0", "a");
+  const nodeid_t r = mlQuery(a, "call r()", 2, nullptr, "r");
+  nodeid_t ref2 = 0;
+  const nodeid_t ml2 = mlQuery(a, "call d()", 2, &ref2, "dm");
+  const nodeid_t d = filter(ref2, "d > 0", "d");
+  const nodeid_t e = filter(base("db.u"), "e > 0", "e");
+  dependsOn(r, {d});
+  dependsOn(ml2, {e});
+  dependsOn(ref2, {e});
+  // R's call, D, D's call, A (read by both calls), E.
+  EXPECT_EQ(builder->dfqGenerateExecQueries(r), 5);
+  dfqtest::CStrings id{std::to_string(r)};
+  testing::internal::CaptureStdout();
+  print_dag_path(id);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "DAGPath:<-" + std::to_string(r) + " <-" + std::to_string(a) + " <-DAGPathBegin\n");
 }
 
 // ---- the name scanner and the multimaps --------------------------------------------

@@ -42,7 +42,7 @@ Outcome run(Resolve resolve) {
     }
     return failure;
   }
-  if (a.mlCut != b.mlCut || a.mlRootId != b.mlRootId || !(a.mlStatement == b.mlStatement))
+  if (a.handOvers != b.handOvers)
     return ::testing::AssertionFailure() << "ML hand-over differs";
   return ::testing::AssertionSuccess();
 }
@@ -85,7 +85,7 @@ class DifferentialTest : public asmtest::GraphTest {
           // What the host fetches (a nested chain's statement is written
           // straight into its buffer), and what is read back afterwards.
           if (!mlAsTable && limit == dfq::kSplitLimit && literal.failure.empty() &&
-              !literal.result.mlCut) {
+              literal.result.handOvers.empty()) {
             const asmtest::HostStatements host = asmtest::hostStatements(std::to_string(id));
             ASSERT_EQ(host.rc, 0) << context << " node " << id;
             ASSERT_EQ(host.list, literal.result.statements) << context << " (host) node " << id;

@@ -314,6 +314,21 @@ TEST_F(MLTest, InvalidInputIdsAreRefusedBeforeAnyNodeIsAdded) {
   EXPECT_EQ(nodeCount(), before);
 }
 
+TEST_F(MLTest, EmptyOutputTableIsRefusedForEveryOutputBeforeAnyNodeIsAdded) {
+  const size_t before = nodeCount();
+  for (const std::vector<std::string> &tables :
+       {std::vector<std::string>{"", "o2"}, {"o1", ""}, {"o1", "o2", ""}}) {
+    MLCall c;
+    c.inputs = {a};
+    c.tables = tables;
+    c.schemas.assign(tables.size(), "s");
+    const Outcome r = ml(c);
+    EXPECT_EQ(r.rc, 1502);
+    EXPECT_EQ(r.message, "Argument output_table is required, should NOT be an empty string");
+  }
+  EXPECT_EQ(nodeCount(), before);
+}
+
 TEST_F(MLTest, CountsAndFunctionNameAreCheckedNotRead) {
   CStrings in{a}, name{"n"}, value{"q"}, ot{"o1"}, os{""}, fn{"f"}, out = CStrings::buffers(1);
   int count = 1, outputs = 1, rc = -1;
