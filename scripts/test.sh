@@ -42,14 +42,6 @@ for target in api names; do
     { echo "valgrind: replay_$target failed"; exit 1; }
 done
 
-echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDFQ_WERROR=ON -DDFQ_SANITIZE=ON \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build/asan -j "$jobs"
-echo "== tests under sanitizers (leak check on)"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build/asan -j "$jobs" --output-on-failure
-
 echo "== build (ThreadSanitizer): the threaded test and a few core suites"
 tsan_suites="test_threads test_log test_foundation test_operations test_assembly_api"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDFQ_WERROR=ON \
@@ -65,3 +57,11 @@ for suite in $tsan_suites; do
     "build/tsan/tests/$suite" --gtest_repeat="$repeat" --gtest_brief=1 2>"build/tsan/$suite.err" ||
     { cat "build/tsan/$suite.err"; echo "ThreadSanitizer: $suite failed"; exit 1; }
 done
+
+echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer)"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDFQ_WERROR=ON -DDFQ_SANITIZE=ON \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build/asan -j "$jobs"
+echo "== tests under sanitizers (leak check on)"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/asan -j "$jobs" --output-on-failure
