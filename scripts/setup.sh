@@ -15,6 +15,8 @@ command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/postgresql/libpq-fe.h ] || need+=(libpq-dev)
 # The PostgreSQL server that scripts/test.sh starts for the run.
 ls /usr/lib/postgresql/*/bin/pg_ctl >/dev/null 2>&1 || need+=(postgresql)
+# The PostgreSQL driver of the system Python, for the binding's PostgreSQL tests.
+/usr/bin/python3 -c 'import psycopg2' >/dev/null 2>&1 || need+=(python3-psycopg2)
 command -v valgrind >/dev/null || need+=(valgrind)
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}" >&2
