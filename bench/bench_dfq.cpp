@@ -136,24 +136,14 @@ void reportBytes(benchmark::State &state, size_t bytesPerIteration) {
   state.counters["statement_bytes"] = static_cast<double>(bytesPerIteration);
 }
 
-// Drops the SQL text that every node of the chain ending at `top` keeps.
-void forgetCompositions(const std::string &top) {
-  for (Node *node = dagInstance()->getNode(std::stoll(top)); node != nullptr;
-       node = node->firstInput())
-    node->forgetComposedQueries();
-}
-
-// Times the generation and fetch of `top`'s statements from scratch (with
-// `composeAfresh`, also composing every node's SQL text again, as the first
-// request for a chain does), then closes the DAG instance.
-void measureGeneration(benchmark::State &state, const std::string &top,
-                       bool composeAfresh = false) {
+// Times the generation and fetch of `top`'s statements from scratch, then
+// closes the DAG instance.
+void measureGeneration(benchmark::State &state, const std::string &top) {
   size_t bytes = 0;
   HostBuffers buffers;
   for (auto _ : state) {
     state.PauseTiming();
     forgetStatements(top);
-    if (composeAfresh) forgetCompositions(top);
     state.ResumeTiming();
     bytes = generateAndFetch(top, buffers);
   }
@@ -320,15 +310,6 @@ BENCHMARK(BM_GenerateFilterChain)
     ->Args({100, 0})->Args({1000, 0})->Args({2000, 0})->Args({10000, 0})
     ->Args({100, 1})->Args({1000, 1})->Args({2000, 1})
     ->Unit(benchmark::kMillisecond);
-
-// The same for a chain whose nodes have not composed their SQL yet.
-void BM_GenerateFilterChainComposing(benchmark::State &state) {
-  close_dag();
-  const std::string last = filterChain(static_cast<int>(state.range(0)));
-  measureGeneration(state, last, true);
-}
-BENCHMARK(BM_GenerateFilterChainComposing)
-    ->Arg(1000)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_MemcpyFloor(benchmark::State &state) {
   // The same number of bytes as the statements of a chain of range(0) nodes.

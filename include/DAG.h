@@ -67,6 +67,8 @@ class DAG {
   void clearDAGPath(nodeid_t id);
   void resetVisit(Node *node);
   bool isInDagPath(nodeid_t id) const;
+  // True when the last walk of genDAGPath listed `node`.
+  bool isListed(const Node &node) const { return node.getListedEpoch() == dagPathEpoch; }
   bool isNodeExecuted(Node *node) const {
     if (node->getNodeState() == 1) return true;
     if (node->getListedEpoch() == dagPathEpoch) return true;  // in the working path
@@ -85,21 +87,6 @@ class DAG {
   // The same, read in place: valid while the node is.
   static std::string_view queryTypeOf(const Node &node);
   std::string getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTable);
-  // The same text as kept by the node (Node::sharedQuery), read in place;
-  // `name`, when given, receives the node's qualified name. `pathIndex` is
-  // where the node is expected in the last walked path, if anywhere.
-  const dfq::SharedText &sharedQuery(nodeid_t id, bool mlAsTable,
-                                     const dfq::SharedText **name = nullptr,
-                                     size_t pathIndex = kNotInPath) {
-    // Most often: a node of the last walk whose texts are kept, and nothing
-    // to trace.
-    if (name != nullptr && logLevel != 0 && pathIndex < walkedNodes.size()) {
-      Node *node = walkedNodes[pathIndex];
-      if (node->getNodeid() == id)
-        if (const dfq::SharedText *query = node->keptTexts(mlAsTable, name)) return *query;
-    }
-    return composedQuery(id, mlAsTable, name, pathIndex);
-  }
   // The node `id`: read from the last walked path when it stands at `index`
   // there (lists of a path are read in path order), else looked up.
   static constexpr size_t kNotInPath = static_cast<size_t>(-1);
@@ -120,9 +107,6 @@ class DAG {
 
  private:
   Node *requireNode(nodeid_t id, int code) const;
-  // sharedQuery in its frame, composing what is not kept.
-  const dfq::SharedText &composedQuery(nodeid_t id, bool mlAsTable, const dfq::SharedText **name,
-                                       size_t pathIndex);
   bool stopsWalk(Node *node, bool mlAsTable, bool full) const {
     if (markOf(node) == VISITED) return true;
     if (mlAsTable && node->argTypeRef() == "ml_query") return true;

@@ -6,8 +6,8 @@
 // through log_log take it again on the same thread without waiting.
 //
 // Nothing the library keeps is reachable once the lock is released: outputs
-// are copied into the host's buffers, so the texts that nodes and lists
-// share (SharedText) are counted and cached without atomic operations.
+// are copied into the host's buffers, so the working structures the
+// resolver keeps between requests need no atomic operations.
 #ifndef DFQ_ENTRY_LOCK_H
 #define DFQ_ENTRY_LOCK_H
 

@@ -1,6 +1,6 @@
 // One operation of the graph: its arguments, its inputs, its execution
-// state, the lists that query assembly caches on it, and the composition of
-// its own SQL text (getExecQuery).
+// state, the lists that query assembly keeps on it, and the composition of
+// its own SQL text (getExecQuery), also as pieces around its input's text.
 #ifndef DFQ_NODE_H
 #define DFQ_NODE_H
 
@@ -12,8 +12,13 @@
 
 #include "Arena.h"
 #include "QueryLists.h"
+#include "Utils.h"
 #include "dfqCommon.h"
 #include "log.h"
+
+// Seeds the generator that node ids draw from with the current time in
+// seconds, as every composition of a node's SQL does.
+void reseedFromClock();
 
 enum Visit : unsigned char { NOT_VISITED = 0, IN_PROGRESS = 1, VISITED = 2 };
 
@@ -166,48 +171,23 @@ class Node {
 
   // The node's SQL text; on success `tablename` receives its qualified name.
   std::string getExecQuery(std::string &tablename, bool mlAsTable);
-  // The same text, shared with the lists that name the node: composed once
-  // and kept while the node's arguments stay as they are, except that it is
-  // composed afresh whenever the records of a composition would be written.
-  // Read in place until then.
-  const dfq::SharedText &sharedQuery(bool mlAsTable) {
-    const Kept::Query &query = ensureKept().queryOf(mlAsTable && mlQueryNode);
-    if (!query.held || log_would_write(LOG_DEBUG)) keepQuery(mlAsTable);
-    return query.text;
-  }
-  // The kept text and name when sharedQuery and sharedOutputName would
-  // only read them; null when either would compose.
-  const dfq::SharedText *keptTexts(bool mlAsTable, const dfq::SharedText **name) {
-    if (!kept) return nullptr;
-    const Kept::Query &query = kept->queryOf(mlAsTable && mlQueryNode);
-    if (!query.held || !kept->outputNameKept || log_would_write(LOG_DEBUG)) return nullptr;
-    *name = &kept->outputName;
-    return &query.text;
-  }
-  // Asks for the records of the texts kept from composing to be brought
-  // into the cache ahead of a request that reads them; composes nothing.
-  void prefetchKeptTexts(bool mlAsTable) const {
-    if (!kept) return;
-    kept->queries[mlAsTable].text.prefetch();
-    kept->outputName.prefetch();
-  }
-  // Drops the kept compositions: the next request composes afresh.
-  void forgetComposedQueries() {
-    if (kept) kept->queries[0].held = kept->queries[1].held = false;
-  }
+  // The same text as pieces (views of the node's texts, of its inputs' and
+  // of constant words), with the input's text left out at `input`: false
+  // when the node has no such form (not one input, an input written twice,
+  // or a piece worked out for the composition). Writes no records.
+  bool piecesAroundInput(std::vector<std::string_view> &pieces, size_t &input);
+  // How the node's SQL refers to its input `i`: a base table by its
+  // argValue, any other node by its qualified name; empty when missing.
+  std::string inputName(int i) const;
 
-  // `"schema"."table"`, or the bare table when the schema is empty; worked
-  // out once, since the output names never change.
-  const std::string &qualifiedOutputName() const { return sharedOutputName().str(); }
-  const dfq::SharedText &sharedOutputName() const {
-    Kept &k = ensureKept();
-    if (!k.outputNameKept) keepOutputName();
-    return k.outputName;
+  // `"schema"."table"`, or the bare table when the schema is empty.
+  std::string qualifiedOutputName() const {
+    return Utils::qualifiedName(getOutputTable(), getOutputSchema());
   }
 
  private:
-  struct QueryFrame;  // select list and input texts of one composition
-  using Branch = std::string (Node::*)(const QueryFrame &);
+  struct QueryFrame;  // select list, input texts and pieces of one composition
+  using Branch = void (Node::*)(QueryFrame &);
   struct BranchEntry {
     std::string_view argType;
     Branch branch;
@@ -218,19 +198,20 @@ class Node {
   static constexpr std::string_view kSelect = "SELECT";
 
   std::string inputText(int i) const;
-  std::string tableQuery(const QueryFrame &);
-  std::string freeQuery(const QueryFrame &);
-  std::string mlQuery(const QueryFrame &);
-  std::string selectQuery(const QueryFrame &);
-  std::string filterQuery(const QueryFrame &);
-  std::string assignQuery(const QueryFrame &);
-  std::string groupingQuery(const QueryFrame &);
-  std::string aggregateQuery(const QueryFrame &);
-  std::string orderbyQuery(const QueryFrame &);
-  std::string joinQuery(const QueryFrame &);
-  std::string setopQuery(const QueryFrame &);
-  std::string sampleQuery(const QueryFrame &);
-  std::string portableSampleQuery(const QueryFrame &);
+  void composePieces(QueryFrame &frame);
+  void tableQuery(QueryFrame &);
+  void freeQuery(QueryFrame &);
+  void mlQuery(QueryFrame &);
+  void selectQuery(QueryFrame &);
+  void filterQuery(QueryFrame &);
+  void assignQuery(QueryFrame &);
+  void groupingQuery(QueryFrame &);
+  void aggregateQuery(QueryFrame &);
+  void orderbyQuery(QueryFrame &);
+  void joinQuery(QueryFrame &);
+  void setopQuery(QueryFrame &);
+  void sampleQuery(QueryFrame &);
+  void portableSampleQuery(QueryFrame &);
 
   // The node's texts, in the arena right after the record: their lengths
   // (see readLength), then the texts (not zero-terminated); the defaults of the argType and the
@@ -287,20 +268,11 @@ class Node {
   bool groupbyReplaced = false;  // the grouping is extras->groupby
   bool ownFunctionName = false;  // not "SELECT"
 
-  // What requests work out and keep: the texts composing the node's SQL
-  // gives, and the lists of its last generation. Made on first use.
+  // The lists of the node's last generation, made on first use.
   struct Kept {
-    struct Query {
-      dfq::SharedText text;
-      bool held = false;  // forgotten when an argument changes
-    };
-    Query queries[2];  // per value of mlAsTable, which only ML query nodes read
-    dfq::SharedText outputName;  // qualifiedOutputName
-    bool outputNameKept = false;
     QueryViewList queriesAndViews;
     ExecQueryList execQueries;
     SplicedStatement spliced;  // see setListofExecQueries
-    Query &queryOf(bool mlTable) { return queries[mlTable ? 1 : 0]; }
   };
   mutable std::unique_ptr<Kept> kept;
   Kept &ensureKept() const {
@@ -311,10 +283,6 @@ class Node {
     static const Kept none;
     return kept ? *kept : none;
   }
-  // Compose and keep what the accessors above read; apart from them so
-  // that reading a kept text stays a few instructions.
-  void keepQuery(bool mlAsTable);
-  void keepOutputName() const;
   void formSplicedText() const;
 
   // What only some operations set, or only some requests fill, kept apart
@@ -343,7 +311,6 @@ class Node {
   std::unique_ptr<Extras> extras;
   // Every change of an extra goes through here.
   Extras &ensureExtras() {
-    forgetComposedQueries();
     if (!extras) extras = std::make_unique<Extras>();
     return *extras;
   }

@@ -3,20 +3,19 @@
 #define DFQ_QUERY_LISTS_H
 
 #include <cstddef>
-#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "SharedText.h"
 #include "dfqCommon.h"
 
-// One node of a path: its qualified output name and its own SQL text (both
-// shared with the node that composed them), its id.
+class Node;
+
+// One node of a path: its qualified output name, its own SQL text, its id.
 struct QueryViewEntry {
-  dfq::SharedText name;
-  dfq::SharedText query;
+  std::string name;
+  std::string query;
   nodeid_t nodeid = 0;
   bool operator==(const QueryViewEntry &) const = default;
 };
@@ -32,20 +31,18 @@ struct ExecQueryEntry {
 };
 using ExecQueryList = std::vector<ExecQueryEntry>;
 
-// A statement kept as the pieces it is written from rather than as one
-// text: each level's query, the text before the name of the next level
-// followed by "(", the innermost query, then each level's text after that
-// name preceded by ") as temp_table", from the innermost level out. It is
-// written where it is read (the host's buffer) at its exact size.
+// The statement of a nested chain kept as the nodes it is written from
+// rather than as one text: each level's node reads the next level's by its
+// quoted name, which the statement replaces with the next level's text as a
+// subquery; the innermost level's text is written whole. So the statement is
+// each level's text before its input followed by "(", the innermost text,
+// then each level's text after its input preceded by ") as temp_table",
+// from the innermost level out. It is written where it is read (the host's
+// buffer) at its exact size, worked out when the chain was followed.
 class SplicedStatement {
  public:
-  struct Level {
-    dfq::SharedText query;
-    std::uint32_t nameStart = 0;  // of the next level's name; unused in the innermost
-    std::uint32_t nameEnd = 0;
-  };
   SplicedStatement() = default;
-  SplicedStatement(std::vector<Level> levels, std::size_t size)
+  SplicedStatement(std::vector<Node *> levels, std::size_t size)
       : levels_(std::move(levels)), size_(size) {}
 
   bool empty() const { return levels_.empty(); }
@@ -59,7 +56,7 @@ class SplicedStatement {
   }
 
  private:
-  std::vector<Level> levels_;  // outermost first
+  std::vector<Node *> levels_;  // outermost first
   std::size_t size_ = 0;
 };
 

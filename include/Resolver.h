@@ -39,9 +39,6 @@ struct ResolvedQueries {
   ExecQueryList statements;
   // One per ML node whose outputs the statements read, in the order met.
   std::vector<MlHandOver> handOvers;
-  // When asked for and not empty: the text of the only statement, which
-  // is left empty.
-  SplicedStatement spliced;
 };
 
 // Resolves `nodeid` against `map` (name -> query and node id of the path's
@@ -64,19 +61,22 @@ bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, std::si
 
 // fastResolve over the first `count` entries of a path's list of queries
 // and views (distinct node ids), as if they had been laid out as a map.
-// Nothing when the statements need the literal resolver: they are not one
-// nested chain, and scansLinearly does not hold. The list must outlive the
-// call. With `keepSpliced`, a nested chain's statement is kept as its pieces.
+// Nothing when the statements need the literal resolver (scansLinearly
+// does not hold). The list must outlive the call.
 std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
                                            std::size_t count,
-                                           std::size_t splitLimit = kSplitLimit,
-                                           bool keepSpliced = false);
+                                           std::size_t splitLimit = kSplitLimit);
 
-// True when fastResolve over the list builds its statement in one pass:
-// the statement is one nested chain, each query holding the only name of
-// the next, inlined as subqueries below the split limit.
-bool resolvesAsNestedChain(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
-                           std::size_t count, std::size_t splitLimit = kSplitLimit);
+// The one statement the resolvers make of `nodeid`'s path (the graph's last
+// walk, `pathSize` nodes) when the path is a nested chain they inline level
+// by level, kept as its nodes and written without composing a text: every
+// node has one input, which is the next level, read by a plain quoted name
+// (`"schema"."table"`) that no other node of the path bears, and the node's
+// own texts hold no double quote; the innermost level reads a base table or
+// a node outside the path. Nothing for any other path, or when the
+// statement would reach `splitLimit`.
+std::optional<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, std::size_t pathSize,
+                                            std::size_t splitLimit = kSplitLimit);
 
 // What query assembly uses: fastResolve, or literalResolve while
 // `useLiteralResolver` is set (for measurements against the reference).

@@ -167,7 +167,7 @@ int DAG::getNumberOfInputEdges(nodeid_t id) {
 
 bool DAG::isInDagPath(nodeid_t id) const {
   const Node *node = getNode(id);
-  return node != nullptr && node->getListedEpoch() == dagPathEpoch;
+  return node != nullptr && isListed(*node);
 }
 
 // Depth-first walk from `start` through the inputs, on an explicit stack so
@@ -395,19 +395,6 @@ std::string DAG::getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTabl
     Node *node = requireNode(id, 1207);
     std::string query = node->getExecQuery(tablename, mlAsTable);
     traceQuery(query, tablename);
-    return query;
-  });
-}
-
-const dfq::SharedText &DAG::composedQuery(nodeid_t id, bool mlAsTable,
-                                          const dfq::SharedText **name, size_t pathIndex) {
-  return DFQ_INNER_FRAME([&]() -> const dfq::SharedText & {
-    Node *node = pathNode(pathIndex, id);
-    if (node == nullptr) throw DagException(missingNode(id), 1207);
-    const dfq::SharedText &query = node->sharedQuery(mlAsTable);
-    const dfq::SharedText &tablename = node->sharedOutputName();
-    traceQuery(query, tablename);
-    if (name != nullptr) *name = &tablename;
     return query;
   });
 }

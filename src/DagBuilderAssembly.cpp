@@ -38,17 +38,13 @@ bool showsOwnQuery(const Node &node) {
 // Name, query and id of every node of `path`, in path order. A node without
 // query fails, naming the node that was asked for.
 QueryViewList collectQueries(DAG &dag, const DAG::Path &path, bool mlAsTable, nodeid_t requested) {
-  constexpr size_t kAhead = 8;  // nodes whose texts are asked for ahead of use
   QueryViewList list;
   list.reserve(path.size());
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (i + kAhead < path.size())
-      if (const Node *ahead = dag.pathNode(i + kAhead, path[i + kAhead]))
-        ahead->prefetchKeptTexts(mlAsTable);
-    const dfq::SharedText *name = nullptr;
-    const dfq::SharedText &query = dag.sharedQuery(path[i], mlAsTable, &name, i);
+  for (nodeid_t id : path) {
+    std::string name;
+    std::string query = dag.getExecQuery(id, name, mlAsTable);
     if (query.empty()) failQueryOf(requested);
-    list.push_back(QueryViewEntry{*name, query, path[i]});
+    list.push_back(QueryViewEntry{std::move(name), std::move(query), id});
   }
   return list;
 }
@@ -106,10 +102,10 @@ const QueryViewList &listCoveringPath(DAG &dag, nodeid_t nodeid, bool mlAsTable,
 // place; otherwise (or for an empty list, which the list-to-map step
 // refuses) the list is laid out as a map first.
 dfq::ResolvedQueries resolveList(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
-                                 size_t count, bool keepSpliced = false) {
+                                 size_t count) {
   if (count > 0 && !dfq::useLiteralResolver)
     if (std::optional<dfq::ResolvedQueries> resolved =
-            dfq::fastResolve(dag, nodeid, list, count, dfq::kSplitLimit, keepSpliced))
+            dfq::fastResolve(dag, nodeid, list, count))
       return std::move(*resolved);
   return dfq::resolve(dag, nodeid, viewMapOf(list, count));
 }
@@ -265,28 +261,41 @@ struct Generation {
   std::vector<MergeStep> steps;
   size_t next = 0;            // the step to take next
   bool stepStarted = false;   // its node is being generated
-  SplicedStatement spliced;   // the first statement's text, when kept as pieces
+  SplicedStatement spliced;   // the only statement, when written from its nodes
 };
+
+// A path written as a nested chain of its nodes (dfq::nodeChainOf) needs no
+// list of queries and views: taken when no list is stored on the node and
+// composing the list would write no records.
+bool writesAsNodeChain(const Node &node) {
+  return !dfq::useLiteralResolver && node.queriesAndViewsRef().empty() &&
+         !log_would_write(LOG_DEBUG) && !log_would_write(LOG_TRACE);
+}
 
 // Resolves `nodeid`, whose path is generated, into `generation`; false when
 // the node holds statements already.
 bool startGeneration(DagBuilder &builder, DAG &dag, nodeid_t nodeid, Generation &generation) {
   Node *node = requireNode(dag, nodeid);
   const size_t pathSize = static_cast<size_t>(builder.dfqGetDagPathVecSize(nodeid));
+  generation.node = nodeid;
+  if (writesAsNodeChain(*node)) {
+    if (node->execQueryCount() != 0) return false;
+    if (std::optional<SplicedStatement> chain = dfq::nodeChainOf(dag, nodeid, pathSize)) {
+      reseedFromClock();  // as composing the path's queries would
+      generation.result = MergedList({ExecQueryEntry{
+          "", Utils::quotedName(node->getOutputTable(), node->getOutputSchema()),
+          dag.getQueryType(nodeid), std::to_string(nodeid)}});
+      generation.spliced = std::move(*chain);
+      return true;
+    }
+  }
   QueryViewList unused;
   const QueryViewList &list = DFQ_INNER_FRAME([&]() -> const QueryViewList & {
     return listCoveringPath(dag, nodeid, false, pathSize, unused);
   });
   if (node->execQueryCount() != 0) return false;
-  // The statement of a nested chain is written where it is read.
-  dfq::ResolvedQueries resolved = resolveList(dag, nodeid, list, pathSize, true);
-  if (!resolved.spliced.empty() && !resolved.handOvers.empty()) {  // merged by text
-    resolved.statements[0].query = resolved.spliced.str();
-    resolved.spliced = SplicedStatement();
-  }
-  generation.node = nodeid;
+  dfq::ResolvedQueries resolved = resolveList(dag, nodeid, list, pathSize);
   generation.result = MergedList(std::move(resolved.statements));
-  generation.spliced = std::move(resolved.spliced);
   generation.steps = mergeStepsOf(builder, dag, resolved.handOvers);
   return true;
 }

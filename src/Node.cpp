@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <forward_list>
 #include <initializer_list>
 #include <iostream>
 #include <string_view>
@@ -228,20 +229,27 @@ void Node::writeExecQuery(size_t i, char *buffer) const {
   *k.spliced.write(buffer) = '\0';
 }
 
-void Node::keepOutputName() const {
-  Kept &k = ensureKept();
-  k.outputName = Utils::qualifiedName(getOutputTable(), getOutputSchema());
-  k.outputNameKept = true;
-}
-
 // ---- SQL composition ---------------------------------------------------
 
+// A composition writes its text as pieces: views of the node's texts, of
+// its inputs' texts and of constant words, and of the few texts it works
+// out (held by the frame).
 struct Node::QueryFrame {
-  std::string selectList;               // selectColumns, or "*"
-  std::vector<std::string> inputTexts;  // how each input is referred to
+  std::string_view selectList;            // selectColumns, or "*"
+  const std::string_view *inputs;         // how each input is referred to
   bool mlAsTable = false;
   dfq::Dialect dialect = dfq::Dialect::Default;  // of the graph, fixed while it has nodes
+  std::vector<std::string_view> &pieces;
+  std::forward_list<std::string> held;    // texts the pieces view, worked out here
+
   bool portable() const { return dialect != dfq::Dialect::Default; }
+  void put(std::initializer_list<std::string_view> more) {
+    for (std::string_view piece : more) pieces.push_back(piece);
+  }
+  std::string_view hold(std::string text) {
+    held.push_front(std::move(text));
+    return held.front();
+  }
 };
 
 // Dispatch: the first entry whose argType matches builds the query. The two
@@ -262,6 +270,13 @@ std::uint8_t Node::branchOf(std::string_view argType) {
   return kUnknownBranch;
 }
 
+std::string Node::inputName(int i) const {
+  const Node *input = i < numNodesIn ? inputAt(i) : nullptr;
+  if (input == nullptr) return std::string();
+  if (input->argTypeRef() == "table") return std::string(input->getArgValue());
+  return input->qualifiedOutputName();
+}
+
 std::string Node::inputText(int i) const {
   const Node *input = i < numNodesIn ? inputAt(i) : nullptr;
   if (input == nullptr)
@@ -269,14 +284,13 @@ std::string Node::inputText(int i) const {
                            std::to_string(nodeid) + " and operation type " +
                            std::string(argTypeRef()),
                        1102);
-  if (input->argTypeRef() == "table") {
+  if (input->argTypeRef() == "table")
     DFQ_DEBUG("Working with nodeid %lld, got base table input with nodeid:%lld",
               static_cast<long long>(nodeid), static_cast<long long>(input->nodeid));
-    return std::string(input->getArgValue());
-  }
-  DFQ_DEBUG("Working with nodeid %lld, got input table with nodeid:%lld",
-            static_cast<long long>(nodeid), static_cast<long long>(input->nodeid));
-  return input->qualifiedOutputName();
+  else
+    DFQ_DEBUG("Working with nodeid %lld, got input table with nodeid:%lld",
+              static_cast<long long>(nodeid), static_cast<long long>(input->nodeid));
+  return inputName(i);
 }
 
 // Every composition seeds the generator that node ids draw from with the
@@ -290,145 +304,197 @@ void reseedFromClock() {
   lastSeed = now;
 }
 
+void Node::composePieces(QueryFrame &frame) {
+  frame.dialect = dfq::composingDialect();
+  const std::string &columns = extrasOrEmpty().selectColumns;
+  frame.selectList = columns.empty() ? std::string_view("*") : std::string_view(columns);
+  (this->*branches[branch].branch)(frame);
+}
+
 std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
   reseedFromClock();
   return DFQ_INNER_FRAME([&] {
-    QueryFrame frame;
-    frame.mlAsTable = mlAsTable;
-    frame.dialect = dfq::composingDialect();
-    const std::string &columns = extrasOrEmpty().selectColumns;
-    frame.selectList = columns.empty() ? "*" : columns;
-    frame.inputTexts.reserve(numNodesIn);
-    for (int i = 0; i < numNodesIn; ++i) frame.inputTexts.push_back(inputText(i));
-    if (branch != kUnknownBranch) {
-      std::string query = (this->*branches[branch].branch)(frame);
-      tablename = qualifiedOutputName();
-      return query;
-    }
-    throw DagException("Query generation failed for nodeid " + std::to_string(nodeid) +
-                           " with invalid operation " + std::string(argTypeRef()),
-                       1104);
+    std::vector<std::string> inputTexts;
+    inputTexts.reserve(numNodesIn);
+    for (int i = 0; i < numNodesIn; ++i) inputTexts.push_back(inputText(i));
+    if (branch == kUnknownBranch)
+      throw DagException("Query generation failed for nodeid " + std::to_string(nodeid) +
+                             " with invalid operation " + std::string(argTypeRef()),
+                         1104);
+    const std::vector<std::string_view> inputs(inputTexts.begin(), inputTexts.end());
+    std::vector<std::string_view> pieces;
+    QueryFrame frame{{}, inputs.data(), mlAsTable, {}, pieces, {}};
+    composePieces(frame);
+    size_t length = 0;
+    for (std::string_view piece : pieces) length += piece.size();
+    std::string query;
+    query.reserve(length);
+    for (std::string_view piece : pieces) query.append(piece);
+    tablename = qualifiedOutputName();
+    return query;
   });
-}
-
-void Node::keepQuery(bool mlAsTable) {
-  std::string name;
-  std::string query = getExecQuery(name, mlAsTable);
-  ensureKept().queryOf(mlAsTable && mlQueryNode) = Kept::Query{std::move(query), true};
 }
 
 namespace {
 
-// The pieces joined in one allocation.
-std::string concat(std::initializer_list<std::string_view> pieces) {
-  size_t length = 0;
-  for (std::string_view piece : pieces) length += piece.size();
-  std::string text;
-  text.reserve(length);
-  for (std::string_view piece : pieces) text.append(piece);
-  return text;
-}
+// Stands for the input's text in the pieces of piecesAroundInput: told
+// apart from every other piece by where it points.
+constexpr char kInputMark[1] = {'\0'};
 
 }  // namespace
 
-std::string Node::tableQuery(const QueryFrame &) {
-  return concat({"select * from ", getArgValue()});
+bool Node::piecesAroundInput(std::vector<std::string_view> &pieces, size_t &input) {
+  pieces.clear();
+  if (numNodesIn != 1 || branch == kUnknownBranch) return false;
+  const std::string_view mark(kInputMark, 0);
+  QueryFrame frame{{}, &mark, false, {}, pieces, {}};
+  composePieces(frame);
+  if (!frame.held.empty()) return false;
+  input = pieces.size();
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (pieces[i].data() != kInputMark) continue;
+    if (input != pieces.size()) return false;  // written twice
+    input = i;
+  }
+  return input != pieces.size();
 }
 
-std::string Node::freeQuery(const QueryFrame &) { return std::string(getArgValue()); }
-
-std::string Node::mlQuery(const QueryFrame &f) {
-  return f.mlAsTable ? concat({"select * from ", getOutputTable()}) : std::string(getArgValue());
+// Each level's text before its input is written from the front, its text
+// after its input from the back (the size is known), the innermost text
+// whole where the two meet: every level's pieces are worked out once.
+char *SplicedStatement::write(char *out) const {
+  char *const end = out + size_;
+  char *back = end;
+  auto put = [&out](std::string_view piece) {
+    if (!piece.empty()) std::memcpy(out, piece.data(), piece.size());
+    out += piece.size();
+  };
+  auto putBack = [&back](std::string_view piece) {
+    back -= piece.size();
+    if (!piece.empty()) std::memcpy(back, piece.data(), piece.size());
+  };
+  std::vector<std::string_view> pieces;
+  size_t input = 0;
+  for (size_t k = 0; k < levels_.size(); ++k) {
+    levels_[k]->piecesAroundInput(pieces, input);
+    for (size_t i = 0; i < input; ++i) put(pieces[i]);
+    if (k + 1 == levels_.size()) {
+      put(levels_[k]->inputName(0));
+      for (size_t i = input + 1; i < pieces.size(); ++i) put(pieces[i]);
+      break;
+    }
+    put("(");
+    for (size_t i = pieces.size(); i-- > input + 1;) putBack(pieces[i]);
+    putBack(") as temp_table");
+  }
+  return end;
 }
 
-std::string Node::selectQuery(const QueryFrame &f) {
+void Node::tableQuery(QueryFrame &f) { f.put({"select * from ", getArgValue()}); }
+
+void Node::freeQuery(QueryFrame &f) { f.put({getArgValue()}); }
+
+void Node::mlQuery(QueryFrame &f) {
+  if (f.mlAsTable)
+    f.put({"select * from ", getOutputTable()});
+  else
+    f.put({getArgValue()});
+}
+
+void Node::selectQuery(QueryFrame &f) {
   const Extras &e = extrasOrEmpty();
   const std::string_view prefix = e.hasQueryPrefix ? e.queryPrefix : std::string_view();
   const std::string_view gap = e.hasQueryPrefix ? " " : "";
   const std::string_view argName = getArgName(), argValue = getArgValue();
   if (argName == "top" || argName == "TOP") {
     if (f.portable())
-      return concat({prefix, gap, "select * from ", f.inputTexts[0], " limit ", argValue});
-    return concat({prefix, gap, "select top ", argValue, " * from ", f.inputTexts[0]});
+      f.put({prefix, gap, "select * from ", f.inputs[0], " limit ", argValue});
+    else
+      f.put({prefix, gap, "select top ", argValue, " * from ", f.inputs[0]});
+    return;
   }
-  return concat({prefix, gap, "select ", argValue, " from ", f.inputTexts[0]});
+  f.put({prefix, gap, "select ", argValue, " from ", f.inputs[0]});
 }
 
-std::string Node::filterQuery(const QueryFrame &f) {
-  return concat({"select ", f.selectList, " from ", f.inputTexts[0], " where ", getArgValue()});
+void Node::filterQuery(QueryFrame &f) {
+  f.put({"select ", f.selectList, " from ", f.inputs[0], " where ", getArgValue()});
 }
 
-std::string Node::assignQuery(const QueryFrame &f) {
-  const std::string &input = f.inputTexts[0];
-  const std::string_view argValue = getArgValue();
-  if (extrasOrEmpty().dropExistingColumns) return concat({"select ", argValue, " from ", input});
+void Node::assignQuery(QueryFrame &f) {
+  const std::string_view input = f.inputs[0], argValue = getArgValue();
+  if (extrasOrEmpty().dropExistingColumns)
+    f.put({"select ", argValue, " from ", input});
   // "schema"."table".* is not accepted everywhere, a bare star beside
   // other columns is, whether the input is read by name or inlined.
-  if (f.portable()) return concat({"select *, ", argValue, " from ", input});
-  return concat({"select ", input, ".*, ", argValue, " from ", input});
+  else if (f.portable())
+    f.put({"select *, ", argValue, " from ", input});
+  else
+    f.put({"select ", input, ".*, ", argValue, " from ", input});
 }
 
-std::string Node::groupingQuery(const QueryFrame &f) {
-  return concat({"select ", f.selectList, " from ", f.inputTexts[0]});
-}
+void Node::groupingQuery(QueryFrame &f) { f.put({"select ", f.selectList, " from ", f.inputs[0]}); }
 
-std::string Node::aggregateQuery(const QueryFrame &f) {
-  const std::string &input = f.inputTexts[0];
-  const std::string argValue(getArgValue());
-  const std::string groupby(groupbyRef());
+void Node::aggregateQuery(QueryFrame &f) {
+  const std::string_view input = f.inputs[0], argValue = getArgValue();
+  const std::string_view groupby = groupbyRef();
   if (!groupby.empty()) {
     // "F|word columns": F wraps the columns in the group by when non-empty.
     const size_t bar = groupby.find('|');
-    const std::string function = bar == std::string::npos ? groupby : groupby.substr(0, bar);
-    const std::string rest = bar == std::string::npos ? groupby : groupby.substr(bar + 1);
+    const std::string_view function = bar == std::string_view::npos ? groupby : groupby.substr(0, bar);
+    const std::string_view rest = bar == std::string_view::npos ? groupby : groupby.substr(bar + 1);
     const size_t blank = rest.find(' ');
-    const std::string columns = blank == std::string::npos ? rest : rest.substr(blank + 1);
-    const std::string grouping = function.empty() ? columns : function + "(" + columns + ")";
-    return "select " + columns + ", " + argValue + " from " + input + " group by " + grouping;
+    const std::string_view columns = blank == std::string_view::npos ? rest : rest.substr(blank + 1);
+    f.put({"select ", columns, ", ", argValue, " from ", input, " group by "});
+    if (function.empty())
+      f.put({columns});
+    else
+      f.put({function, "(", columns, ")"});
+    return;
   }
   const Extras &e = extrasOrEmpty();
   if (!e.groupbytime.empty()) {
-    std::string head = "select $QZ_TIMECODE_RANGE, $QZ_GROUP_BY_TIME, ";
-    if (!e.groupbytimeColumns.empty()) head += e.groupbytimeColumns + ", ";
-    return head + argValue + " from " + input + e.groupbytime;
+    f.put({"select $QZ_TIMECODE_RANGE, $QZ_GROUP_BY_TIME, "});
+    if (!e.groupbytimeColumns.empty()) f.put({e.groupbytimeColumns, ", "});
+    f.put({argValue, " from ", input, e.groupbytime});
+    return;
   }
-  return concat({"select ", argValue, " from ", input});
+  f.put({"select ", argValue, " from ", input});
 }
 
-std::string Node::orderbyQuery(const QueryFrame &f) {
-  return concat({"select ", f.selectList, " from ", f.inputTexts[0], " order by ", getArgValue()});
+void Node::orderbyQuery(QueryFrame &f) {
+  f.put({"select ", f.selectList, " from ", f.inputs[0], " order by ", getArgValue()});
 }
 
-std::string Node::joinQuery(const QueryFrame &f) {
+void Node::joinQuery(QueryFrame &f) {
   // The node keeps the lower-cased join type.
   const std::string argName = Utils::toLower(std::string(getArgName()));
   std::copy(argName.begin(), argName.end(), textChars(kArgName));
+  const std::string_view key = getArgName();
   const auto type = joinTypeMap.find(argName);
-  const std::string words = type == joinTypeMap.end() ? argName : type->second;
+  const std::string_view words = type == joinTypeMap.end() ? key : std::string_view(type->second);
   const std::vector<std::string> &aliases = extrasOrEmpty().inputAliases;
-  const std::string leftAlias = aliases.size() > 0 ? aliases[0] : "";
-  const std::string rightAlias = aliases.size() > 1 ? aliases[1] : "";
-  const bool cross = argName == "cross";
-  return concat({"select ", f.selectList, " from ", f.inputTexts[0], " as ", leftAlias, " ", words,
-                 " join ", f.inputTexts[1], " as ", rightAlias, cross ? "" : " on ",
-                 cross ? std::string_view() : getArgValue()});
+  const std::string_view leftAlias = aliases.size() > 0 ? aliases[0] : std::string_view();
+  const std::string_view rightAlias = aliases.size() > 1 ? aliases[1] : std::string_view();
+  const bool cross = key == "cross";
+  f.put({"select ", f.selectList, " from ", f.inputs[0], " as ", leftAlias, " ", words, " join ",
+         f.inputs[1], " as ", rightAlias});
+  if (!cross) f.put({" on ", getArgValue()});
 }
 
-std::string Node::setopQuery(const QueryFrame &f) {
+void Node::setopQuery(QueryFrame &f) {
   const std::string key = Utils::toLower(std::string(getArgName()));
   const auto op = setopTypeMap.find(key);
-  std::string words = op == setopTypeMap.end() ? key : op->second;
+  std::string_view words = op == setopTypeMap.end() ? f.hold(key) : std::string_view(op->second);
   // The standard's word for minus.
   if (f.portable() && (key == "minus" || key == "minusall"))
     words = key == "minus" ? "except" : "except all";
   auto columnsOf = [&](int i) {
     const std::vector<std::string> &columns = extrasOrEmpty().inputColumns;
-    return i < static_cast<int>(columns.size()) ? columns[i] : std::string("*");
+    return i < static_cast<int>(columns.size()) ? std::string_view(columns[i]) : "*";
   };
-  std::string query = "select " + columnsOf(0) + " from " + f.inputTexts[0];
+  f.put({"select ", columnsOf(0), " from ", f.inputs[0]});
   for (int j = 1; j < numNodesIn; ++j)
-    query += " " + words + " select " + columnsOf(j) + " from " + f.inputTexts[j];
-  return query;
+    f.put({" ", words, " select ", columnsOf(j), " from ", f.inputs[j]});
 }
 
 namespace {
@@ -446,27 +512,28 @@ std::string_view uniformRandom(dfq::Dialect dialect) {
 // with that probability (a Bernoulli sample, which unlike a table sample
 // reads any input, also a subquery or a view). Other forms are refused when
 // the node is added.
-std::string Node::portableSampleQuery(const QueryFrame &f) {
+void Node::portableSampleQuery(QueryFrame &f) {
   const Extras &e = extrasOrEmpty();
   dfq::requireSampleInDialect(f.dialect, e.withReplacement, e.caseCount, e.sampleFractions);
   const dfq::SampleSize size = dfq::sampleSizeOf(e.sampleFractions);
   const std::string_view argValue = getArgValue();
   if (size.kind == dfq::SampleSize::Count)
-    return concat({"select ", argValue, " from ", f.inputTexts[0], " order by random() limit ",
-                   size.text});
-  return concat({"select ", argValue, " from ", f.inputTexts[0], " where ",
-                 uniformRandom(f.dialect), " < ", size.text});
+    f.put({"select ", argValue, " from ", f.inputs[0], " order by random() limit ",
+           f.hold(size.text)});
+  else
+    f.put({"select ", argValue, " from ", f.inputs[0], " where ", uniformRandom(f.dialect), " < ",
+           f.hold(size.text)});
 }
 
-std::string Node::sampleQuery(const QueryFrame &f) {
+void Node::sampleQuery(QueryFrame &f) {
   if (f.portable()) return portableSampleQuery(f);
-  std::string query = concat({"select ", getArgValue(), " from ", f.inputTexts[0], " SAMPLE "});
+  f.put({"select ", getArgValue(), " from ", f.inputs[0], " SAMPLE "});
   const Extras &e = extrasOrEmpty();
-  if (e.withReplacement) query += "WITH REPLACEMENT ";
-  if (e.randomizedAllocation) query += "RANDOMIZED ALLOCATION ";
-  if (e.caseCount == 0) return query + e.sampleFractions;
+  if (e.withReplacement) f.put({"WITH REPLACEMENT "});
+  if (e.randomizedAllocation) f.put({"RANDOMIZED ALLOCATION "});
+  if (e.caseCount == 0) return f.put({e.sampleFractions});
   for (int k = 0; k < e.caseCount; ++k)
-    query += "WHEN " + e.whenConditions[k] + " THEN " + e.thenValues[k] + " ";
-  if (!e.elseValue.empty()) query += "ELSE " + e.elseValue + " ";
-  return query + "END";
+    f.put({"WHEN ", e.whenConditions[k], " THEN ", e.thenValues[k], " "});
+  if (!e.elseValue.empty()) f.put({"ELSE ", e.elseValue, " "});
+  f.put({"END"});
 }

@@ -8,6 +8,7 @@
 #include "Resolver.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -46,19 +47,6 @@ bool isHandedOver(std::string_view queryType) {
 }
 
 bool isJoin(std::string_view queryType) { return queryType == std::string_view("join"); }
-
-// Equal names, compared without a call for the usual lengths (up to 16).
-bool sameName(std::string_view a, std::string_view b) {
-  const size_t n = a.size();
-  if (n != b.size()) return false;
-  if (n < 8 || n > 16) return a == b;
-  std::uint64_t words[4];
-  std::memcpy(&words[0], a.data(), 8);
-  std::memcpy(&words[1], a.data() + n - 8, 8);
-  std::memcpy(&words[2], b.data(), 8);
-  std::memcpy(&words[3], b.data() + n - 8, 8);
-  return ((words[0] ^ words[2]) | (words[1] ^ words[3])) == 0;
-}
 
 // A quoted name found in the working text: its first and last character.
 struct Match {
@@ -268,7 +256,7 @@ class IndexedEntries {
     for (const auto &entry : owned) {
       const size_t slot = firstOfNode.insert(entry.second.second, tables->all.size());
       add(Entry{&entry.first, &entry.second.first, entry.second.second, slot},
-          std::hash<std::string_view>()(entry.first));
+          hashOf(entry.first));
     }
   }
   // The first `count` entries of `list`, whose node ids are distinct, with
@@ -277,7 +265,7 @@ class IndexedEntries {
       : list(&list), dag(&dag), listed(std::min(count, list.size())) {
     if (indexDistinctNames()) return;
     tables->reserve(listed);
-    for (size_t i = 0; i < listed; ++i) add(listEntry(i), list[i].name.hash());
+    for (size_t i = 0; i < listed; ++i) add(listEntry(i), hashOf(list[i].name));
   }
   IndexedEntries(IndexedEntries &&) = delete;
 
@@ -307,25 +295,17 @@ class IndexedEntries {
   }
   size_t queryBytes() const {
     if (!distinct) return bytes;
-    size_t sum = 0;  // asked once, if at all: a nested chain needs none
+    size_t sum = 0;  // asked once, if at all
     for (size_t i = 0; i < listed; ++i) sum += (*list)[i].query.size();
     return sum;
   }
   size_t size() const { return distinct ? listed : tables->all.size(); }
 
-  // For a path's list indexed by name hash alone: the index of the entry
-  // named `name`, `guess` tried first; kNone when no entry has the name.
   static constexpr size_t kNone = static_cast<size_t>(-1);
-  bool namesAreDistinct() const { return distinct; }
-  size_t distinctIndex(std::string_view name, size_t guess) const {
-    if (guess < listed && sameName((*list)[guess].name.str(), name)) return guess;
-    return distinctIndexOf(name);
-  }
   Entry listEntry(size_t i) const {
     const QueryViewEntry &e = (*list)[i];
-    return Entry{&e.name.str(), &e.query.str(), e.nodeid, i, dag->pathNode(i, e.nodeid)};
+    return Entry{&e.name, &e.query, e.nodeid, i, dag->pathNode(i, e.nodeid)};
   }
-  const SharedText &listedQuery(size_t i) const { return (*list)[i].query; }
 
  private:
   struct Named {
@@ -363,7 +343,7 @@ class IndexedEntries {
   bool indexDistinctNames() {
     tables->byHash.reserve(listed);
     for (size_t i = 0; i < listed; ++i) {
-      const size_t h = (*list)[i].name.hash();
+      const size_t h = hashOf((*list)[i].name);
       if (tables->byHash.insert(h, h, i) != i) {
         tables->byHash.clear();
         return false;
@@ -373,16 +353,18 @@ class IndexedEntries {
     return true;
   }
 
+  static size_t hashOf(std::string_view name) { return std::hash<std::string_view>()(name); }
+
   size_t distinctIndexOf(std::string_view name) const {
-    const size_t *i = tables->byHash.find(std::hash<std::string_view>()(name));
-    return i != nullptr && (*list)[*i].name.str() == name ? *i : kNone;
+    const size_t *i = tables->byHash.find(hashOf(name));
+    return i != nullptr && (*list)[*i].name == name ? *i : kNone;
   }
 
   // With distinct names each name has one entry. A chain's names come in
   // its list's order: the entry after the one returned last is tried first.
   std::optional<Entry> nextOfDistinct(const std::string &name) {
     size_t i = lastReturned + 1;  // 0 before the first
-    if (i >= listed || (*list)[i].name.str() != name) i = distinctIndexOf(name);
+    if (i >= listed || (*list)[i].name != name) i = distinctIndexOf(name);
     if (i == kNone) return std::nullopt;
     lastReturned = i;
     return listEntry(i);
@@ -431,7 +413,6 @@ struct LiteralPolicy {
   using Text = PlainText;
   using Accepted = AcceptedCopy<Text>;
   using Inlined = InlinedQueryList;
-  static constexpr bool kSplicesNestedChains = false;
 };
 
 // Linear time in the text produced, for texts that scan linearly.
@@ -440,7 +421,6 @@ struct FastPolicy {
   using Text = GapText;
   using Accepted = AcceptedInPlace<Text>;
   using Inlined = InlinedQueryStack;
-  static constexpr bool kSplicesNestedChains = true;
 };
 
 // The scan's first match in `text` is the whole text.
@@ -476,85 +456,6 @@ bool quotesFormWholeNames(const std::string &text) {
   }
   return true;
 }
-
-// The quoted two-part names of a text as the scan meets them: where the
-// first one lies, and whether there is none, one or more (count 2).
-SharedText::Survey namesOf(const std::string &text) {
-  SharedText::Survey names;
-  if (!Utils::validatePattern(text, 0, &names.start, &names.end)) return SharedText::Survey{};
-  size_t start = 0, end = 0;
-  names.count = Utils::validatePattern(text, names.end + 1, &start, &end) ? 2 : 1;
-  return names;
-}
-
-// The common statement of a path of single-input nodes: the root's name
-// stands for a query whose only name stands for a query whose only name ...
-// down to a query without one. In texts whose quotes form whole names, the
-// scan meets exactly those names, each inside the query inlined before it,
-// and inlines each as a subquery. So the statement is every query's text
-// before its name, each followed by kOpen, then the innermost query, then
-// every query's text after its name, each preceded by kCloseAsSubquery, in
-// reverse order: written in one pass, without the scan.
-class NestedChain {
- public:
-  // Follows the chain from `rootName` through `entries`, a path's list
-  // indexed by name hash alone (false for any other). False when the
-  // statement has another shape or the scan would decide otherwise
-  // anywhere: a text whose quotes do not form whole names, a name it
-  // leaves (not listed, or inside its own query), a name followed by ".*",
-  // an ML or join query, or a text that reaches `limit`.
-  bool follow(const IndexedEntries &entries, const std::string &rootName, size_t limit) {
-    levels.clear();
-    if (!entries.namesAreDistinct()) return false;
-    if (!isOneName(rootName) || !quotesFormWholeNames(rootName)) return false;
-    used.assign(entries.size(), 0);
-    levels.reserve(entries.size() + 1);
-    std::string_view name = rootName;
-    size = rootName.size();  // the working text's, as the scan would leave it
-    for (size_t guess = 0;;) {
-      const size_t i = entries.distinctIndex(name, guess);
-      if (i == IndexedEntries::kNone || used[i]) return false;
-      used[i] = 1;
-      const Entry entry = entries.listEntry(i);
-      if (entry.node == nullptr) return false;
-      const std::string_view type = DAG::queryTypeOf(*entry.node);
-      if (isHandedOver(type) || isJoin(type)) return false;
-      const std::string &query = *entry.query;
-      size = size - name.size() + kOpen.size() + query.size() + kCloseAsSubquery.size();
-      if (size >= limit) return false;
-      const SharedText &listed = entries.listedQuery(i);
-      if (!listed.checkedOnce(quotesFormWholeNames)) return false;
-      const SharedText::Survey names = listed.surveyedOnce(namesOf);
-      if (names.count > 1) return false;
-      if (names.count == 0) {
-        levels.push_back(Level{listed, 0, 0});
-        return true;
-      }
-      // A name followed by ".*" waits for its next occurrence; one followed
-      // by " as" is inlined alike, as no join lists inputs here.
-      if (names.end + 2 < query.size() && query[names.end + 1] == kAllColumnsOf[0] &&
-          query[names.end + 2] == kAllColumnsOf[1])
-        return false;
-      levels.push_back(Level{listed, static_cast<std::uint32_t>(names.start),
-                             static_cast<std::uint32_t>(names.end)});
-      name = std::string_view(query.data() + names.start, names.end - names.start + 1);
-      guess = i + 1;  // a chain's names mostly come in its list's order
-    }
-  }
-
-  // The statement of the chain last followed, without the wrapper of the
-  // first substitution: as pieces (the levels move into it) or as text.
-  SplicedStatement take() {
-    return SplicedStatement(std::move(levels), size - kOpen.size() - kCloseAsSubquery.size());
-  }
-  std::string statement() { return take().str(); }
-
- private:
-  using Level = SplicedStatement::Level;
-  std::vector<Level> levels;  // outermost first
-  std::vector<char> used;     // per entry: inlined already
-  size_t size = 0;
-};
 
 // The working state of one chain.
 template <class Policy>
@@ -607,16 +508,12 @@ class Resolver {
   Resolver(DAG &dag, size_t limit, Source &&...source)
       : dag(dag), entries(std::forward<Source>(source)...), limit(limit) {}
 
-  // The statements of `nodeid`. Unless they form one nested chain, the
-  // scan makes them, provided `scansLinearly()` allows (none otherwise).
-  // A nested chain's statement is kept as its pieces (ResolvedQueries::spliced).
-  bool keepSpliced = false;
-
+  // The statements of `nodeid`, provided `scansLinearly()` allows (none
+  // otherwise).
   template <class ScansLinearly>
   std::optional<ResolvedQueries> run(nodeid_t nodeid, ScansLinearly scansLinearly) {
-    const std::string root = rootNameOf(dag, nodeid);
-    if (resolvedAsNestedChain(nodeid, root)) return std::move(out);
     if (!scansLinearly()) return std::nullopt;
+    const std::string root = rootNameOf(dag, nodeid);
     startMainChain(nodeid, root);
     for (;;) {
       scanChain();
@@ -643,19 +540,6 @@ class Resolver {
     if (!own) return;
     beginChain(*own->name, nodeid, *own->name);
     substituteOrCut(wholeText(*own->name), *own);
-  }
-
-  // The statement of a nested chain, as the scan would make it.
-  bool resolvedAsNestedChain(nodeid_t nodeid, const std::string &root) {
-    if constexpr (Policy::kSplicesNestedChains) {
-      if (!nested.follow(entries, root, limit)) return false;
-      out.statements.push_back(ExecQueryEntry{keepSpliced ? std::string() : nested.statement(),
-                                              root, dag.getQueryType(nodeid),
-                                              std::to_string(nodeid)});
-      if (keepSpliced) out.spliced = nested.take();
-      return true;
-    }
-    return false;
   }
 
   void startDeferredChain(const DeferredName &name) {
@@ -932,7 +816,6 @@ class Resolver {
   const size_t limit;
   size_t expected = 0;  // see expectedSize()
   Chain<Policy> chain;
-  NestedChain nested;
   std::vector<nodeid_t> joinInputs;  // inputs of the joins inlined so far
   std::deque<DeferredName> deferred;
   std::set<std::string> deferredNames;
@@ -958,8 +841,7 @@ bool scansLinearly(DAG &dag, nodeid_t nodeid, const ViewQueryMap &map) {
 bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count) {
   if (!rootScansLinearly(dag, nodeid)) return false;
   for (size_t i = 0; i < count && i < list.size(); ++i)
-    if (!list[i].name.checkedOnce(quotesFormWholeNames) ||
-        !list[i].query.checkedOnce(quotesFormWholeNames))
+    if (!quotesFormWholeNames(list[i].name) || !quotesFormWholeNames(list[i].query))
       return false;
   return true;
 }
@@ -978,16 +860,120 @@ ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t 
 }
 
 std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
-                                           size_t count, size_t splitLimit, bool keepSpliced) {
+                                           size_t count, size_t splitLimit) {
   Resolver<FastPolicy> resolver(dag, splitLimit, list, count, dag);
-  resolver.keepSpliced = keepSpliced;
   return resolver.run(nodeid, [&] { return scansLinearly(dag, nodeid, list, count); });
 }
 
-bool resolvesAsNestedChain(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count,
-                           size_t splitLimit) {
-  return NestedChain().follow(IndexedEntries(list, count, dag), rootNameOf(dag, nodeid),
-                              splitLimit);
+namespace {
+
+// `"schema"."table"` with a schema that is not empty and does not begin
+// with a dot, and no double quote in either part: the scan meets it whole
+// wherever it stands beside text without double quotes.
+bool isPlainQuotedName(std::string_view text) {
+  if (text.size() < 6 || text.front() != '"' || text.back() != '"') return false;
+  const size_t close = text.find('"', 1);
+  return close > 1 && text[1] != '.' && close + 3 < text.size() && text[close + 1] == '.' &&
+         text[close + 2] == '"' && text.find('"', close + 3) == text.size() - 1;
+}
+
+// Names told apart by their hashes: a hash met twice, of equal names or
+// not, counts as a repeat.
+class DistinctNames {
+ public:
+  explicit DistinctNames(size_t count) : slots(std::bit_ceil(2 * count + 2), 0) {}
+  bool insert(std::string_view name) {
+    const size_t h = std::hash<std::string_view>()(name) | 1;  // 0 marks a free slot
+    for (size_t i = h & (slots.size() - 1);; i = (i + 1) & (slots.size() - 1)) {
+      if (slots[i] == h) return false;
+      if (slots[i] != 0) continue;
+      slots[i] = h;
+      return true;
+    }
+  }
+
+ private:
+  std::vector<size_t> slots;
+};
+
+// True when the scan finds no name in `text`, nor one that begins in it and
+// ends beside it: every double quote belongs to a whole one-part name.
+bool holdsNoName(const std::string &text) {
+  size_t start = 0, end = 0;
+  return quotesFormWholeNames(text) && !Utils::validatePattern(text, 0, &start, &end);
+}
+
+// The length of a node's text without its input's, when the scan would
+// find the input's name alone in the text, where the input stands: the
+// node's own texts before and after the input hold no name (`before` and
+// `after` are working memory), the text before does not end with a dot and
+// the text after does not begin with one.
+std::optional<size_t> ownTextLength(Node &node, std::vector<std::string_view> &pieces,
+                                    std::string &before, std::string &after) {
+  size_t input = 0;
+  if (isJoin(DAG::queryTypeOf(node)) || !node.piecesAroundInput(pieces, input)) return std::nullopt;
+  size_t length = 0;
+  bool quotes = false;
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (i == input) continue;
+    length += pieces[i].size();
+    quotes = quotes || pieces[i].find('"') != std::string_view::npos;
+  }
+  for (size_t i = input + 1; i < pieces.size(); ++i) {
+    if (pieces[i].empty()) continue;
+    if (pieces[i].front() == '.') return std::nullopt;
+    break;
+  }
+  if (!quotes) return length;
+  before.clear();
+  after.clear();
+  for (size_t i = 0; i < pieces.size(); ++i)
+    if (i != input) (i < input ? before : after).append(pieces[i]);
+  if ((!before.empty() && before.back() == '.') || !holdsNoName(before) || !holdsNoName(after))
+    return std::nullopt;
+  return length;
+}
+
+}  // namespace
+
+// As the scan makes the statement: the root's name becomes its query as a
+// subquery, whose input's name becomes the input's query, and so on; each
+// step grows the working text by the wrapper and the query less the name.
+std::optional<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize,
+                                            size_t splitLimit) {
+  Node *node = dag.getNode(nodeid);
+  if (node == nullptr) return std::nullopt;
+  std::string name = node->qualifiedOutputName();
+  if (!isPlainQuotedName(name)) return std::nullopt;
+  DistinctNames names(pathSize);
+  names.insert(name);
+  std::vector<Node *> levels;
+  levels.reserve(pathSize);
+  std::vector<std::string_view> pieces;
+  std::string before, after;
+  size_t size = name.size();  // of the working text
+  const size_t wrapper = kOpen.size() + kCloseAsSubquery.size();
+  for (;;) {
+    if (levels.size() == pathSize || !dag.isListed(*node)) return std::nullopt;
+    const std::optional<size_t> own = ownTextLength(*node, pieces, before, after);
+    if (!own) return std::nullopt;
+    levels.push_back(node);
+    Node *input = node->firstInput();
+    const bool inlined = input != nullptr && dag.isListed(*input);
+    // An input outside the path is written as it is read: a name the scan
+    // finds must be one that no node of the path bears.
+    std::string inputText = inlined ? input->qualifiedOutputName() : node->inputName(0);
+    const bool quoted = inputText.find('"') != std::string::npos;
+    if ((inlined || quoted) && (!isPlainQuotedName(inputText) || !names.insert(inputText)))
+      return std::nullopt;
+    size = size - name.size() + *own + inputText.size() + wrapper;
+    if (size >= splitLimit) return std::nullopt;
+    if (!inlined) break;
+    node = input;
+    name = std::move(inputText);
+  }
+  if (levels.size() != pathSize) return std::nullopt;
+  return SplicedStatement(std::move(levels), size - wrapper);
 }
 
 bool useLiteralResolver = false;
@@ -998,23 +984,3 @@ ResolvedQueries resolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t spli
 }
 
 }  // namespace dfq
-
-char *SplicedStatement::write(char *out) const {
-  auto put = [&out](const char *from, size_t length) {
-    if (length != 0) std::memcpy(out, from, length);
-    out += length;
-  };
-  if (levels_.empty()) return out;
-  for (size_t k = 0; k + 1 < levels_.size(); ++k) {
-    put(levels_[k].query.str().data(), levels_[k].nameStart);
-    put(dfq::kOpen.data(), dfq::kOpen.size());
-  }
-  const std::string &innermost = levels_.back().query.str();
-  put(innermost.data(), innermost.size());
-  for (size_t k = levels_.size() - 1; k-- > 0;) {
-    const std::string &query = levels_[k].query.str();
-    put(dfq::kCloseAsSubquery.data(), dfq::kCloseAsSubquery.size());
-    put(query.data() + levels_[k].nameEnd + 1, query.size() - levels_[k].nameEnd - 1);
-  }
-  return out;
-}

@@ -163,8 +163,11 @@ inline HostStatements hostStatements(const std::string &id) {
        types = dfqtest::CStrings::buffers(lengths.size()),
        ids = dfqtest::CStrings::buffers(lengths.size());
   dfq_get_exec_query(in, &count, queries, names, types, ids, &out.rc);
-  for (size_t i = 0; out.rc == 0 && i < lengths.size(); ++i)
+  for (size_t i = 0; out.rc == 0 && i < lengths.size(); ++i) {
+    // The size request and the text agree, or the host's buffer overflows.
+    if (queries[i].size() + 1 != static_cast<size_t>(lengths[i])) out.rc = -1;
     out.list.push_back(ExecQueryEntry{queries[i], names[i], types[i], ids[i]});
+  }
   return out;
 }
 

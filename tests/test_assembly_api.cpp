@@ -249,6 +249,8 @@ TEST_F(AssemblyApiTest, EveryEntryNeedsADagInstance) {
 
 TEST_F(AssemblyApiTest, StoredListShorterThanThePathIsCollectedAfresh) {
   ASSERT_EQ(setSingleState(f1, 1), 0);
+  dag->genDAGPath(id(f2), false);
+  ASSERT_EQ(builder->dfqGetListofQueriesandViews(id(f2), false).size(), 1u);  // stored
   ASSERT_EQ(hostStatements(f2).list.at(0).query, q2);
   ASSERT_EQ(setSingleState(f1, 0), 0);
   // Statements gone (as after a show fetch), list of one entry kept.

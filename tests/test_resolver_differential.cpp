@@ -89,6 +89,8 @@ class DifferentialTest : public asmtest::GraphTest {
             const asmtest::HostStatements host = asmtest::hostStatements(std::to_string(id));
             ASSERT_EQ(host.rc, 0) << context << " node " << id;
             ASSERT_EQ(host.list, literal.result.statements) << context << " (host) node " << id;
+            ++comparedHost;
+            if (dfq::nodeChainOf(*dag, id, dag->dagPathRef(id, false).size())) ++comparedNested;
             ASSERT_EQ(dag->getNode(id)->execQueriesRef(), literal.result.statements);
           }
           if (dfq::scansLinearly(*dag, id, map)) ++comparedFast;
@@ -100,14 +102,14 @@ class DifferentialTest : public asmtest::GraphTest {
             continue;
           }
           ASSERT_TRUE(same(literal, *fromList)) << context << " (list) node " << id;
-          if (dfq::resolvesAsNestedChain(*dag, id, list, list.size(), limit)) ++comparedNested;
         }
       }
     }
   }
   int compared = 0;
   int comparedFast = 0;    // resolved by the fast path itself
-  int comparedNested = 0;  // of those, built as one nested chain
+  int comparedHost = 0;    // fetched by the host
+  int comparedNested = 0;  // of those, written from a node chain
 };
 
 }  // namespace
@@ -126,9 +128,9 @@ TEST_F(DifferentialTest, RandomGraphsResolveAlike) {
   }
   EXPECT_GT(compared, 2000);
   EXPECT_GT(comparedFast, compared / 3);
-  EXPECT_GT(comparedNested, comparedFast / 10);
-  std::printf("compared %d, on the fast path %d, as nested chains %d\n", compared, comparedFast,
-              comparedNested);
+  EXPECT_GT(comparedNested, comparedHost / 10);
+  std::printf("compared %d, on the fast path %d, fetched %d, from node chains %d\n", compared,
+              comparedFast, comparedHost, comparedNested);
 }
 
 TEST_F(DifferentialTest, LongChainsAcrossTheRealLimitResolveAlike) {
@@ -145,57 +147,43 @@ TEST_F(DifferentialTest, LongChainsAcrossTheRealLimitResolveAlike) {
   EXPECT_EQ(literal.result.statements.size(), 3u);
 }
 
-TEST_F(DifferentialTest, NestedChainsAreBuiltOnlyWhereTheScanWouldAgree) {
-  // The statement of `top` from `list`: the same as the literal resolver's,
-  // and built as one nested chain exactly when `nested`.
-  auto check = [&](nodeid_t top, const QueryViewList &list, size_t limit, bool nested,
-                   const char *what) {
-    ViewQueryMap map;
-    for (const QueryViewEntry &e : list) map.emplace(e.name.str(), std::make_pair(e.query.str(), e.nodeid));
-    const Outcome literal = run([&] { return dfq::literalResolve(*dag, top, map, limit); });
-    const std::optional<Outcome> fast = runList(list, top, limit);
-    ASSERT_TRUE(fast.has_value()) << what;
-    EXPECT_TRUE(same(literal, *fast)) << what;
-    EXPECT_EQ(dfq::resolvesAsNestedChain(*dag, top, list, list.size(), limit), nested) << what;
-  };
-  auto checkPath = [&](nodeid_t top, size_t limit, bool nested, const char *what) {
-    check(top, listOf(pathMap(top)), limit, nested, what);
+TEST_F(DifferentialTest, NodeChainsAreWrittenOnlyWhereTheScanWouldAgree) {
+  // What the host fetches for `top`: the literal resolver's statements, and
+  // written from the node chain exactly when `chained`.
+  auto check = [&](nodeid_t top, bool chained, const char *what, size_t limit = dfq::kSplitLimit) {
+    const Outcome literal = run([&] { return dfq::literalResolve(*dag, top, pathMap(top)); });
+    const asmtest::HostStatements host = asmtest::hostStatements(std::to_string(top));
+    ASSERT_EQ(host.rc, 0) << what;
+    EXPECT_EQ(host.list, literal.result.statements) << what;
+    dag->genDAGPath(top, false);
+    EXPECT_EQ(dfq::nodeChainOf(*dag, top, dag->dagPathRef(top, false).size(), limit).has_value(),
+              chained)
+        << what;
   };
   const nodeid_t table = base("db.t");
   nodeid_t quoted = table;  // quoted identifiers and '.' around the names
   for (const char *condition : {"\"a\" > 1", "\"b\".x = 2", "y = '.*' and \"c\" = 3"})
     quoted = filter(quoted, condition, std::string("q") + condition[1]);
-  checkPath(quoted, dfq::kSplitLimit, true, "single quoted identifiers");
-
-  const nodeid_t unlisted = filter(filter(table, "x = 1", "u1"), "\"o\".\"p\" = 1", "u2");
-  checkPath(unlisted, dfq::kSplitLimit, false, "a name outside the path stays");
-  checkPath(filter(base("\"src\".\"t\""), "x = 1", "b1"), dfq::kSplitLimit, false,
-            "the innermost query reads a name outside the path");
+  check(quoted, true, "one-part quoted identifiers");
+  check(filter(table, "\"o\".\"p\" = 1", "u2"), false, "a two-part name in a condition");
+  check(filter(table, "x = 'a\"'", "u3"), false, "a stray quote");
+  check(filter(table, "x = 1", "u4", ""), false, "a root without schema");
+  check(filter(filter(table, "x = 1", "u5"), "y = 1", "u6", "\"s"), false, "a quote in a name");
+  check(filter(base("\"src\".\"t\""), "x = 1", "b1"), true, "a quoted base table");
+  check(filter(base("\"src\" t"), "x = 1", "b2"), false, "a base table with a stray quote");
+  const nodeid_t executed = filter(table, "x = 1", "e1");
+  dag->updateNodeState(executed, 1);
+  check(filter(filter(executed, "x = 2", "e2"), "x = 3", "e3"), true, "an executed input");
+  check(filter(filter(table, "x = 1", "d1"), "x = 2", "d1", "s"), false, "a name borne twice");
+  check(groupby(filter(table, "x = 1", "g1"), "x"), false, "a grouping node shares its name");
   const nodeid_t joined = join(filter(table, "x = 1", "j1"), base("db.u"), "l.x = r.x", "j");
-  checkPath(filter(joined, "x = 2", "j2"), dfq::kSplitLimit, false, "a join with one quoted input");
-
-  // Lists written out: a root `"s"."r"` whose query reads `"s"."c"`.
-  const nodeid_t r = filter(table, "x = 1", "r"), c = filter(table, "x = 1", "c");
-  auto rootReading = [&](const std::string &rootQuery) {
-    return QueryViewList{{"\"s\".\"r\"", rootQuery, r}, {"\"s\".\"c\"", "select 1", c}};
-  };
-  check(r, rootReading("select \"s\".\"c\".*, 1 from t"), dfq::kSplitLimit, false,
-        "a qualifier waits for the next occurrence");
-  check(r, rootReading("select * from \"s\".\"c\" as k"), dfq::kSplitLimit, true,
-        "an alias outside a join");
-  check(r, rootReading("select * from \"s\".\"r\""), dfq::kSplitLimit, false,
-        "a query that reads its own name");
-  QueryViewList strayElsewhere = rootReading("select * from \"s\".\"c\"");
-  strayElsewhere.push_back({"\"s\".\"z\"", "select 'a\"b'", table});
-  check(r, strayElsewhere, dfq::kSplitLimit, true, "a stray quote outside the chain");
-  const QueryViewList strayInside = rootReading("select * from \"s\".\"c\" where x = 'a\"'");
-  EXPECT_FALSE(dfq::fastResolve(*dag, r, strayInside, strayInside.size()).has_value())
-      << "a stray quote inside the chain is the literal resolver's";
+  check(filter(joined, "x = 2", "j2"), false, "a join in the path");
+  check(assign(filter(table, "x = 1", "a1"), "1 as one", "a2"), false, "an input written twice");
 
   nodeid_t chain = table;
   for (int i = 0; i < 6; ++i) chain = filter(chain, "z > " + std::to_string(i), "z" + std::to_string(i));
   const size_t length = dfq::literalResolve(*dag, chain, pathMap(chain)).statements.at(0).query.size();
   const size_t working = length + std::string("() as temp_table").size();
-  checkPath(chain, working + 1, true, "just below the limit");
-  checkPath(chain, working, false, "at the limit: the scan splits");
+  check(chain, true, "just below the limit", working + 1);
+  check(chain, false, "at the limit: the scan splits", working);
 }
