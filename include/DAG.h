@@ -87,15 +87,6 @@ class DAG {
   // The same, read in place: valid while the node is.
   static std::string_view queryTypeOf(const Node &node);
   std::string getExecQuery(nodeid_t id, std::string &tablename, bool mlAsTable);
-  // The node `id`: read from the last walked path when it stands at `index`
-  // there (lists of a path are read in path order), else looked up.
-  static constexpr size_t kNotInPath = static_cast<size_t>(-1);
-  Node *pathNode(size_t index, nodeid_t id) const {
-    if (index < walkedNodes.size() && walkedNodes[index]->getNodeid() == id)
-      return walkedNodes[index];
-    return getNode(id);
-  }
-
   int getLogLevel() const { return logLevel; }
   const std::string &getUser() const { return user; }
   const std::string &getInitArg2() const { return initArg2; }
@@ -167,7 +158,6 @@ class DAG {
   dfq::Arena arena;
   NodeIndex nodeMap;
   Path dagPath;
-  std::vector<Node *> walkedNodes;  // the nodes of dagPath, in its order
   unsigned dagPathEpoch = 1;  // nodes listed in dagPath carry it
   PathMap dagPathMap;
   Path fullDagPath;

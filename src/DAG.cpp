@@ -186,7 +186,6 @@ void DAG::visit(Node *start, bool mlAsTable, bool full) {
     const size_t listed = finished.size();
     path.insert(path.begin(), listed, 0);
     for (size_t k = 0; k < listed; ++k) path[k] = finished[listed - 1 - k]->getNodeid();
-    if (!full) walkedNodes.insert(walkedNodes.begin(), finished.rbegin(), finished.rend());
     finished.clear();
   };
   auto enter = [&](Node *node) {
@@ -252,7 +251,6 @@ int DAG::genDAGPath(nodeid_t id, bool mlAsTable) {
     Node *node = getNode(id);
     if (node == nullptr) throw DagException("DAG entry does not exist for nodeid", 1205);
     dagPath.clear();
-    walkedNodes.clear();
     ++dagPathEpoch;
     clearDAGPath(id);
     visit(node, mlAsTable, false);

@@ -23,7 +23,6 @@
 #include <vector>
 
 #include "FlatMap.h"
-#include "Recycled.h"
 #include "Node.h"
 #include "ResolverText.h"
 #include "Utils.h"
@@ -71,7 +70,6 @@ struct Entry {
   const std::string *query = nullptr;
   nodeid_t id = 0;
   size_t slot = 0;
-  const Node *node = nullptr;  // the node of `id`, when the entries looked it up
 };
 
 // Where the query of one map entry stands in the working text, [start, end).
@@ -244,70 +242,46 @@ class MapEntries {
 
 // The same answers from a hash index over entries that stay where they are
 // (a map the index owns, or a path's list of queries and views): moving on
-// to the next entry of a name moves a cursor instead of erasing. A path's
-// list whose names are all distinct (the common case) needs no cursors: it
-// is indexed by the names' kept hashes alone.
+// to the next entry of a name moves a cursor instead of erasing.
 class IndexedEntries {
  public:
   explicit IndexedEntries(ViewQueryMap map) : owned(std::move(map)) {
-    tables->reserve(owned.size());
+    reserve(owned.size());
     FlatMap<nodeid_t, size_t, MixHash> firstOfNode;  // a map may list a node twice
     firstOfNode.reserve(owned.size());
     for (const auto &entry : owned) {
-      const size_t slot = firstOfNode.insert(entry.second.second, tables->all.size());
-      add(Entry{&entry.first, &entry.second.first, entry.second.second, slot},
-          hashOf(entry.first));
+      const size_t slot = firstOfNode.insert(entry.second.second, all.size());
+      add(Entry{&entry.first, &entry.second.first, entry.second.second, slot});
     }
   }
-  // The first `count` entries of `list`, whose node ids are distinct, with
-  // their nodes read from the walk that listed them.
-  IndexedEntries(const QueryViewList &list, size_t count, const DAG &dag)
-      : list(&list), dag(&dag), listed(std::min(count, list.size())) {
-    if (indexDistinctNames()) return;
-    tables->reserve(listed);
-    for (size_t i = 0; i < listed; ++i) add(listEntry(i), hashOf(list[i].name));
+  // The first `count` entries of `list`, whose node ids are distinct.
+  IndexedEntries(const QueryViewList &list, size_t count) {
+    const size_t listed = std::min(count, list.size());
+    reserve(listed);
+    for (size_t i = 0; i < listed; ++i) add(Entry{&list[i].name, &list[i].query, list[i].nodeid, i});
   }
   IndexedEntries(IndexedEntries &&) = delete;
 
-  bool contains(const std::string &name) const {
-    if (distinct) return distinctIndexOf(name) != kNone;
-    return tables->byName.find(name) != nullptr;
-  }
+  bool contains(const std::string &name) const { return byName.find(name) != nullptr; }
   std::optional<Entry> nextOf(const std::string &name) {
-    if (distinct) return nextOfDistinct(name);
     Named *named = namedAfterLastReturned(name);
-    if (named == nullptr) named = tables->byName.find(name);
+    if (named == nullptr) named = byName.find(name);
     if (named == nullptr) return std::nullopt;
-    if (named->current != named->last) named->current = tables->all[named->current].next;
+    if (named->current != named->last) named->current = all[named->current].next;
     lastReturned = named->current;
-    return tables->all[named->current].entry;
+    return all[named->current].entry;
   }
   // Asked at most once per resolution: a scan serves.
   std::optional<Entry> ofNode(nodeid_t id) const {
-    if (distinct) {
-      for (size_t i = 0; i < listed; ++i)
-        if ((*list)[i].nodeid == id) return listEntry(i);
-      return std::nullopt;
-    }
-    for (const Slot &slot : tables->all)
+    for (const Slot &slot : all)
       if (slot.entry.id == id) return slot.entry;
     return std::nullopt;
   }
-  size_t queryBytes() const {
-    if (!distinct) return bytes;
-    size_t sum = 0;  // asked once, if at all
-    for (size_t i = 0; i < listed; ++i) sum += (*list)[i].query.size();
-    return sum;
-  }
-  size_t size() const { return distinct ? listed : tables->all.size(); }
-
-  static constexpr size_t kNone = static_cast<size_t>(-1);
-  Entry listEntry(size_t i) const {
-    const QueryViewEntry &e = (*list)[i];
-    return Entry{&e.name, &e.query, e.nodeid, i, dag->pathNode(i, e.nodeid)};
-  }
+  size_t queryBytes() const { return bytes; }
+  size_t size() const { return all.size(); }
 
  private:
+  static constexpr size_t kNone = static_cast<size_t>(-1);
   struct Named {
     size_t current = kNone;  // the entries before it are used up
     size_t last = kNone;
@@ -317,57 +291,10 @@ class IndexedEntries {
     size_t next = kNone;      // the next entry of the same name
     Named *named = nullptr;  // the record of the entry's name
   };
-  // Kept hashes are hashes already.
-  struct KeptHash {
-    size_t operator()(size_t h) const { return h; }
-  };
-  struct Tables {
-    std::vector<Slot> all;  // in insertion order
-    FlatMap<std::string_view, Named> byName;
-    FlatMap<size_t, size_t, KeptHash> byHash;  // name hash -> list index
 
-    void reserve(size_t n) {
-      all.reserve(n);
-      byName.reserve(n);
-    }
-    void clear() {
-      all.clear();
-      byName.clear();
-      byHash.clear();
-    }
-    size_t bytes() const { return all.capacity() * sizeof(Slot) + byName.bytes() + byHash.bytes(); }
-  };
-
-  // Indexes the list by name hash; false (and nothing indexed) when two
-  // names share a hash, equal or not.
-  bool indexDistinctNames() {
-    tables->byHash.reserve(listed);
-    for (size_t i = 0; i < listed; ++i) {
-      const size_t h = hashOf((*list)[i].name);
-      if (tables->byHash.insert(h, h, i) != i) {
-        tables->byHash.clear();
-        return false;
-      }
-    }
-    distinct = true;
-    return true;
-  }
-
-  static size_t hashOf(std::string_view name) { return std::hash<std::string_view>()(name); }
-
-  size_t distinctIndexOf(std::string_view name) const {
-    const size_t *i = tables->byHash.find(hashOf(name));
-    return i != nullptr && (*list)[*i].name == name ? *i : kNone;
-  }
-
-  // With distinct names each name has one entry. A chain's names come in
-  // its list's order: the entry after the one returned last is tried first.
-  std::optional<Entry> nextOfDistinct(const std::string &name) {
-    size_t i = lastReturned + 1;  // 0 before the first
-    if (i >= listed || (*list)[i].name != name) i = distinctIndexOf(name);
-    if (i == kNone) return std::nullopt;
-    lastReturned = i;
-    return listEntry(i);
+  void reserve(size_t n) {
+    all.reserve(n);
+    byName.reserve(n);
   }
 
   // A path's names are mostly met in the list's order (a chain's query
@@ -375,32 +302,29 @@ class IndexedEntries {
   // returned last is tried before the hash.
   Named *namedAfterLastReturned(const std::string &name) const {
     const size_t guess = lastReturned + 1;  // 0 before the first
-    if (guess >= tables->all.size()) return nullptr;
-    const Slot &slot = tables->all[guess];
+    if (guess >= all.size()) return nullptr;
+    const Slot &slot = all[guess];
     return *slot.entry.name == name ? slot.named : nullptr;
   }
 
   // The tables were reserved for every entry, so the Named records do not
   // move while they are added.
-  void add(const Entry &entry, size_t nameHash) {
-    const size_t index = tables->all.size();
-    tables->all.push_back(Slot{entry, kNone, nullptr});
-    Named &named = tables->byName.insert(*entry.name, nameHash, Named{});
-    tables->all[index].named = &named;
+  void add(const Entry &entry) {
+    const size_t index = all.size();
+    all.push_back(Slot{entry, kNone, nullptr});
+    Named &named = byName.insert(*entry.name, Named{});
+    all[index].named = &named;
     if (named.current == kNone)
       named.current = index;
     else
-      tables->all[named.last].next = index;
+      all[named.last].next = index;
     named.last = index;
     bytes += entry.query->size();
   }
 
   ViewQueryMap owned;
-  const QueryViewList *list = nullptr;  // the list indexed, if not a map
-  const DAG *dag = nullptr;
-  size_t listed = 0;       // entries of `list` indexed
-  bool distinct = false;   // indexed by name hash alone
-  Recycled<Tables> tables;
+  std::vector<Slot> all;  // in insertion order
+  FlatMap<std::string_view, Named> byName;
   size_t bytes = 0;
   size_t lastReturned = kNone;
 };
@@ -607,7 +531,7 @@ class Resolver {
   // As DAG::getQueryType, without its frame; the text is held by the
   // node, or by `fallback` for a node the graph does not hold (which fails).
   std::string_view queryTypeOf(const Entry &entry, std::string &fallback) const {
-    const Node *node = entry.node ? entry.node : dag.getNode(entry.id);
+    const Node *node = dag.getNode(entry.id);
     if (node) return DAG::queryTypeOf(*node);
     fallback = dag.getQueryType(entry.id);
     return fallback;
@@ -861,7 +785,7 @@ ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t 
 
 std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
                                            size_t count, size_t splitLimit) {
-  Resolver<FastPolicy> resolver(dag, splitLimit, list, count, dag);
+  Resolver<FastPolicy> resolver(dag, splitLimit, list, count);
   return resolver.run(nodeid, [&] { return scansLinearly(dag, nodeid, list, count); });
 }
 

@@ -208,20 +208,3 @@ TEST_F(PathTest, LadderOfDiamondsIsWalkedOncePerNode) {
   dag->resetVisit(dag->getNode(top));
   EXPECT_EQ(dag->getNode(top)->getVisit(), NOT_VISITED);
 }
-
-// Lists of a path find their nodes through the last walk; any other index
-// or id, and any id after another walk, is looked up instead.
-TEST_F(PathTest, PathNodesComeFromTheLastWalkOnlyWhereItListsThem) {
-  const nodeid_t a = add("filter", {base});
-  const nodeid_t b = add("filter", {a});
-  const nodeid_t c = add("filter", {base});
-  dag->genDAGPath(b, false);
-  EXPECT_EQ(dag->pathNode(0, b), dag->getNode(b));
-  EXPECT_EQ(dag->pathNode(1, a), dag->getNode(a));
-  EXPECT_EQ(dag->pathNode(0, a), dag->getNode(a)) << "listed elsewhere";
-  EXPECT_EQ(dag->pathNode(7, c), dag->getNode(c)) << "past the walk";
-  EXPECT_EQ(dag->pathNode(0, 12345), nullptr) << "not in the graph";
-  dag->genDAGPath(c, false);
-  EXPECT_EQ(dag->pathNode(1, a), dag->getNode(a)) << "after a shorter walk";
-  EXPECT_EQ(dag->pathNode(0, b), dag->getNode(b));
-}
