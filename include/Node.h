@@ -148,20 +148,9 @@ class Node {
   }
 
   // Read-only views of the operation extras (tests and tools).
-  bool getDropExistingColumns() const { return extrasOrEmpty().dropExistingColumns; }
   bool getHasQueryPrefix() const { return extrasOrEmpty().hasQueryPrefix; }
-  const std::string &getQueryPrefix() const { return extrasOrEmpty().queryPrefix; }
   const std::vector<std::string> &getInputAliases() const { return extrasOrEmpty().inputAliases; }
-  const std::vector<std::string> &getInputColumns() const { return extrasOrEmpty().inputColumns; }
-  const std::string &getSelectColumns() const { return extrasOrEmpty().selectColumns; }
-  bool getWithReplacement() const { return extrasOrEmpty().withReplacement; }
-  bool getRandomizedAllocation() const { return extrasOrEmpty().randomizedAllocation; }
   const std::string &getSampleFractions() const { return extrasOrEmpty().sampleFractions; }
-  const std::vector<std::string> &getWhenConditions() const {
-    return extrasOrEmpty().whenConditions;
-  }
-  const std::vector<std::string> &getThenValues() const { return extrasOrEmpty().thenValues; }
-  const std::string &getElseValue() const { return extrasOrEmpty().elseValue; }
   int getCaseCount() const { return extrasOrEmpty().caseCount; }
 
   void printNode() const;

@@ -53,8 +53,8 @@ class GapText {
  public:
   GapText() = default;
   explicit GapText(std::string text) { assign(std::move(text)); }
-  GapText(const GapText &other) { *this = other; }
-  GapText &operator=(const GapText &other);
+  GapText(const GapText &) = delete;
+  GapText &operator=(const GapText &) = delete;
   GapText(GapText &&other) noexcept { *this = std::move(other); }
   GapText &operator=(GapText &&other) noexcept;
   ~GapText() { recycle(); }
@@ -93,7 +93,6 @@ class GapText {
   char at(std::size_t pos) const { return buf_[pos < gapStart_ ? pos : pos + gapLength()]; }
   char &at(std::size_t pos) { return buf_[pos < gapStart_ ? pos : pos + gapLength()]; }
   std::size_t nextQuote(std::size_t from) const;
-  bool findNameNear(std::size_t &start, std::size_t &end) const;
   void moveGapTo(std::size_t pos);
   void reserveGap(std::size_t length);
   // A buffer of at least `length` characters: the one kept from an earlier

@@ -432,11 +432,8 @@ class Resolver {
   Resolver(DAG &dag, size_t limit, Source &&...source)
       : dag(dag), entries(std::forward<Source>(source)...), limit(limit) {}
 
-  // The statements of `nodeid`, provided `scansLinearly()` allows (none
-  // otherwise).
-  template <class ScansLinearly>
-  std::optional<ResolvedQueries> run(nodeid_t nodeid, ScansLinearly scansLinearly) {
-    if (!scansLinearly()) return std::nullopt;
+  // The statements of `nodeid`.
+  ResolvedQueries run(nodeid_t nodeid) {
     const std::string root = rootNameOf(dag, nodeid);
     startMainChain(nodeid, root);
     for (;;) {
@@ -770,23 +767,19 @@ bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t 
   return true;
 }
 
-namespace {
-constexpr auto kChecked = [] { return true; };
-}  // namespace
-
 ResolvedQueries literalResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
-  return *Resolver<LiteralPolicy>(dag, splitLimit, std::move(map)).run(nodeid, kChecked);
+  return Resolver<LiteralPolicy>(dag, splitLimit, std::move(map)).run(nodeid);
 }
 
 ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
   if (!scansLinearly(dag, nodeid, map)) return literalResolve(dag, nodeid, std::move(map), splitLimit);
-  return *Resolver<FastPolicy>(dag, splitLimit, std::move(map)).run(nodeid, kChecked);
+  return Resolver<FastPolicy>(dag, splitLimit, std::move(map)).run(nodeid);
 }
 
 std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
                                            size_t count, size_t splitLimit) {
-  Resolver<FastPolicy> resolver(dag, splitLimit, list, count);
-  return resolver.run(nodeid, [&] { return scansLinearly(dag, nodeid, list, count); });
+  if (!scansLinearly(dag, nodeid, list, count)) return std::nullopt;
+  return Resolver<FastPolicy>(dag, splitLimit, list, count).run(nodeid);
 }
 
 namespace {

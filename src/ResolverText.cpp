@@ -1,7 +1,6 @@
 #include "ResolverText.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -79,14 +78,6 @@ GapText &GapText::operator=(GapText &&other) noexcept {
   gapEnd_ = std::exchange(other.gapEnd_, 0);
   quotesBefore_ = std::move(other.quotesBefore_);
   scanFrom_ = std::exchange(other.scanFrom_, 0);
-  return *this;
-}
-
-GapText &GapText::operator=(const GapText &other) {
-  if (this == &other) return *this;
-  assign(other.str());
-  quotesBefore_ = other.quotesBefore_;
-  scanFrom_ = other.scanFrom_;
   return *this;
 }
 
@@ -173,57 +164,9 @@ std::size_t GapText::nextQuote(std::size_t from) const {
   return hit ? hit - data - gapLength() : npos;
 }
 
-// The common case of the scan below, decided from one window of text: no
-// failed start is pending, and the next quote begins a two-part name that
-// ends within 64 characters, all behind the gap. False leaves the decision
-// to the full scan.
-bool GapText::findNameNear(std::size_t &start, std::size_t &end) const {
-#ifdef __SSE2__
-  constexpr std::size_t kWindow = 64;
-  std::size_t from = scanFrom_;
-  if (from < gapStart_) {
-    // An edit leaves the scan a few characters in front of the gap.
-    if (gapStart_ - from > 8) return false;
-    for (; from < gapStart_; ++from)
-      if (buf_[from] == '"') return false;
-  }
-  if (from + gapLength() + kWindow > capacity_) return false;
-  const char *window = buf_.get() + from + gapLength();
-  const __m128i quote = _mm_set1_epi8('"');
-  std::uint64_t quotes = 0;
-  for (std::size_t block = 0; block < kWindow; block += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(window + block));
-    quotes |= static_cast<std::uint64_t>(static_cast<unsigned>(
-                  _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, quote))))
-              << block;
-  }
-  if (quotes == 0) return false;
-  const int candidate = __builtin_ctzll(quotes);
-  quotes &= quotes - 1;
-  if (quotes == 0) return false;
-  const int close = __builtin_ctzll(quotes);
-  // The close must be followed by '.' and '"', and a quote must follow those.
-  if (close + 3 >= static_cast<int>(kWindow) || window[close + 1] != '.' ||
-      window[close + 2] != '"')
-    return false;
-  const std::uint64_t after = quotes >> (close + 3);
-  if (after == 0) return false;
-  start = from + candidate;
-  end = from + close + 3 + __builtin_ctzll(after);
-  return true;
-#else
-  (void)start, (void)end;
-  return false;
-#endif
-}
-
 // The scan of Utils::validatePattern, resumed: every start before the last
 // known quote has been tried and failed, and so would fail again.
 bool GapText::findName(std::size_t &start, std::size_t &end) {
-  if (quotesBefore_.empty() && findNameNear(start, end)) {
-    scanFrom_ = start;  // the match is not yet passed
-    return true;
-  }
   std::size_t candidate;
   std::size_t close;  // the quote after the candidate
   if (!quotesBefore_.empty()) {
