@@ -10,6 +10,8 @@
 //    normally or fail with a DagException, twice in a row alike, and all of
 //    them must agree with the first (the literal one). A faster resolver is
 //    checked by adding one line to `kResolvers`.
+//  - Node chains: where the root's path is written from its nodes, the
+//    statement is the literal resolver's over the path's own queries.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -331,6 +333,29 @@ void printScenario(const Scenario &s) {
                  value.first.c_str());
 }
 
+// The statement written from the root's node chain, if it has one, against
+// the literal resolver over the names and queries of the root's path.
+void checkNodeChain(const Scenario &s) {
+  DAG &dag = *dagInstance();
+  if (dag.genDAGPath(s.root, false) == 0) return;
+  const DAG::Path path = dag.getDAGPath(s.root, false);
+  const std::optional<SplicedStatement> chain = dfq::nodeChainOf(dag, s.root, path.size(), s.splitLimit);
+  if (!chain) return;
+  ViewQueryMap map;
+  for (nodeid_t id : path) {
+    std::string name;
+    std::string query = dag.getExecQuery(id, name, false);
+    map.emplace(name, std::make_pair(std::move(query), id));
+  }
+  const dfq::ResolvedQueries literal = dfq::literalResolve(dag, s.root, map, s.splitLimit);
+  const std::string written = chain->str();
+  require(literal.handOvers.empty() && literal.statements.size() == 1 &&
+              literal.statements[0].query == written && written.size() == chain->size(),
+          "a node chain is written as the literal resolver makes it:",
+          "\n written: " + written + "\n literal: " +
+              (literal.statements.empty() ? "(none)" : literal.statements[0].query));
+}
+
 void checkResolvers(FuzzInput &in) {
   const Scenario scenario = buildScenario(in);
   printScenario(scenario);
@@ -343,6 +368,7 @@ void checkResolvers(FuzzInput &in) {
             std::string(kResolvers[r].first) + "\n literal: " + describe(reference) + "\n other:   " +
                 describe(other));
   }
+  checkNodeChain(scenario);
   // The facade's entry to the resolver (the ML dependencies merged) stays
   // within its failures too.
   try {
