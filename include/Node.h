@@ -202,27 +202,29 @@ class Node {
   void sampleQuery(QueryFrame &);
   void portableSampleQuery(QueryFrame &);
 
-  // The node's texts, in the arena right after the record: their lengths
-  // (see readLength), then the texts (not zero-terminated); the defaults of the argType and the
-  // function name are left empty. The input list follows when there are
-  // several inputs.
+  // The node's texts, in the arena right after the record, each as its
+  // length (see readLength) followed by its characters (not zero-
+  // terminated), the names first, as requests read them most; the defaults
+  // of the argType and the function name are left empty. The input list
+  // follows when there are several inputs.
   enum TextField {
-    kArgType,
-    kArgName,
-    kArgValue,
     kOutputTable,
     kOutputSchema,
+    kArgValue,
+    kArgName,
+    kArgType,
     kFunctionName,
     kGroupby,
     kTextFields
   };
   std::string_view text(TextField field) const {
     const unsigned char *at = reinterpret_cast<const unsigned char *>(this + 1);
-    size_t lengths[kTextFields];
-    for (size_t &length : lengths) length = readLength(at);
-    const char *chars = reinterpret_cast<const char *>(at);
-    for (int f = 0; f < field; ++f) chars += lengths[f];
-    return std::string_view(chars, lengths[field]);
+    for (int f = 0; f < field; ++f) {
+      const size_t skipped = readLength(at);
+      at += skipped;
+    }
+    const size_t length = readLength(at);
+    return std::string_view(reinterpret_cast<const char *>(at), length);
   }
   // Lengths are written in base 128, seven bits a byte, the last byte
   // without its high bit: most take one byte.

@@ -44,8 +44,9 @@ Node *Node::make(dfq::Arena &arena, std::string_view argType, std::string_view a
   const std::uint8_t branch = branchOf(argType);
   const bool ownFunctionName = functionName != kSelect;
   const std::string_view texts[kTextFields] = {
-      branch == kUnknownBranch ? argType : std::string_view(), argName, argValue, outputTable,
-      outputSchema, ownFunctionName ? functionName : std::string_view(), groupby};
+      outputTable, outputSchema, argValue, argName,
+      branch == kUnknownBranch ? argType : std::string_view(),
+      ownFunctionName ? functionName : std::string_view(), groupby};
   size_t size = sizeof(Node) + textsBytes(texts);
   if (numNodesIn > 1) size += sizeof(Node *) * numNodesIn;
   return new (arena.allocate(size))
@@ -67,17 +68,15 @@ Node::Node(std::string_view argType, std::uint8_t branch_, bool ownFunctionName_
     : branch(branch_), ownFunctionName(ownFunctionName_) {
   DFQ_TRACE("Entering Node constructor");
   DFQ_INNER_FRAME([&] {
-    // The record is followed by its lengths, its texts and its inputs.
-    unsigned char *length = reinterpret_cast<unsigned char *>(this + 1);
+    // The record is followed by its texts, each after its length, and its
+    // inputs.
+    unsigned char *to = reinterpret_cast<unsigned char *>(this + 1);
     for (std::string_view text : texts) {
       size_t rest = text.size();
-      for (; rest >= 0x80; rest >>= 7) *length++ = static_cast<unsigned char>(rest | 0x80);
-      *length++ = static_cast<unsigned char>(rest);
-    }
-    char *to = reinterpret_cast<char *>(length);
-    for (int f = 0; f < kTextFields; ++f) {
-      if (!texts[f].empty()) std::memcpy(to, texts[f].data(), texts[f].size());
-      to += texts[f].size();
+      for (; rest >= 0x80; rest >>= 7) *to++ = static_cast<unsigned char>(rest | 0x80);
+      *to++ = static_cast<unsigned char>(rest);
+      if (!text.empty()) std::memcpy(to, text.data(), text.size());
+      to += text.size();
     }
     DFQ_TRACE("Setting inputEdgeNodesRefVec, numNodesIn:%d", numNodesIn_);
     if (numNodesIn_ > 0) {

@@ -787,11 +787,25 @@ namespace {
 // `"schema"."table"` with a schema that is not empty and does not begin
 // with a dot, and no double quote in either part: the scan meets it whole
 // wherever it stands beside text without double quotes.
-bool isPlainQuotedName(std::string_view text) {
-  if (text.size() < 6 || text.front() != '"' || text.back() != '"') return false;
+struct PlainName {
+  std::string_view schema, table;
+  size_t size() const { return schema.size() + table.size() + 5; }
+};
+
+std::optional<PlainName> plainName(std::string_view schema, std::string_view table) {
+  if (schema.empty() || schema.front() == '.' || schema.find('"') != std::string_view::npos ||
+      table.find('"') != std::string_view::npos)
+    return std::nullopt;
+  return PlainName{schema, table};
+}
+
+// The parts of a text that is one plain name.
+std::optional<PlainName> plainNameIn(std::string_view text) {
+  if (text.size() < 6 || text.front() != '"' || text.back() != '"') return std::nullopt;
   const size_t close = text.find('"', 1);
-  return close > 1 && text[1] != '.' && close + 3 < text.size() && text[close + 1] == '.' &&
-         text[close + 2] == '"' && text.find('"', close + 3) == text.size() - 1;
+  if (close + 3 >= text.size() || text[close + 1] != '.' || text[close + 2] != '"')
+    return std::nullopt;
+  return plainName(text.substr(1, close - 1), text.substr(close + 3, text.size() - close - 4));
 }
 
 // Names told apart by their hashes: a hash met twice, of equal names or
@@ -799,8 +813,9 @@ bool isPlainQuotedName(std::string_view text) {
 class DistinctNames {
  public:
   explicit DistinctNames(size_t count) : slots(std::bit_ceil(2 * count + 2), 0) {}
-  bool insert(std::string_view name) {
-    const size_t h = std::hash<std::string_view>()(name) | 1;  // 0 marks a free slot
+  bool insert(const PlainName &name) {
+    const std::hash<std::string_view> hash;
+    const size_t h = (hash(name.schema) * 31 + hash(name.table)) | 1;  // 0 marks a free slot
     for (size_t i = h & (slots.size() - 1);; i = (i + 1) & (slots.size() - 1)) {
       if (slots[i] == h) return false;
       if (slots[i] != 0) continue;
@@ -859,35 +874,42 @@ std::optional<size_t> ownTextLength(Node &node, std::vector<std::string_view> &p
 std::optional<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize,
                                             size_t splitLimit) {
   Node *node = dag.getNode(nodeid);
-  if (node == nullptr) return std::nullopt;
-  std::string name = node->qualifiedOutputName();
-  if (!isPlainQuotedName(name)) return std::nullopt;
+  std::optional<PlainName> name;
+  if (node != nullptr) name = plainName(node->getOutputSchema(), node->getOutputTable());
+  if (!name) return std::nullopt;
   DistinctNames names(pathSize);
-  names.insert(name);
+  names.insert(*name);
   std::vector<Node *> levels;
   levels.reserve(pathSize);
   std::vector<std::string_view> pieces;
   std::string before, after;
-  size_t size = name.size();  // of the working text
+  size_t size = name->size();  // of the working text
   const size_t wrapper = kOpen.size() + kCloseAsSubquery.size();
   for (;;) {
     if (levels.size() == pathSize || !dag.isListed(*node)) return std::nullopt;
     const std::optional<size_t> own = ownTextLength(*node, pieces, before, after);
     if (!own) return std::nullopt;
     levels.push_back(node);
+    size = size - name->size() + *own + wrapper;
     Node *input = node->firstInput();
-    const bool inlined = input != nullptr && dag.isListed(*input);
+    if (input != nullptr && dag.isListed(*input)) {  // the next level
+      name = plainName(input->getOutputSchema(), input->getOutputTable());
+      if (!name || !names.insert(*name)) return std::nullopt;
+      size += name->size();
+      if (size >= splitLimit) return std::nullopt;
+      node = input;
+      continue;
+    }
     // An input outside the path is written as it is read: a name the scan
-    // finds must be one that no node of the path bears.
-    std::string inputText = inlined ? input->qualifiedOutputName() : node->inputName(0);
-    const bool quoted = inputText.find('"') != std::string::npos;
-    if ((inlined || quoted) && (!isPlainQuotedName(inputText) || !names.insert(inputText)))
-      return std::nullopt;
-    size = size - name.size() + *own + inputText.size() + wrapper;
+    // finds in it must be one that no node of the path bears.
+    const std::string text = node->inputName(0);
+    if (text.find('"') != std::string::npos) {
+      const std::optional<PlainName> outside = plainNameIn(text);
+      if (!outside || !names.insert(*outside)) return std::nullopt;
+    }
+    size += text.size();
     if (size >= splitLimit) return std::nullopt;
-    if (!inlined) break;
-    node = input;
-    name = std::move(inputText);
+    break;
   }
   if (levels.size() != pathSize) return std::nullopt;
   return SplicedStatement(std::move(levels), size - wrapper);
