@@ -11,7 +11,7 @@
 //    them must agree with the first (the literal one). A faster resolver is
 //    checked by adding one line to `kResolvers`.
 //  - Node chains: where the root's path is written from its nodes, the
-//    statement is the literal resolver's over the path's own queries.
+//    statements are the literal resolver's over the path's own queries.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -333,14 +333,14 @@ void printScenario(const Scenario &s) {
                  value.first.c_str());
 }
 
-// The statement written from the root's node chain, if it has one, against
+// The statements written from the root's node chain, if it has one, against
 // the literal resolver over the names and queries of the root's path.
 void checkNodeChain(const Scenario &s) {
   DAG &dag = *dagInstance();
   if (dag.genDAGPath(s.root, false) == 0) return;
   const DAG::Path path = dag.getDAGPath(s.root, false);
-  const std::optional<SplicedStatement> chain = dfq::nodeChainOf(dag, s.root, path.size(), s.splitLimit);
-  if (!chain) return;
+  const std::vector<SplicedStatement> chain = dfq::nodeChainOf(dag, s.root, path.size(), s.splitLimit);
+  if (chain.empty()) return;
   ViewQueryMap map;
   for (nodeid_t id : path) {
     std::string name;
@@ -348,12 +348,17 @@ void checkNodeChain(const Scenario &s) {
     map.emplace(name, std::make_pair(std::move(query), id));
   }
   const dfq::ResolvedQueries literal = dfq::literalResolve(dag, s.root, map, s.splitLimit);
-  const std::string written = chain->str();
-  require(literal.handOvers.empty() && literal.statements.size() == 1 &&
-              literal.statements[0].query == written && written.size() == chain->size(),
-          "a node chain is written as the literal resolver makes it:",
-          "\n written: " + written + "\n literal: " +
-              (literal.statements.empty() ? "(none)" : literal.statements[0].query));
+  bool same = literal.handOvers.empty() && literal.statements.size() == chain.size();
+  std::string detail;
+  for (size_t i = 0; i < chain.size(); ++i) {
+    const std::string written = chain[i].str();
+    const nodeid_t root = chain[i].root()->getNodeid();
+    const ExecQueryEntry *other = i < literal.statements.size() ? &literal.statements[i] : nullptr;
+    same = same && other != nullptr && other->query == written && written.size() == chain[i].size() &&
+           other->nodeid == std::to_string(root) && other->name == chain[i].root()->qualifiedOutputName();
+    detail += "\n written: " + written + "\n literal: " + (other ? other->query : "(none)");
+  }
+  require(same, "a node chain is written as the literal resolver makes it:", detail);
 }
 
 void checkResolvers(FuzzInput &in) {

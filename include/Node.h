@@ -106,23 +106,23 @@ class Node {
     if (kept || !l.empty()) ensureKept().queriesAndViews = std::move(l);
   }
   ExecQueryList getListOfExecQueries() const { return execQueriesRef(); }
-  // The statements of the last generation; `spliced`, when not empty, is
-  // the text of the first, which is then left empty until it is read.
-  void setListofExecQueries(ExecQueryList l, SplicedStatement spliced = {}) {
+  // The statements of the last generation; those of `spliced`, when given,
+  // are the texts of the first ones, which are left empty until read.
+  void setListofExecQueries(ExecQueryList l, std::vector<SplicedStatement> spliced = {}) {
     if (!kept && l.empty()) return;
     Kept &k = ensureKept();
     k.execQueries = std::move(l);
-    k.spliced = k.execQueries.empty() ? SplicedStatement() : std::move(spliced);
+    k.spliced = std::move(spliced);
   }
   // Count, sizes and texts of the statements, without forming a spliced
   // text: written straight into the host's buffer.
   size_t execQueryCount() const { return keptOrEmpty().execQueries.size(); }
   size_t execQuerySize(size_t i) const {
     const Kept &k = keptOrEmpty();
-    return i == 0 && !k.spliced.empty() ? k.spliced.size() : k.execQueries[i].query.size();
+    return i < k.spliced.size() ? k.spliced[i].size() : k.execQueries[i].query.size();
   }
   void writeExecQuery(size_t i, char *buffer) const;
-  // The statements as kept: the first one's text is empty while spliced.
+  // The statements as kept: the texts of spliced ones are empty.
   const ExecQueryList &statementsAsKept() const { return keptOrEmpty().execQueries; }
   std::vector<std::string> getQuerywithreftoTopNode() const { return queriesWithRefToTopNodeRef(); }
   void setQuerywithreftoTopNode(std::vector<std::string> l) {
@@ -263,7 +263,7 @@ class Node {
   struct Kept {
     QueryViewList queriesAndViews;
     ExecQueryList execQueries;
-    SplicedStatement spliced;  // see setListofExecQueries
+    std::vector<SplicedStatement> spliced;  // see setListofExecQueries
   };
   mutable std::unique_ptr<Kept> kept;
   Kept &ensureKept() const {

@@ -47,6 +47,8 @@ class SplicedStatement {
 
   bool empty() const { return levels_.empty(); }
   std::size_t size() const { return size_; }
+  // The node whose name the statement stands for.
+  Node *root() const { return levels_.front(); }
   // Writes the statement's `size()` characters to `out`; returns past them.
   char *write(char *out) const;
   std::string str() const {

@@ -67,16 +67,18 @@ std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const Quer
                                            std::size_t count,
                                            std::size_t splitLimit = kSplitLimit);
 
-// The one statement the resolvers make of `nodeid`'s path (the graph's last
+// The statements the resolvers make of `nodeid`'s path (the graph's last
 // walk, `pathSize` nodes) when the path is a nested chain they inline level
-// by level, kept as its nodes and written without composing a text: every
-// node has one input, which is the next level, read by a plain quoted name
-// (`"schema"."table"`) that no other node of the path bears, and the node's
-// own texts hold no double quote; the innermost level reads a base table or
-// a node outside the path. Nothing for any other path, or when the
-// statement would reach `splitLimit`.
-std::optional<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, std::size_t pathSize,
-                                            std::size_t splitLimit = kSplitLimit);
+// by level, kept as their nodes and written without composing a text:
+// every node has one input, which is the next level, read by a plain quoted
+// name (`"schema"."table"`) that no other node of the path bears, and the
+// node's own texts hold no other name; the innermost level reads a base
+// table or a node outside the path. Where inlining a level would take a
+// statement to `splitLimit`, its name stays and it starts the next
+// statement, which the statements before it precede. Empty for any other
+// path.
+std::vector<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, std::size_t pathSize,
+                                          std::size_t splitLimit = kSplitLimit);
 
 // What query assembly uses: fastResolve, or literalResolve while
 // `useLiteralResolver` is set (for measurements against the reference).

@@ -261,7 +261,7 @@ struct Generation {
   std::vector<MergeStep> steps;
   size_t next = 0;            // the step to take next
   bool stepStarted = false;   // its node is being generated
-  SplicedStatement spliced;   // the only statement, when written from its nodes
+  std::vector<SplicedStatement> spliced;  // the statements written from their nodes
 };
 
 // A path written as a nested chain of its nodes (dfq::nodeChainOf) needs no
@@ -280,12 +280,19 @@ bool startGeneration(DagBuilder &builder, DAG &dag, nodeid_t nodeid, Generation 
   generation.node = nodeid;
   if (writesAsNodeChain(*node)) {
     if (node->execQueryCount() != 0) return false;
-    if (std::optional<SplicedStatement> chain = dfq::nodeChainOf(dag, nodeid, pathSize)) {
+    std::vector<SplicedStatement> chain = dfq::nodeChainOf(dag, nodeid, pathSize);
+    if (!chain.empty()) {
       reseedFromClock();  // as composing the path's queries would
-      generation.result = MergedList({ExecQueryEntry{
-          "", Utils::quotedName(node->getOutputTable(), node->getOutputSchema()),
-          dag.getQueryType(nodeid), std::to_string(nodeid)}});
-      generation.spliced = std::move(*chain);
+      ExecQueryList statements;
+      for (const SplicedStatement &statement : chain) {
+        const Node &root = *statement.root();
+        const nodeid_t id = root.getNodeid();
+        statements.push_back(ExecQueryEntry{
+            "", Utils::quotedName(root.getOutputTable(), root.getOutputSchema()),
+            dag.getQueryType(id), std::to_string(id)});
+      }
+      generation.result = MergedList(std::move(statements));
+      generation.spliced = std::move(chain);
       return true;
     }
   }

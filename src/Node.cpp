@@ -214,18 +214,19 @@ void Node::printNode() const {
 }
 
 void Node::formSplicedText() const {
-  kept->execQueries[0].query = kept->spliced.str();
-  kept->spliced = SplicedStatement();
+  for (size_t i = 0; i < kept->spliced.size(); ++i)
+    kept->execQueries[i].query = kept->spliced[i].str();
+  kept->spliced.clear();
 }
 
 void Node::writeExecQuery(size_t i, char *buffer) const {
   if (buffer == nullptr) return;
   const Kept &k = keptOrEmpty();
-  if (i != 0 || k.spliced.empty()) {
+  if (i >= k.spliced.size()) {
     Utils::copyToBuffer(k.execQueries[i].query, buffer);
     return;
   }
-  *k.spliced.write(buffer) = '\0';
+  *k.spliced[i].write(buffer) = '\0';
 }
 
 // ---- SQL composition ---------------------------------------------------

@@ -868,51 +868,66 @@ std::optional<size_t> ownTextLength(Node &node, std::vector<std::string_view> &p
 
 }  // namespace
 
-// As the scan makes the statement: the root's name becomes its query as a
+// As the scan makes the statements: the root's name becomes its query as a
 // subquery, whose input's name becomes the input's query, and so on; each
 // step grows the working text by the wrapper and the query less the name.
-std::optional<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize,
-                                            size_t splitLimit) {
+// A step that would take the text from below the limit to the limit or
+// beyond is not made, except as a statement's first: the name stays, and
+// the next statement starts from it.
+std::vector<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize,
+                                          size_t splitLimit) {
   Node *node = dag.getNode(nodeid);
   std::optional<PlainName> name;
   if (node != nullptr) name = plainName(node->getOutputSchema(), node->getOutputTable());
-  if (!name) return std::nullopt;
+  if (!name) return {};
   DistinctNames names(pathSize);
   names.insert(*name);
+  std::vector<SplicedStatement> statements;
   std::vector<Node *> levels;
   levels.reserve(pathSize);
+  size_t listed = 0;  // levels of every statement
   std::vector<std::string_view> pieces;
   std::string before, after;
   size_t size = name->size();  // of the working text
   const size_t wrapper = kOpen.size() + kCloseAsSubquery.size();
   for (;;) {
-    if (levels.size() == pathSize || !dag.isListed(*node)) return std::nullopt;
+    if (listed == pathSize || !dag.isListed(*node)) return {};
     const std::optional<size_t> own = ownTextLength(*node, pieces, before, after);
-    if (!own) return std::nullopt;
-    levels.push_back(node);
-    size = size - name->size() + *own + wrapper;
+    if (!own) return {};
     Node *input = node->firstInput();
-    if (input != nullptr && dag.isListed(*input)) {  // the next level
-      name = plainName(input->getOutputSchema(), input->getOutputTable());
-      if (!name || !names.insert(*name)) return std::nullopt;
-      size += name->size();
-      if (size >= splitLimit) return std::nullopt;
-      node = input;
-      continue;
+    const bool inlined = input != nullptr && dag.isListed(*input);
+    std::optional<PlainName> next;
+    size_t inputSize = 0;  // of the input's name or text in the node's query
+    if (inlined) {
+      next = plainName(input->getOutputSchema(), input->getOutputTable());
+      if (!next || !names.insert(*next)) return {};
+      inputSize = next->size();
+    } else {
+      // An input outside the path is written as it is read: a name the
+      // scan finds in it must be one that no node of the path bears.
+      const std::string text = node->inputName(0);
+      if (text.find('"') != std::string::npos) {
+        const std::optional<PlainName> outside = plainNameIn(text);
+        if (!outside || !names.insert(*outside)) return {};
+      }
+      inputSize = text.size();
     }
-    // An input outside the path is written as it is read: a name the scan
-    // finds in it must be one that no node of the path bears.
-    const std::string text = node->inputName(0);
-    if (text.find('"') != std::string::npos) {
-      const std::optional<PlainName> outside = plainNameIn(text);
-      if (!outside || !names.insert(*outside)) return std::nullopt;
+    const size_t step = *own + inputSize + wrapper - name->size();
+    if (!levels.empty() && size < splitLimit && size + step >= splitLimit) {
+      statements.emplace_back(std::move(levels), size - wrapper);
+      levels.clear();
+      size = name->size();
     }
-    size += text.size();
-    if (size >= splitLimit) return std::nullopt;
-    break;
+    levels.push_back(node);
+    ++listed;
+    size += step;
+    if (!inlined) break;
+    node = input;
+    name = next;
   }
-  if (levels.size() != pathSize) return std::nullopt;
-  return SplicedStatement(std::move(levels), size - wrapper);
+  if (listed != pathSize) return {};
+  statements.emplace_back(std::move(levels), size - wrapper);
+  return statements;
 }
 
 bool useLiteralResolver = false;

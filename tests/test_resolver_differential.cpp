@@ -47,6 +47,18 @@ Outcome run(Resolve resolve) {
   return ::testing::AssertionSuccess();
 }
 
+// The statements a node chain writes, as entries of a statement list.
+ExecQueryList statementsOf(DAG &dag, const std::vector<SplicedStatement> &chain) {
+  ExecQueryList list;
+  for (const SplicedStatement &statement : chain) {
+    const Node &root = *statement.root();
+    list.push_back(ExecQueryEntry{statement.str(), root.qualifiedOutputName(),
+                                  dag.getQueryType(root.getNodeid()),
+                                  std::to_string(root.getNodeid())});
+  }
+  return list;
+}
+
 class DifferentialTest : public asmtest::GraphTest {
  protected:
   // The fast resolver over a list, or nothing when it leaves the list to
@@ -82,15 +94,25 @@ class DifferentialTest : public asmtest::GraphTest {
           ASSERT_TRUE(same(literal, fast)) << context << " node " << id << " limit " << limit
                                            << " mlAsTable " << mlAsTable;
           ++compared;
-          // What the host fetches (a nested chain's statement is written
-          // straight into its buffer), and what is read back afterwards.
+          // A path written from its nodes, split at `limit`.
+          if (!mlAsTable && dag->genDAGPath(id, false) > 0) {
+            const std::vector<SplicedStatement> chain =
+                dfq::nodeChainOf(*dag, id, dag->dagPathRef(id, false).size(), limit);
+            if (!chain.empty()) {
+              ASSERT_TRUE(literal.failure.empty() && literal.result.handOvers.empty());
+              ASSERT_EQ(statementsOf(*dag, chain), literal.result.statements)
+                  << context << " (node chain) node " << id << " limit " << limit;
+              ++comparedNested;
+            }
+          }
+          // What the host fetches (a nested chain's statements are written
+          // straight into its buffers), and what is read back afterwards.
           if (!mlAsTable && limit == dfq::kSplitLimit && literal.failure.empty() &&
               literal.result.handOvers.empty()) {
             const asmtest::HostStatements host = asmtest::hostStatements(std::to_string(id));
             ASSERT_EQ(host.rc, 0) << context << " node " << id;
             ASSERT_EQ(host.list, literal.result.statements) << context << " (host) node " << id;
             ++comparedHost;
-            if (dfq::nodeChainOf(*dag, id, dag->dagPathRef(id, false).size())) ++comparedNested;
             ASSERT_EQ(dag->getNode(id)->execQueriesRef(), literal.result.statements);
           }
           if (dfq::scansLinearly(*dag, id, map)) ++comparedFast;
@@ -109,7 +131,7 @@ class DifferentialTest : public asmtest::GraphTest {
   int compared = 0;
   int comparedFast = 0;    // resolved by the fast path itself
   int comparedHost = 0;    // fetched by the host
-  int comparedNested = 0;  // of those, written from a node chain
+  int comparedNested = 0;  // written from a node chain
 };
 
 }  // namespace
@@ -128,7 +150,7 @@ TEST_F(DifferentialTest, RandomGraphsResolveAlike) {
   }
   EXPECT_GT(compared, 2000);
   EXPECT_GT(comparedFast, compared / 3);
-  EXPECT_GT(comparedNested, comparedHost / 10);
+  EXPECT_GT(comparedNested, compared / 20);
   std::printf("compared %d, on the fast path %d, fetched %d, from node chains %d\n", compared,
               comparedFast, comparedHost, comparedNested);
 }
@@ -147,18 +169,69 @@ TEST_F(DifferentialTest, LongChainsAcrossTheRealLimitResolveAlike) {
   EXPECT_EQ(literal.result.statements.size(), 3u);
 }
 
+// Chains of single-input nodes, some executed, some quoting identifiers,
+// each nth one naming its grouping after its input: the statements written
+// from the nodes, split at random limits, are the literal resolver's, and
+// so are the statements a host fetches where the real limit splits them.
+TEST_F(DifferentialTest, RandomChainsSplitAsTheLiteralResolverSplits) {
+  std::mt19937 rng(915);
+  const char *const kinds[] = {"filter", "select", "aggregate", "sample", "groupby", "orderby"};
+  int chained = 0, split = 0;
+  for (int round = 0; round < 240; ++round) {
+    close_dag();
+    SetUp();
+    const bool huge = round % 40 == 0;  // past the real limit
+    nodeid_t last = base(rng() % 2 ? "db.t" : "\"db\".\"t\"");
+    const int length = huge ? 30 : 1 + static_cast<int>(rng() % 30);
+    for (int i = 0; i < length; ++i) {
+      std::string text(huge ? 40000 : rng() % 120, 'c');
+      if (rng() % 4 == 0) text += " and \"q\" > 1";
+      const bool top = i + 1 == length;  // an ordered node is read by none
+      const char *kind = kinds[rng() % (rng() % 8 == 0 ? (top ? 6 : 5) : 4)];
+      last = std::string(kind) == "groupby" ? groupby(last, "x")
+                                              : node(kind, text, {last}, "t" + std::to_string(i));
+      if (!top && rng() % 10 == 0) dag->updateNodeState(last, 1);
+    }
+    const size_t limit = huge ? dfq::kSplitLimit : 50 + rng() % 1200;
+    if (dag->genDAGPath(last, false) == 0) continue;  // a grouping of an executed node
+    const ViewQueryMap map = pathMap(last);
+    const Outcome literal = run([&] { return dfq::literalResolve(*dag, last, map, limit); });
+    ASSERT_TRUE(literal.failure.empty()) << literal.failure;
+    dag->genDAGPath(last, false);
+    const std::vector<SplicedStatement> chain =
+        dfq::nodeChainOf(*dag, last, dag->dagPathRef(last, false).size(), limit);
+    if (!chain.empty()) {
+      ASSERT_EQ(statementsOf(*dag, chain), literal.result.statements) << "round " << round;
+      ++chained;
+      if (chain.size() > 1) ++split;
+    }
+    if (huge) {
+      const asmtest::HostStatements host = asmtest::hostStatements(std::to_string(last));
+      ASSERT_EQ(host.rc, 0);
+      ASSERT_EQ(host.list, literal.result.statements) << "round " << round;
+    }
+  }
+  EXPECT_GT(chained, 120);
+  EXPECT_GT(split, 40);
+}
+
 TEST_F(DifferentialTest, NodeChainsAreWrittenOnlyWhereTheScanWouldAgree) {
   // What the host fetches for `top`: the literal resolver's statements, and
   // written from the node chain exactly when `chained`.
   auto check = [&](nodeid_t top, bool chained, const char *what, size_t limit = dfq::kSplitLimit) {
-    const Outcome literal = run([&] { return dfq::literalResolve(*dag, top, pathMap(top)); });
-    const asmtest::HostStatements host = asmtest::hostStatements(std::to_string(top));
-    ASSERT_EQ(host.rc, 0) << what;
-    EXPECT_EQ(host.list, literal.result.statements) << what;
+    const Outcome literal = run([&] { return dfq::literalResolve(*dag, top, pathMap(top), limit); });
+    if (limit == dfq::kSplitLimit) {
+      const asmtest::HostStatements host = asmtest::hostStatements(std::to_string(top));
+      ASSERT_EQ(host.rc, 0) << what;
+      EXPECT_EQ(host.list, literal.result.statements) << what;
+    }
     dag->genDAGPath(top, false);
-    EXPECT_EQ(dfq::nodeChainOf(*dag, top, dag->dagPathRef(top, false).size(), limit).has_value(),
-              chained)
-        << what;
+    const std::vector<SplicedStatement> chain =
+        dfq::nodeChainOf(*dag, top, dag->dagPathRef(top, false).size(), limit);
+    EXPECT_EQ(!chain.empty(), chained) << what;
+    if (!chain.empty()) {
+      EXPECT_EQ(statementsOf(*dag, chain), literal.result.statements) << what;
+    }
   };
   const nodeid_t table = base("db.t");
   nodeid_t quoted = table;  // quoted identifiers and '.' around the names
@@ -185,5 +258,6 @@ TEST_F(DifferentialTest, NodeChainsAreWrittenOnlyWhereTheScanWouldAgree) {
   const size_t length = dfq::literalResolve(*dag, chain, pathMap(chain)).statements.at(0).query.size();
   const size_t working = length + std::string("() as temp_table").size();
   check(chain, true, "just below the limit", working + 1);
-  check(chain, false, "at the limit: the scan splits", working);
+  check(chain, true, "at the limit: split", working);
+  check(chain, true, "split at every level", 1);
 }
