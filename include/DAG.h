@@ -57,10 +57,9 @@ class DAG {
   int genFullDAGPath(nodeid_t id, bool mlAsTable);
   Path getDAGPath(nodeid_t id, bool mlAsTable);
   Path getFullDAGPath(nodeid_t id, bool mlAsTable);
-  // The same paths and failures without a copy; valid until the next
+  // The same path and failures without a copy; valid until the next
   // generation.
   const Path &dagPathRef(nodeid_t id, bool mlAsTable);
-  const Path &fullDagPathRef(nodeid_t id, bool mlAsTable);
   bool existsDAGNodePath(nodeid_t id, bool mlAsTable) const;
   void removeDagPathMap(nodeid_t id) { dagPathMap.erase(id); }
   void visit(Node *node, bool mlAsTable, bool full);

@@ -291,18 +291,14 @@ const DAG::Path &cachedPath(DAG::PathMap &cache, nodeid_t id) {
 DAG::Path DAG::getDAGPath(nodeid_t id, bool mlAsTable) { return dagPathRef(id, mlAsTable); }
 
 DAG::Path DAG::getFullDAGPath(nodeid_t id, bool mlAsTable) {
-  return fullDagPathRef(id, mlAsTable);
+  return DFQ_INNER_FRAME([&]() -> const Path & {
+    return cachedPath(mlAsTable ? fullDagPathMapMlAsTable : fullDagPathMap, id);
+  });
 }
 
 const DAG::Path &DAG::dagPathRef(nodeid_t id, bool mlAsTable) {
   return DFQ_INNER_FRAME([&]() -> const Path & {
     return cachedPath(mlAsTable ? dagPathMapMlAsTable : dagPathMap, id);
-  });
-}
-
-const DAG::Path &DAG::fullDagPathRef(nodeid_t id, bool mlAsTable) {
-  return DFQ_INNER_FRAME([&]() -> const Path & {
-    return cachedPath(mlAsTable ? fullDagPathMapMlAsTable : fullDagPathMap, id);
   });
 }
 

@@ -5,6 +5,7 @@
 #define DFQ_LOG_UNIT "../src/DagBuilder"
 #include <algorithm>
 #include <optional>
+#include <type_traits>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -67,33 +68,20 @@ ViewQueryMap viewMapOf(const QueryViewList &list, size_t count) {
 
 
 // The list of queries and views of the node's path for `mlAsTable`: the
-// node's stored list when it has one, else collected (and stored for
-// `mlAsTable` false). Returns the node's stored list, or fills `fresh`.
+// node's stored list when it holds at least `pathSize` entries, else one
+// collected (a stored list shorter than the path: nodes of the path were
+// set back to not executed) and stored for `mlAsTable` false. Returns the
+// node's stored list, or fills `fresh`.
 const QueryViewList &queriesAndViews(DAG &dag, nodeid_t nodeid, bool mlAsTable,
-                                     QueryViewList &fresh) {
+                                     QueryViewList &fresh, size_t pathSize = 0) {
   if (!dag.existsDAGNodePath(nodeid, mlAsTable))
     throw DagException(
         "DAGPath is not generated or does not exist for nodeid " + std::to_string(nodeid), 1305);
   Node *node = requireNode(dag, nodeid);
-  if (!node->queriesAndViewsRef().empty()) return node->queriesAndViewsRef();
+  const QueryViewList &stored = node->queriesAndViewsRef();
+  if (!stored.empty() && stored.size() >= pathSize) return stored;
   fresh = collectQueries(dag, dag.dagPathRef(nodeid, mlAsTable), mlAsTable, nodeid);
   if (mlAsTable) return fresh;
-  node->setListofQueriesandViews(std::move(fresh));
-  return node->queriesAndViewsRef();
-}
-
-// The node's list of queries and views for `mlAsTable`, holding at least
-// the `pathSize` entries of its current path: the stored list (read in
-// place) or, for `mlAsTable` true, one collected into `fresh`. A stored list
-// shorter than the path (nodes of the path were set back to not executed)
-// is collected afresh.
-const QueryViewList &listCoveringPath(DAG &dag, nodeid_t nodeid, bool mlAsTable,
-                                      size_t pathSize, QueryViewList &fresh) {
-  const QueryViewList &list = queriesAndViews(dag, nodeid, mlAsTable, fresh);
-  if (list.size() >= pathSize) return list;
-  fresh = collectQueries(dag, dag.dagPathRef(nodeid, mlAsTable), mlAsTable, nodeid);
-  if (mlAsTable) return fresh;
-  Node *node = requireNode(dag, nodeid);
   node->setListofQueriesandViews(std::move(fresh));
   return node->queriesAndViewsRef();
 }
@@ -114,35 +102,31 @@ void copyInto(char **buffers, size_t i, const std::string &text) {
   if (buffers != nullptr) Utils::copyToBuffer(text, buffers[i]);
 }
 
-void writeLengths(int *lengths, const std::vector<std::string> &texts) {
+// The text of a list entry: a show query, or the query of a statement or
+// of a path's node.
+const std::string &textOf(const std::string &text) { return text; }
+template <class Entry>
+const std::string &textOf(const Entry &entry) {
+  return entry.query;
+}
+
+template <class List>
+void writeLengths(int *lengths, const List &list) {
   if (lengths == nullptr) return;
-  for (size_t i = 0; i < texts.size(); ++i) lengths[i] = static_cast<int>(texts[i].size() + 1);
+  for (size_t i = 0; i < list.size(); ++i) lengths[i] = static_cast<int>(textOf(list[i]).size() + 1);
 }
 
-void writeLengths(int *lengths, const ExecQueryList &statements) {
-  if (lengths == nullptr) return;
-  for (size_t i = 0; i < statements.size(); ++i)
-    lengths[i] = static_cast<int>(statements[i].query.size() + 1);
-}
-
-std::vector<std::string> queriesOf(const ExecQueryList &statements) {
-  std::vector<std::string> texts;
-  texts.reserve(statements.size());
-  for (const ExecQueryEntry &s : statements) texts.push_back(s.query);
-  return texts;
-}
-
-std::vector<std::string> queriesOf(ExecQueryList &&statements) {
-  std::vector<std::string> texts;
-  texts.reserve(statements.size());
-  for (ExecQueryEntry &s : statements) texts.push_back(std::move(s.query));
-  return texts;
-}
-
-std::vector<std::string> queriesOf(const QueryViewList &list) {
+// The queries of a list; a list passed as an rvalue gives its texts up.
+template <class List>
+std::vector<std::string> queriesOf(List &&list) {
   std::vector<std::string> texts;
   texts.reserve(list.size());
-  for (const QueryViewEntry &e : list) texts.push_back(e.query);
+  for (auto &entry : list) {
+    if constexpr (std::is_rvalue_reference_v<List &&>)
+      texts.push_back(std::move(entry.query));
+    else
+      texts.push_back(entry.query);
+  }
   return texts;
 }
 
@@ -298,7 +282,7 @@ bool startGeneration(DagBuilder &builder, DAG &dag, nodeid_t nodeid, Generation 
   }
   QueryViewList unused;
   const QueryViewList &list = DFQ_INNER_FRAME([&]() -> const QueryViewList & {
-    return listCoveringPath(dag, nodeid, false, pathSize, unused);
+    return queriesAndViews(dag, nodeid, false, unused, pathSize);
   });
   if (node->execQueryCount() != 0) return false;
   dfq::ResolvedQueries resolved = resolveList(dag, nodeid, list, pathSize);
@@ -420,7 +404,7 @@ ExecQueryList DagBuilder::dfqGenerateShowQuery(nodeid_t nodeid) {
     Node *node = requireNode(*dag, nodeid);
     const size_t pathSize = dag->getDAGPath(nodeid, true).size();
     QueryViewList fresh;
-    const QueryViewList &list = listCoveringPath(*dag, nodeid, true, pathSize, fresh);
+    const QueryViewList &list = queriesAndViews(*dag, nodeid, true, fresh, pathSize);
     ExecQueryList statements =
         withMlHandOver(*this, *dag, resolveList(*dag, nodeid, list, pathSize));
     node->setListOfShowQueries(statements);
@@ -469,7 +453,7 @@ void DagBuilder::dfqShowQueryLength(nodeid_t nodeid, int option, int *lengths) {
     requireShowRequest(nodeid, option, "dfqShowQueryLength", 1325, 1329);
     Node *node = requireNode(*dag, nodeid);
     if (showsOwnQuery(*node)) {
-      writeLengths(lengths, {ownShowQuery(*dag, nodeid)});
+      writeLengths(lengths, std::vector<std::string>{ownShowQuery(*dag, nodeid)});
       return;
     }
     if (option == 1) {

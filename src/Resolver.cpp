@@ -83,8 +83,6 @@ struct InlinedQuery {
 // the chain, each moved or grown by every later substitution.
 class InlinedQueryList {
  public:
-  void clear() { queries.clear(); }
-
   bool contains(size_t pos, const Entry &entry) {
     for (const InlinedQuery &q : queries)
       if (q.entryId == entry.id && q.start <= pos && pos < q.end) return true;
@@ -117,13 +115,6 @@ class InlinedQueryList {
 // by the same amount.
 class InlinedQueryStack {
  public:
-  void clear() {
-    open.clear();
-    openPerSlot.clear();
-    growth = 0;
-    lastPos = 0;
-  }
-
   bool contains(size_t pos, const Entry &entry) {
     dropEndedBefore(pos);
     return entry.slot < openPerSlot.size() && openPerSlot[entry.slot] > 0;
@@ -395,19 +386,6 @@ struct Chain {
   std::map<std::string, std::vector<size_t>> pendingQualifiers;
   typename Policy::Inlined inlined;
   std::set<std::string> readsByName;  // names other statements define
-
-  // Begins a new chain in this one's place, keeping its memory.
-  void restart(const std::string &name, nodeid_t id, const std::string &text) {
-    rootName = name;
-    rootId = id;
-    working.assign(text);
-    accepted.clear();
-    atStart = true;
-    placeholders.clear();
-    pendingQualifiers.clear();
-    inlined.clear();
-    readsByName.clear();
-  }
 };
 
 // A name that stays in a statement because inlining it would pass the
@@ -469,7 +447,10 @@ class Resolver {
   }
 
   void beginChain(const std::string &rootName, nodeid_t rootId, const std::string &text) {
-    chain.restart(rootName, rootId, text);
+    chain = Chain<Policy>();
+    chain.rootName = rootName;
+    chain.rootId = rootId;
+    chain.working.assign(text);
     chain.working.reserve(expectedSize());
   }
 
@@ -752,19 +733,16 @@ bool rootScansLinearly(DAG &dag, nodeid_t nodeid) {
 }  // namespace
 
 bool scansLinearly(DAG &dag, nodeid_t nodeid, const ViewQueryMap &map) {
-  if (!rootScansLinearly(dag, nodeid)) return false;
-  for (const auto &entry : map)
-    if (!quotesFormWholeNames(entry.first) || !quotesFormWholeNames(entry.second.first))
-      return false;
-  return true;
+  return rootScansLinearly(dag, nodeid) && std::all_of(map.begin(), map.end(), [](const auto &e) {
+           return quotesFormWholeNames(e.first) && quotesFormWholeNames(e.second.first);
+         });
 }
 
 bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t count) {
-  if (!rootScansLinearly(dag, nodeid)) return false;
-  for (size_t i = 0; i < count && i < list.size(); ++i)
-    if (!quotesFormWholeNames(list[i].name) || !quotesFormWholeNames(list[i].query))
-      return false;
-  return true;
+  const auto end = list.begin() + static_cast<std::ptrdiff_t>(std::min(count, list.size()));
+  return rootScansLinearly(dag, nodeid) && std::all_of(list.begin(), end, [](const auto &e) {
+           return quotesFormWholeNames(e.name) && quotesFormWholeNames(e.query);
+         });
 }
 
 ResolvedQueries literalResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
