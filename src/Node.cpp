@@ -311,19 +311,29 @@ void Node::composePieces(QueryFrame &frame) {
   (this->*branches[branch].branch)(frame);
 }
 
+// The working lists of compositions, kept from one to the next for their
+// memory: compositions run under the library's lock (EntryLock.h) and do
+// not nest.
+struct CompositionLists {
+  std::vector<std::string> inputTexts;
+  std::vector<std::string_view> inputs, pieces;
+};
+
 std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
   reseedFromClock();
   return DFQ_INNER_FRAME([&] {
-    std::vector<std::string> inputTexts;
-    inputTexts.reserve(numNodesIn);
+    static CompositionLists lists;
+    std::vector<std::string> &inputTexts = lists.inputTexts;
+    inputTexts.clear();
     for (int i = 0; i < numNodesIn; ++i) inputTexts.push_back(inputText(i));
     if (branch == kUnknownBranch)
       throw DagException("Query generation failed for nodeid " + std::to_string(nodeid) +
                              " with invalid operation " + std::string(argTypeRef()),
                          1104);
-    const std::vector<std::string_view> inputs(inputTexts.begin(), inputTexts.end());
-    std::vector<std::string_view> pieces;
-    QueryFrame frame{{}, inputs.data(), mlAsTable, {}, pieces, {}};
+    lists.inputs.assign(inputTexts.begin(), inputTexts.end());
+    std::vector<std::string_view> &pieces = lists.pieces;
+    pieces.clear();
+    QueryFrame frame{{}, lists.inputs.data(), mlAsTable, {}, pieces, {}};
     composePieces(frame);
     size_t length = 0;
     for (std::string_view piece : pieces) length += piece.size();
