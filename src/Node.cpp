@@ -312,24 +312,24 @@ void Node::composePieces(QueryFrame &frame) {
 }
 
 // The working lists of compositions, kept from one to the next for their
-// memory: compositions run under the library's lock (EntryLock.h) and do
-// not nest.
+// memory: compositions run under the library's lock (EntryLock.h), and
+// these lists are filled only after the composition's records are written
+// (a host's log callback may call the library again).
 struct CompositionLists {
-  std::vector<std::string> inputTexts;
   std::vector<std::string_view> inputs, pieces;
 };
 
 std::string Node::getExecQuery(std::string &tablename, bool mlAsTable) {
   reseedFromClock();
   return DFQ_INNER_FRAME([&] {
-    static CompositionLists lists;
-    std::vector<std::string> &inputTexts = lists.inputTexts;
-    inputTexts.clear();
+    std::vector<std::string> inputTexts;
+    inputTexts.reserve(numNodesIn);
     for (int i = 0; i < numNodesIn; ++i) inputTexts.push_back(inputText(i));
     if (branch == kUnknownBranch)
       throw DagException("Query generation failed for nodeid " + std::to_string(nodeid) +
                              " with invalid operation " + std::string(argTypeRef()),
                          1104);
+    static CompositionLists lists;
     lists.inputs.assign(inputTexts.begin(), inputTexts.end());
     std::vector<std::string_view> &pieces = lists.pieces;
     pieces.clear();
