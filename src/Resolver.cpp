@@ -890,15 +890,15 @@ std::vector<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, size_t path
       }
       inputSize = text.size();
     }
-    const size_t step = *own + inputSize + wrapper - name->size();
-    if (!levels.empty() && size < splitLimit && size + step >= splitLimit) {
+    const size_t query = *own + inputSize + wrapper;  // the node's query, as a subquery
+    if (!levels.empty() && size < splitLimit && size - name->size() + query >= splitLimit) {
       statements.emplace_back(std::move(levels), size - wrapper);
       levels.clear();
       size = name->size();
     }
     levels.push_back(node);
     ++listed;
-    size += step;
+    size = size - name->size() + query;
     if (!inlined) break;
     node = input;
     name = next;
