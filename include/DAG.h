@@ -70,7 +70,7 @@ class DAG {
   bool isListed(const Node &node) const { return node.getListedEpoch() == dagPathEpoch; }
   bool isNodeExecuted(Node *node) const {
     if (node->getNodeState() == 1) return true;
-    if (node->getListedEpoch() == dagPathEpoch) return true;  // in the working path
+    if (isListed(*node)) return true;  // in the working path
     if (node->hasReferenceNode()) {
       const Node *input = node->firstInput();
       return input != nullptr && input->getNodeState() == 1;
