@@ -94,6 +94,13 @@ class DAG {
   // The dialect the nodes' SQL is written in (the `dialect` option).
   dfq::Dialect dialect() const { return dialect_; }
   void setDialect(dfq::Dialect d) { dialect_ = d; }
+  // The form statements are written in (the `form` option).
+  dfq::Form form() const { return form_; }
+  void setForm(dfq::Form f) { form_ = f; }
+  template <class Visit>
+  void forEachNode(Visit visit) const {
+    nodeMap.forEach(visit);
+  }
 
  private:
   Node *requireNode(nodeid_t id, int code) const;
@@ -168,6 +175,7 @@ class DAG {
   int logLevel = 4;
   std::string initArg3;
   dfq::Dialect dialect_ = dfq::Dialect::Default;
+  dfq::Form form_ = dfq::Form::Nested;
   unsigned walkEpoch = 1;
   // A walk's working lists, kept between walks for their memory.
   struct WalkFrame {

@@ -18,6 +18,16 @@ const char *dialectName(Dialect dialect);
 // The dialect an option value names (any case); false when none does.
 bool dialectNamed(std::string_view value, Dialect &dialect);
 
+// The statement form: `Nested` inlines every node a statement reads as a
+// subquery wherever it is read; `Cte` writes each such node once, as a
+// common table expression, and reads it by name.
+enum class Form : unsigned char { Nested, Cte };
+
+// The option's value for `form`: "nested" or "cte".
+const char *formName(Form form);
+// The form an option value names (any case); false when none does.
+bool formNamed(std::string_view value, Form &form);
+
 // The dialect of the process-wide graph, `Default` when there is none: the
 // one node compositions write.
 Dialect composingDialect();

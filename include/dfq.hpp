@@ -501,7 +501,7 @@ class Dag {
   // ---- options ------------------------------------------------------------
 
   // dfq_set_option: `dialect` takes default, postgresql or sqlite, and can
-  // only change while the graph has no nodes.
+  // only change while the graph has no nodes; `form` takes nested or cte.
   void setOption(const std::string &name, const std::string &value) {
     detail::Strings n{text(name)}, v{text(value)};
     call([&](int *rc) { dfq_set_option(n.data(), v.data(), rc); });
@@ -522,6 +522,10 @@ class Dag {
   }
 
   void setDialect(Dialect dialect) { setOption("dialect", dialectName(dialect)); }
+
+  // The statement form (the `form` option): "nested" or "cte"; it may
+  // change at any time.
+  void setForm(const std::string &form) { setOption("form", form); }
 
   // ---- log level and messages --------------------------------------------
 

@@ -71,9 +71,23 @@ void DagBuilder::setErrorMessage(int code, std::string message) {
 
 namespace {
 
-// The options a DAG instance knows.
-void requireKnownOption(const std::string &name) {
-  if (Utils::toLower(name) != "dialect") throw DagException("Unknown option " + name, 1601);
+// The options a DAG instance knows: their names in lower case.
+std::string knownOption(const std::string &name) {
+  std::string lower = Utils::toLower(name);
+  if (lower != "dialect" && lower != "form") throw DagException("Unknown option " + name, 1601);
+  return lower;
+}
+
+// Statements kept on nodes were written in the form of their generation:
+// a node not executed generates them afresh, and statements against the
+// top of the graph and show queries are dropped. An executed node keeps the
+// statements that created its table.
+void dropStoredStatements(DagBuilder &builder, DAG &dag) {
+  dag.forEachNode([&](Node *node) {
+    if (!node->queriesWithRefToTopNodeRef().empty()) node->setQuerywithreftoTopNode({});
+    if (!node->showQueriesRef().empty()) node->setListOfShowQueries({});
+    if (!builder.dfqIsNodeExecuted(node->getNodeid())) node->setListofExecQueries({});
+  });
 }
 
 }  // namespace
@@ -81,7 +95,17 @@ void requireKnownOption(const std::string &name) {
 void DagBuilder::dfqSetOption(const std::string &name, const std::string &value) {
   DFQ_INNER_FRAME([&] {
     DAG *dag = checkDagInstance();
-    requireKnownOption(name);
+    if (knownOption(name) == "form") {
+      dfq::Form form;
+      if (!dfq::formNamed(value, form))
+        throw DagException("Invalid value " + value + " for option form (nested or cte)", 1602);
+      // Forms differ only in how statements are assembled from the nodes'
+      // queries, so the form may change at any time.
+      if (form == dag->form()) return;
+      dag->setForm(form);
+      dropStoredStatements(*this, *dag);
+      return;
+    }
     dfq::Dialect dialect;
     if (!dfq::dialectNamed(value, dialect))
       throw DagException("Invalid value " + value +
@@ -101,7 +125,7 @@ void DagBuilder::dfqSetOption(const std::string &name, const std::string &value)
 std::string DagBuilder::dfqGetOption(const std::string &name) const {
   return DFQ_INNER_FRAME([&] {
     const DAG *dag = checkDagInstance();
-    requireKnownOption(name);
+    if (knownOption(name) == "form") return std::string(dfq::formName(dag->form()));
     return std::string(dfq::dialectName(dag->dialect()));
   });
 }

@@ -70,6 +70,15 @@ bool dialectNamed(std::string_view value, Dialect &dialect) {
   return false;
 }
 
+const char *formName(Form form) { return form == Form::Cte ? "cte" : "nested"; }
+
+bool formNamed(std::string_view value, Form &form) {
+  const std::string lower = Utils::toLower(std::string(value));
+  if (lower != "nested" && lower != "cte") return false;
+  form = lower == "cte" ? Form::Cte : Form::Nested;
+  return true;
+}
+
 SampleSize sampleSizeOf(const std::string &fractions) {
   const std::string_view size = trimmed(fractions);
   if (allDigits(size)) return {SampleSize::Count, std::string(size)};

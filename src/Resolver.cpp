@@ -15,6 +15,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <stdexcept>
 #include <map>
 #include <set>
@@ -24,6 +25,7 @@
 
 #include "FlatMap.h"
 #include "Node.h"
+#include "ResolverCte.h"
 #include "ResolverText.h"
 #include "Utils.h"
 
@@ -60,6 +62,10 @@ struct Placeholder {
   size_t start = 0;
   size_t length = 0;
   std::string restore;
+  // In the cte form, a name that reads a node whose query the statement
+  // already holds: the node, written as its expression's name.
+  nodeid_t reference = 0;
+  bool asSubquery = false;
 };
 
 // One entry of the names the resolver can inline: the name, its query, the
@@ -87,6 +93,14 @@ class InlinedQueryList {
     for (const InlinedQuery &q : queries)
       if (q.entryId == entry.id && q.start <= pos && pos < q.end) return true;
     return false;
+  }
+
+  // Where the queries stand in the text now, [start, end), in the order
+  // recorded.
+  std::vector<std::pair<size_t, size_t>> ranges() const {
+    std::vector<std::pair<size_t, size_t>> now;
+    for (const InlinedQuery &q : queries) now.emplace_back(q.start, q.end);
+    return now;
   }
 
   // The name at `m` became open + query + close: inlined queries after it
@@ -125,7 +139,8 @@ class InlinedQueryStack {
     dropEndedBefore(m.start);
     growth += openLength + queryLength + closeLength - m.name.size();
     const size_t queryStart = m.start + openLength;
-    open.push_back(Open{queryStart + queryLength - growth, entry.slot});
+    open.push_back(Open{queryStart + queryLength - growth, entry.slot, ended.size()});
+    ended.emplace_back(queryStart, 0);
     if (entry.slot >= openPerSlot.size())
       openPerSlot.resize(std::max(entry.slot + 1, 2 * openPerSlot.size()), 0);
     ++openPerSlot[entry.slot];
@@ -135,16 +150,31 @@ class InlinedQueryStack {
   struct Open {
     size_t endBeforeGrowth;  // the end is this plus `growth`
     size_t slot;
+    size_t recorded;  // its index in `ranges`
   };
 
   void dropEndedBefore(size_t pos) {
     if (pos < lastPos) throw std::logic_error("resolver scan moved backwards");
     lastPos = pos;
     while (!open.empty() && open.back().endBeforeGrowth + growth <= pos) {
+      ended[open.back().recorded].second = open.back().endBeforeGrowth + growth;
       --openPerSlot[open.back().slot];
       open.pop_back();
     }
   }
+
+ public:
+  // Where the queries stand in the text now, [start, end), in the order
+  // recorded: a query ends where the text stood when the scan passed it,
+  // or grows with the text while it is open.
+  std::vector<std::pair<size_t, size_t>> ranges() const {
+    std::vector<std::pair<size_t, size_t>> now = ended;
+    for (const Open &o : open) now[o.recorded].second = o.endBeforeGrowth + growth;
+    return now;
+  }
+
+ private:
+  std::vector<std::pair<size_t, size_t>> ended;  // start and, once ended, end
 
   std::vector<Open> open;  // innermost last
   std::vector<size_t> openPerSlot;  // open queries per entry slot
@@ -372,6 +402,14 @@ bool quotesFormWholeNames(const std::string &text) {
   return true;
 }
 
+// A query inlined by the scan: the wrapper around it and its node.
+struct Inlining {
+  size_t openLength = 0;
+  size_t closeLength = 0;
+  nodeid_t id = 0;
+  bool asSubquery = false;
+};
+
 // The working state of one chain.
 template <class Policy>
 struct Chain {
@@ -386,6 +424,12 @@ struct Chain {
   std::map<std::string, std::vector<size_t>> pendingQualifiers;
   typename Policy::Inlined inlined;
   std::set<std::string> readsByName;  // names other statements define
+  // The cte form: every substitution in the order recorded by `inlined`,
+  // the nodes whose queries the statement holds, and the bytes the
+  // statement gains over the working text (bounded above).
+  std::vector<Inlining> inlinings;
+  std::unordered_set<nodeid_t> held;
+  long long cteExtra = 0;
 };
 
 // A name that stays in a statement because inlining it would pass the
@@ -408,7 +452,8 @@ class Resolver {
  public:
   template <class... Source>
   Resolver(DAG &dag, size_t limit, Source &&...source)
-      : dag(dag), entries(std::forward<Source>(source)...), limit(limit) {}
+      : dag(dag), entries(std::forward<Source>(source)...), limit(limit),
+        cte(dag.form() == Form::Cte) {}
 
   // The statements of `nodeid`.
   ResolvedQueries run(nodeid_t nodeid) {
@@ -533,10 +578,23 @@ class Resolver {
     if (join || aliasFollows) inputsAfter = joinInputs;
     if (join) appendJoinInputs(entry.id, inputsAfter);
     const bool asJoinInput = aliasFollows && takeJoinInput(m.name, inputsAfter);
+    if (cte && chain.held.count(entry.id) != 0) {
+      if (join || aliasFollows) joinInputs = std::move(inputsAfter);
+      referToHeldQuery(m, entry, !asJoinInput);
+      return;
+    }
     const std::string &close = asJoinInput ? kCloseJoinInput : kCloseAsSubquery;
     const size_t candidateSize =
         chain.working.size() - m.name.size() + kOpen.size() + query.size() + close.size();
-    if (!chain.atStart && chain.accepted.size(chain.working) < limit && candidateSize >= limit) {
+    // The cte form counts what writing the statement adds: the names and
+    // wrappers of its expressions and references.
+    const long long extra =
+        !cte || chain.atStart
+            ? 0
+            : chain.cteExtra + static_cast<long long>(cteExpressionCost(
+                                   dag, entry.id, !asJoinInput, chain.held.size() <= 1));
+    if (!chain.atStart && withExtra(chain.accepted.size(chain.working), chain.cteExtra) < limit &&
+        withExtra(candidateSize, extra) >= limit) {
       deferName(m, entry);
       return;
     }
@@ -545,7 +603,31 @@ class Resolver {
     chain.working.replace(m.start, m.end, kOpen, query, close);
     chain.accepted.accept(chain.working);
     chain.atStart = false;
+    if (cte) {
+      chain.inlinings.push_back(Inlining{kOpen.size(), close.size(), entry.id, !asJoinInput});
+      chain.held.insert(entry.id);
+      chain.cteExtra = extra;
+    }
     settleQualifiers(m.name, !asJoinInput);
+  }
+
+  static size_t withExtra(size_t size, long long extra) {
+    const long long total = static_cast<long long>(size) + extra;
+    return total < 0 ? 0 : static_cast<size_t>(total);
+  }
+
+  // The cte form: a node whose query the statement holds already is read
+  // by its expression's name. The name is hidden from the scan and written
+  // as that reference when the statement is finished.
+  void referToHeldQuery(const Match &m, const Entry &entry, bool asSubquery) {
+    const size_t index = hideName(m, m.name);
+    chain.placeholders[index].reference = entry.id;
+    chain.placeholders[index].asSubquery = asSubquery;
+    chain.cteExtra += static_cast<long long>(cteReferenceCost(dag, entry.id, asSubquery)) -
+                      static_cast<long long>(m.name.size());
+    chain.accepted.accept(chain.working);
+    chain.atStart = false;
+    settleQualifiers(m.name, asSubquery);
   }
 
   // The output name stays in the statement, hidden from the scan like a
@@ -655,7 +737,9 @@ class Resolver {
 
   void closeChain() {
     if (chain.accepted.empty()) return;
-    ExecQueryEntry entry{finishedText(chain.accepted.statement(chain.working)), chain.rootName,
+    ExecQueryEntry entry{cte ? finishedCteText(chain.accepted.statement(chain.working))
+                             : finishedText(chain.accepted.statement(chain.working)),
+                         chain.rootName,
                          dag.getQueryType(chain.rootId), std::to_string(chain.rootId)};
     closed.push_back(ClosedStatement{std::move(entry), chain.rootName, chain.readsByName});
     chain.accepted.clear();
@@ -677,6 +761,114 @@ class Resolver {
         text.holdsAt(size - kCloseAsSubquery.size(), kCloseAsSubquery))
       return size == wrapper ? std::string() : text.slice(kOpen.size(), size - kCloseAsSubquery.size() - 1);
     return size == 0 ? std::string() : text.slice(0, size - 1);
+  }
+
+  // The cte form: the working text holds each node's query once, inlined
+  // where the statement first read it, and a reference wherever it read it
+  // again. Each inlined query becomes an expression, in the order the scan
+  // passed their ends (a query's readers end after it), and the place it
+  // stood names it; the chain's first query, when it is the whole text, is
+  // the statement's own.
+  std::string finishedCteText(typename Policy::Text &text) const {
+    const std::string whole = text.str();
+    const std::string_view view(whole);
+    const std::vector<std::pair<size_t, size_t>> ranges = chain.inlined.ranges();
+    const size_t regions = std::min(ranges.size(), chain.inlinings.size());
+    const auto openOf = [&](size_t r) { return ranges[r].first - chain.inlinings[r].openLength; };
+    const auto closeOf = [&](size_t r) { return ranges[r].second + chain.inlinings[r].closeLength; };
+    std::vector<size_t> byOpen(regions);
+    for (size_t r = 0; r < regions; ++r) byOpen[r] = r;
+    std::stable_sort(byOpen.begin(), byOpen.end(),
+                     [&](size_t a, size_t b) { return openOf(a) < openOf(b); });
+    std::unordered_map<nodeid_t, size_t> regionOf;
+    for (size_t r = 0; r < regions; ++r) regionOf.emplace(chain.inlinings[r].id, r);
+    std::vector<size_t> hidden;  // placeholders still hidden, by position
+    for (size_t p = 0; p < chain.placeholders.size(); ++p) {
+      const Placeholder &h = chain.placeholders[p];
+      if (h.start + h.length <= whole.size() &&
+          whole.compare(h.start, h.length, std::string(h.length, '*')) == 0)
+        hidden.push_back(p);
+    }
+    std::stable_sort(hidden.begin(), hidden.end(), [&](size_t a, size_t b) {
+      return chain.placeholders[a].start < chain.placeholders[b].start;
+    });
+
+    const bool ownIsFirst = regions > 0 && openOf(0) == 0 && closeOf(0) == whole.size();
+    std::vector<std::vector<CtePiece>> bodies(regions);
+    std::vector<CtePiece> own;
+    std::vector<size_t> open;      // regions around the sweep, innermost last
+    std::vector<size_t> finished;  // regions in the order their ends are passed
+    size_t cursor = 0;
+    if (ownIsFirst) {
+      open.push_back(0);
+      cursor = ranges[0].first;
+    }
+    const auto pieces = [&]() -> std::vector<CtePiece> & {
+      return open.empty() ? own : bodies[open.back()];
+    };
+    const auto textUpTo = [&](size_t pos) {
+      if (pos > cursor) pieces().push_back(CtePiece{view.substr(cursor, pos - cursor)});
+      cursor = std::max(cursor, pos);
+    };
+    const auto closeUpTo = [&](size_t pos) {
+      while (!open.empty() && ranges[open.back()].second <= pos) {
+        textUpTo(ranges[open.back()].second);
+        cursor = closeOf(open.back());
+        finished.push_back(open.back());
+        open.pop_back();
+      }
+    };
+    if (ownIsFirst) byOpen.erase(std::find(byOpen.begin(), byOpen.end(), size_t{0}));
+    size_t nextRegion = 0;
+    size_t nextHidden = 0;
+    while (nextRegion < byOpen.size() || nextHidden < hidden.size()) {
+      const bool region =
+          nextHidden == hidden.size() ||
+          (nextRegion < byOpen.size() &&
+           openOf(byOpen[nextRegion]) <= chain.placeholders[hidden[nextHidden]].start);
+      const size_t pos =
+          region ? openOf(byOpen[nextRegion]) : chain.placeholders[hidden[nextHidden]].start;
+      closeUpTo(pos);
+      if (pos < cursor) {  // inside text already written: left as it stands
+        ++(region ? nextRegion : nextHidden);
+        continue;
+      }
+      textUpTo(pos);
+      if (region) {
+        const size_t r = byOpen[nextRegion++];
+        pieces().push_back(CtePiece{{}, r, chain.inlinings[r].asSubquery});
+        open.push_back(r);
+        cursor = ranges[r].first;
+      } else {
+        const Placeholder &h = chain.placeholders[hidden[nextHidden++]];
+        const auto held = h.reference != 0 ? regionOf.find(h.reference) : regionOf.end();
+        if (held != regionOf.end())
+          pieces().push_back(CtePiece{{}, held->second, h.asSubquery});
+        else
+          pieces().push_back(CtePiece{h.restore});
+        cursor = h.start + h.length;
+      }
+    }
+    closeUpTo(whole.size());
+    textUpTo(whole.size());
+    if (ownIsFirst && !finished.empty() && finished.back() == 0) {
+      own = std::move(bodies[0]);
+      finished.pop_back();
+    }
+
+    std::vector<size_t> expressionOf(regions, CtePiece::kText);
+    for (size_t i = 0; i < finished.size(); ++i) expressionOf[finished[i]] = i;
+    const auto renumbered = [&](std::vector<CtePiece> pieces) {
+      for (CtePiece &piece : pieces)
+        if (piece.expression != CtePiece::kText) piece.expression = expressionOf[piece.expression];
+      return pieces;
+    };
+    std::vector<CteExpression> expressions;
+    expressions.reserve(finished.size() + 1);
+    for (size_t r : finished)
+      expressions.push_back(CteExpression{chain.inlinings[r].id, renumbered(std::move(bodies[r]))});
+    expressions.push_back(CteExpression{0, renumbered(std::move(own))});
+    return writeCteStatement(dag, expressions);
   }
 
   // Statements in the order closed, except that a statement which still
@@ -716,6 +908,7 @@ class Resolver {
   DAG &dag;
   typename Policy::Entries entries;
   const size_t limit;
+  const bool cte;  // the statement form
   size_t expected = 0;  // see expectedSize()
   Chain<Policy> chain;
   std::vector<nodeid_t> joinInputs;  // inputs of the joins inlined so far

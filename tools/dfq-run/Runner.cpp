@@ -126,6 +126,7 @@ void Runner::open(const Pipeline &pipeline) {
   dialect_ = options_.dialect.empty() ? db_->dialect() : options_.dialect;
   try {
     dag_.setOption("dialect", dialect_);
+    dag_.setForm(options_.form);
   } catch (const dfq::Error &e) {
     throw Failure{kExitRefused, "dialect '" + dialect_ + "' refused by the library: " + refusal(e)};
   }

@@ -30,6 +30,7 @@ enum ExitCode {
 struct RunOptions {
   std::string database = ":memory:";   // SQLite file or PostgreSQL connection string
   std::string dialect;                 // library dialect; empty: the database's own
+  std::string form = "cte";            // library statement form: nested or cte
   std::vector<std::string> dataFiles;  // .csv or .sql, loaded before the pipeline
   bool showQueries = false;            // the three show forms of every node run
   bool csv = false;                    // rows as CSV instead of a table

@@ -25,6 +25,8 @@ const char *kUsage =
     "                   'host=... dbname=...')\n"
     "  --dialect D      the library's SQL dialect: default, sqlite or postgresql\n"
     "                   (default: the database's own)\n"
+    "  --form F         the statement form: cte (default; a node read several\n"
+    "                   times is written once) or nested (subqueries)\n"
     "  --replace        drop tables and views of the same name before creating\n"
     "                   them (PostgreSQL: with the views that depend on them),\n"
     "                   so that a pipeline can run again on the same database\n"
@@ -73,6 +75,14 @@ bool parseArguments(int argc, char **argv, CommandLine &cl, bool &help) {
         return false;
       }
       cl.options.dialect = dialect;
+    } else if (arg == "--form") {
+      const char *form = value();
+      if (!form) return missingValue(arg);
+      if (std::string(form) != "nested" && std::string(form) != "cte") {
+        std::cerr << "dfq-run: --form takes nested or cte, not '" << form << "'\n";
+        return false;
+      }
+      cl.options.form = form;
     } else if (arg == "--log-level") {
       const char *level = value();
       if (!level) return missingValue(arg);

@@ -1,0 +1,62 @@
+// The common table expression form of a statement. The resolver makes a
+// statement as in the nested form, except that a node's query is inlined
+// only where the statement first reads the node; every later place reads
+// it by reference. The statement is then written from those pieces: each
+// inlined query becomes an expression of the statement's `with` list,
+// before the first expression that reads it, and every place that read it
+// names it.
+#ifndef DFQ_RESOLVER_CTE_H
+#define DFQ_RESOLVER_CTE_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "DAG.h"
+#include "dfqCommon.h"
+
+namespace dfq {
+
+// A piece of an expression's text: text as written, or a place that reads
+// expression `expression` (an index into the statement's expressions),
+// written as its name and, where the nested form wrote a subquery alias,
+// " as temp_table".
+struct CtePiece {
+  std::string_view text;
+  std::size_t expression = kText;
+  bool asSubquery = false;
+  static constexpr std::size_t kText = static_cast<std::size_t>(-1);
+};
+
+// The query of one node, in pieces; the statement's own query is the last
+// expression, with node id 0.
+struct CteExpression {
+  nodeid_t node = 0;
+  std::vector<CtePiece> pieces;
+};
+
+// Copies of a query that the nested form would write, up to which the
+// portable dialects leave an expression to the planner (`not
+// materialized`); an expression whose copies would be more is
+// `materialized`.
+inline constexpr std::size_t kCopiesLeftToPlanner = 3;
+
+// The statement: `with NAME as [not] materialized (QUERY),` one expression
+// a line, then the statement's own query on a line of its own; the own
+// query alone when no expression is read. `expressions` lists each
+// expression after every expression it reads (the own query last). Names
+// come from the nodes' output names, are unique within the statement and
+// differ from every word the statement's text holds besides them.
+std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expressions);
+
+// Bytes a statement may gain over its nested text, bounded above, when an
+// expression for `node` is added: its name twice, the wrapper of an
+// expression instead of a subquery's, and `with` for the first.
+std::size_t cteExpressionCost(DAG &dag, nodeid_t node, bool asSubquery, bool first);
+// Bytes a reference to `node` takes, bounded above.
+std::size_t cteReferenceCost(DAG &dag, nodeid_t node, bool asSubquery);
+
+}  // namespace dfq
+
+#endif

@@ -1,0 +1,210 @@
+// Writing a statement in the common table expression form: names, the
+// materialisation of each expression, and the text.
+#define DFQ_LOG_UNIT "../src/ResolverCte"
+#include "ResolverCte.h"
+
+#include <algorithm>
+#include <array>
+#include <bitset>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "Dialect.h"
+#include "Node.h"
+
+namespace dfq {
+
+namespace {
+
+constexpr std::string_view kWith = "with ";
+constexpr std::string_view kAs = " as (";
+constexpr std::string_view kAsMaterialized = " as materialized (";
+constexpr std::string_view kAsNotMaterialized = " as not materialized (";
+constexpr std::string_view kNextExpression = "),\n";
+constexpr std::string_view kLastExpression = ")\n";
+constexpr std::string_view kSubqueryAlias = " as temp_table";
+// What the nested form writes around a query: "(" and ") as temp_table"
+// or ")".
+constexpr std::size_t kNestedOpen = 1;
+constexpr std::size_t kNestedCloseAsSubquery = 15;
+constexpr std::size_t kNestedClose = 1;
+// Room for a suffix that tells two expressions of one name apart.
+constexpr std::size_t kSuffixRoom = 8;
+// PostgreSQL keeps 63 bytes of a name.
+constexpr std::size_t kLongestBase = 48;
+
+// Words that cannot name an expression unquoted in either engine.
+constexpr std::array<std::string_view, 96> kReserved = {
+    "all", "alter", "analyse", "analyze", "and", "any", "array", "as", "asc", "asymmetric",
+    "autoincrement", "between", "both", "by", "case", "cast", "check", "collate", "column",
+    "commit", "constraint", "create", "cross", "current_catalog", "current_date",
+    "current_role", "current_time", "current_timestamp", "current_user", "default",
+    "deferrable", "delete", "desc", "distinct", "do", "drop", "else", "end", "escape", "except",
+    "exists", "false", "fetch", "filter", "for", "foreign", "from", "full", "glob", "grant",
+    "group", "having", "if", "in", "index", "initially", "inner", "insert", "intersect", "into",
+    "is", "isnull", "join", "lateral", "leading", "left", "like", "limit", "localtime",
+    "localtimestamp", "materialized", "natural", "not", "nothing", "notnull", "null", "offset",
+    "on", "only", "or", "order", "outer", "over", "primary", "recursive", "references",
+    "returning", "right", "select", "set", "table", "then", "to", "union", "unique", "user",
+};
+constexpr std::array<std::string_view, 8> kReservedMore = {
+    "using", "values", "when", "where", "window", "with", "trailing", "variadic"};
+
+bool isReserved(std::string_view word) {
+  return std::find(kReserved.begin(), kReserved.end(), word) != kReserved.end() ||
+         std::find(kReservedMore.begin(), kReservedMore.end(), word) != kReservedMore.end();
+}
+
+bool isWordChar(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '$' || c >= 0x80;
+}
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// A node's output name as an unquoted name: lower case, letters, digits and
+// '_', beginning with a letter.
+std::string baseNameOf(DAG &dag, nodeid_t node) {
+  const Node *n = dag.getNode(node);
+  const std::string_view table = n ? n->getOutputTable() : std::string_view();
+  std::string base;
+  for (char c : table.substr(0, kLongestBase)) {
+    const char l = lower(c);
+    base.push_back((l >= 'a' && l <= 'z') || (l >= '0' && l <= '9') ? l : '_');
+  }
+  if (base.empty() || !(base[0] >= 'a' && base[0] <= 'z')) base.insert(0, "t_");
+  return base;
+}
+
+// A word without a trailing "_<digits>": the base it could clash under.
+std::string_view withoutSuffix(std::string_view word) {
+  const std::size_t underscore = word.rfind('_');
+  if (underscore == std::string_view::npos || underscore + 1 == word.size()) return word;
+  for (std::size_t i = underscore + 1; i < word.size(); ++i)
+    if (word[i] < '0' || word[i] > '9') return word;
+  return word.substr(0, underscore);
+}
+
+// The words of the statement's text, in lower case, that an expression's
+// name could equal: those whose base is one of `bases`. Most words are
+// passed over by their first letter and length alone.
+class TakenWords {
+ public:
+  explicit TakenWords(const std::unordered_set<std::string> &bases) : bases(bases) {
+    for (const std::string &base : bases) mayBe.set(key(base[0], base.size()));
+  }
+
+  void read(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+      if (!isWordChar(static_cast<unsigned char>(text[i]))) {
+        ++i;
+        continue;
+      }
+      const std::size_t start = i;
+      while (i < text.size() && isWordChar(static_cast<unsigned char>(text[i]))) ++i;
+      consider(text.substr(start, i - start));
+    }
+  }
+
+  bool holds(const std::string &name) const { return taken.count(name) != 0; }
+
+ private:
+  static std::size_t key(char first, std::size_t length) {
+    return static_cast<unsigned char>(lower(first)) * 64 + std::min<std::size_t>(length, 63);
+  }
+
+  void consider(std::string_view word) {
+    if (word.size() > kLongestBase + kSuffixRoom + 2) return;
+    std::string lowered(word);
+    for (char &c : lowered) c = lower(c);
+    const std::string_view base = withoutSuffix(lowered);
+    if (!mayBe.test(key(base[0], base.size()))) return;
+    if (bases.count(std::string(base)) != 0) taken.insert(std::move(lowered));
+  }
+
+  const std::unordered_set<std::string> &bases;
+  std::bitset<256 * 64> mayBe;
+  std::unordered_set<std::string> taken;
+};
+
+std::size_t boundedNameLength(DAG &dag, nodeid_t node) {
+  return baseNameOf(dag, node).size() + kSuffixRoom;
+}
+
+}  // namespace
+
+std::size_t cteExpressionCost(DAG &dag, nodeid_t node, bool asSubquery, bool first) {
+  const std::size_t name = boundedNameLength(dag, node);
+  std::size_t cost = 2 * name + kAsNotMaterialized.size() + kNextExpression.size();
+  if (asSubquery) cost += kSubqueryAlias.size();
+  if (first) cost += kWith.size() + kLastExpression.size();
+  const std::size_t nested = kNestedOpen + (asSubquery ? kNestedCloseAsSubquery : kNestedClose);
+  return cost > nested ? cost - nested : 0;
+}
+
+std::size_t cteReferenceCost(DAG &dag, nodeid_t node, bool asSubquery) {
+  return boundedNameLength(dag, node) + (asSubquery ? kSubqueryAlias.size() : 0);
+}
+
+std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expressions) {
+  if (expressions.empty()) return std::string();
+  const std::size_t own = expressions.size() - 1;
+
+  // The copies the nested form would write of each query: one of the
+  // statement's own, and of every other as many as of the queries that read
+  // it, summed over the places that read it (counted up to a bound).
+  constexpr std::size_t kManyCopies = std::size_t(1) << 40;
+  std::vector<std::size_t> copies(expressions.size(), 0);
+  copies[own] = 1;
+  for (std::size_t i = expressions.size(); i-- > 0;)
+    for (const CtePiece &piece : expressions[i].pieces)
+      if (piece.expression != CtePiece::kText && piece.expression < expressions.size())
+        copies[piece.expression] = std::min(kManyCopies, copies[piece.expression] + copies[i]);
+
+  std::vector<std::string> names(own);
+  std::unordered_set<std::string> bases;
+  for (std::size_t i = 0; i < own; ++i) {
+    names[i] = baseNameOf(dag, expressions[i].node);
+    bases.insert(names[i]);
+  }
+  TakenWords words(bases);
+  for (const CteExpression &expression : expressions)
+    for (const CtePiece &piece : expression.pieces)
+      if (piece.expression == CtePiece::kText) words.read(piece.text);
+  std::unordered_set<std::string> used;
+  for (std::string &name : names) {
+    const std::string base = name;
+    for (std::size_t k = 2; words.holds(name) || used.count(name) != 0 || isReserved(name); ++k)
+      name = base + "_" + std::to_string(k);
+    used.insert(name);
+  }
+
+  const bool portable = dag.dialect() != Dialect::Default;
+  std::string text;
+  const auto writeQuery = [&](const CteExpression &expression) {
+    for (const CtePiece &piece : expression.pieces) {
+      if (piece.expression == CtePiece::kText) {
+        text.append(piece.text);
+        continue;
+      }
+      text.append(piece.expression < own ? names[piece.expression] : std::string("?"));
+      if (piece.asSubquery) text.append(kSubqueryAlias);
+    }
+  };
+  for (std::size_t i = 0; i < own; ++i) {
+    text.append(i == 0 ? kWith : std::string_view());
+    text.append(names[i]);
+    text.append(!portable                              ? kAs
+                : copies[i] > kCopiesLeftToPlanner ? kAsMaterialized
+                                                     : kAsNotMaterialized);
+    writeQuery(expressions[i]);
+    text.append(i + 1 < own ? kNextExpression : kLastExpression);
+  }
+  writeQuery(expressions[own]);
+  return text;
+}
+
+}  // namespace dfq
