@@ -42,6 +42,22 @@ struct CteExpression {
 // `materialized`.
 inline constexpr std::size_t kCopiesLeftToPlanner = 3;
 
+// Copies beyond which, in the sqlite dialect, an expression is not written
+// in the statement that reads it but gets a statement of its own, which the
+// statement reads by its name: SQLite writes out a copy of an expression's
+// query for every place that reads it before it plans the statement, so the
+// nested form's copies would come back (a 16-level ladder of self-joins
+// fails with "too many references").
+inline constexpr std::size_t kCopiesInOneStatement = 16;
+
+// The copies of each expression's query that the nested form would write,
+// counted from the statement's own query (the last expression) down; an
+// expression whose copies pass kCopiesInOneStatement is set in `cut` and
+// counts once for the expressions it reads, as the root of a statement of
+// its own would.
+std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions,
+                                   std::vector<bool> &cut);
+
 // The statement: `with NAME as [not] materialized (QUERY),` one expression
 // a line, then the statement's own query on a line of its own; the own
 // query alone when no expression is read. `expressions` lists each

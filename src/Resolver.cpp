@@ -578,6 +578,10 @@ class Resolver {
     if (join || aliasFollows) inputsAfter = joinInputs;
     if (join) appendJoinInputs(entry.id, inputsAfter);
     const bool asJoinInput = aliasFollows && takeJoinInput(m.name, inputsAfter);
+    if (cte && !chain.atStart && cuts.count(entry.id) != 0) {
+      deferName(m, entry);
+      return;
+    }
     if (cte && chain.held.count(entry.id) != 0) {
       if (join || aliasFollows) joinInputs = std::move(inputsAfter);
       referToHeldQuery(m, entry, !asJoinInput);
@@ -769,7 +773,7 @@ class Resolver {
   // passed their ends (a query's readers end after it), and the place it
   // stood names it; the chain's first query, when it is the whole text, is
   // the statement's own.
-  std::string finishedCteText(typename Policy::Text &text) const {
+  std::string finishedCteText(typename Policy::Text &text) {
     const std::string whole = text.str();
     const std::string_view view(whole);
     const std::vector<std::pair<size_t, size_t>> ranges = chain.inlined.ranges();
@@ -868,6 +872,12 @@ class Resolver {
     for (size_t r : finished)
       expressions.push_back(CteExpression{chain.inlinings[r].id, renumbered(std::move(bodies[r]))});
     expressions.push_back(CteExpression{0, renumbered(std::move(own))});
+    std::vector<bool> cut;
+    cteCopies(expressions, cut);
+    if (dag.dialect() == Dialect::SQLite)
+      for (size_t i = 0; i + 1 < expressions.size(); ++i)
+        if (cut[i]) cutsFound.insert(expressions[i].node);
+    if (!cutsFound.empty()) return std::string();  // the statements are made again
     return writeCteStatement(dag, expressions);
   }
 
@@ -909,6 +919,14 @@ class Resolver {
   typename Policy::Entries entries;
   const size_t limit;
   const bool cte;  // the statement form
+
+ public:
+  // The cte form: nodes given statements of their own (see
+  // kCopiesInOneStatement), and those the last run found to need one.
+  std::unordered_set<nodeid_t> cuts;
+  std::unordered_set<nodeid_t> cutsFound;
+
+ private:
   size_t expected = 0;  // see expectedSize()
   Chain<Policy> chain;
   std::vector<nodeid_t> joinInputs;  // inputs of the joins inlined so far
@@ -938,19 +956,46 @@ bool scansLinearly(DAG &dag, nodeid_t nodeid, const QueryViewList &list, size_t 
          });
 }
 
+namespace {
+
+// The resolver's run. In the cte form, an expression whose copies multiply
+// past kCopiesInOneStatement is given a statement of its own, and the
+// statements are made again with those nodes read by name; every node so
+// given stays given, so the runs end.
+template <class Policy, class... Source>
+ResolvedQueries runResolver(DAG &dag, nodeid_t nodeid, size_t splitLimit, const Source &...source) {
+  std::unordered_set<nodeid_t> cuts;
+  for (;;) {
+    Resolver<Policy> resolver(dag, splitLimit, source...);
+    resolver.cuts = cuts;
+    ResolvedQueries resolved = resolver.run(nodeid);
+    const size_t before = cuts.size();
+    cuts.insert(resolver.cutsFound.begin(), resolver.cutsFound.end());
+    if (cuts.size() == before) return resolved;
+  }
+}
+
+template <class Policy>
+ResolvedQueries runResolverOnMap(DAG &dag, nodeid_t nodeid, size_t splitLimit, ViewQueryMap map) {
+  if (dag.form() == Form::Cte) return runResolver<Policy>(dag, nodeid, splitLimit, std::as_const(map));
+  return Resolver<Policy>(dag, splitLimit, std::move(map)).run(nodeid);
+}
+
+}  // namespace
+
 ResolvedQueries literalResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
-  return Resolver<LiteralPolicy>(dag, splitLimit, std::move(map)).run(nodeid);
+  return runResolverOnMap<LiteralPolicy>(dag, nodeid, splitLimit, std::move(map));
 }
 
 ResolvedQueries fastResolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t splitLimit) {
   if (!scansLinearly(dag, nodeid, map)) return literalResolve(dag, nodeid, std::move(map), splitLimit);
-  return Resolver<FastPolicy>(dag, splitLimit, std::move(map)).run(nodeid);
+  return runResolverOnMap<FastPolicy>(dag, nodeid, splitLimit, std::move(map));
 }
 
 std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const QueryViewList &list,
                                            size_t count, size_t splitLimit) {
   if (!scansLinearly(dag, nodeid, list, count)) return std::nullopt;
-  return Resolver<FastPolicy>(dag, splitLimit, list, count).run(nodeid);
+  return runResolver<FastPolicy>(dag, nodeid, splitLimit, list, count);
 }
 
 namespace {

@@ -149,20 +149,32 @@ std::size_t cteReferenceCost(DAG &dag, nodeid_t node, bool asSubquery) {
   return boundedNameLength(dag, node) + (asSubquery ? kSubqueryAlias.size() : 0);
 }
 
+// One copy of the statement's own query, and of every other as many as of
+// the queries that read it, summed over the places that read it. Readers
+// come after what they read, so the expressions are counted from the last.
+std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions,
+                                   std::vector<bool> &cut) {
+  constexpr std::size_t kManyCopies = std::size_t(1) << 40;
+  std::vector<std::size_t> copies(expressions.size(), 0);
+  cut.assign(expressions.size(), false);
+  if (expressions.empty()) return copies;
+  copies.back() = 1;
+  for (std::size_t i = expressions.size(); i-- > 0;) {
+    if (copies[i] > kCopiesInOneStatement) cut[i] = true;
+    const std::size_t counted = cut[i] ? 1 : copies[i];
+    for (const CtePiece &piece : expressions[i].pieces)
+      if (piece.expression != CtePiece::kText && piece.expression < expressions.size())
+        copies[piece.expression] = std::min(kManyCopies, copies[piece.expression] + counted);
+  }
+  return copies;
+}
+
 std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expressions) {
   if (expressions.empty()) return std::string();
   const std::size_t own = expressions.size() - 1;
 
-  // The copies the nested form would write of each query: one of the
-  // statement's own, and of every other as many as of the queries that read
-  // it, summed over the places that read it (counted up to a bound).
-  constexpr std::size_t kManyCopies = std::size_t(1) << 40;
-  std::vector<std::size_t> copies(expressions.size(), 0);
-  copies[own] = 1;
-  for (std::size_t i = expressions.size(); i-- > 0;)
-    for (const CtePiece &piece : expressions[i].pieces)
-      if (piece.expression != CtePiece::kText && piece.expression < expressions.size())
-        copies[piece.expression] = std::min(kManyCopies, copies[piece.expression] + copies[i]);
+  std::vector<bool> cut;
+  const std::vector<std::size_t> copies = cteCopies(expressions, cut);
 
   std::vector<std::string> names(own);
   std::unordered_set<std::string> bases;
