@@ -12,6 +12,9 @@
 // memcpy of the statement's bytes between touched buffers is the floor.
 //
 //   dfq_host_view [NODES [RUNS]]      median of RUNS fresh processes
+//
+// With DFQ_FORM set (nested or cte), the statements are written in that
+// form (the `form` option, set after the first node).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,9 +79,9 @@ struct HostMemory {
       tablePtr.push_back(&tables[static_cast<size_t>(i) * 16]);
     }
     for (int i = 0; i <= n; ++i) idPtr.push_back(&ids[static_cast<size_t>(i) * kIdRoom]);
-    // Room for the statements of the chain (about 240 bytes per node, as
-    // several statements when split), touched.
-    const size_t room = static_cast<size_t>(n) * 300 + (1 << 20);
+    // Room for the statements of the chain (about 240 bytes per node, 300
+    // in the cte form, as several statements when split), touched.
+    const size_t room = static_cast<size_t>(n) * 400 + (1 << 20);
     statement.assign(room, 1);
     copy.assign(room, 2);
     name.assign(4096, 0);
@@ -110,6 +113,12 @@ Round runRound(HostMemory &h) {
   const Usage start = sample();
   dfq_table(sourceArg, salesArg, emptyArg, emptyArg, &h.idPtr[0], &rc);
   if (rc != 0) fail("dfq_table", rc);
+  if (const char *form = std::getenv("DFQ_FORM")) {
+    static char option[] = "form";
+    char *optionArg[] = {option}, *formArg[] = {const_cast<char *>(form)};
+    dfq_set_option(optionArg, formArg, &rc);
+    if (rc != 0) fail("dfq_set_option", rc);
+  }
   for (int i = 0; i < h.nodes; ++i) {
     dfq_filter(&h.idPtr[i], filterArg, &h.conditionPtr[i], &h.tablePtr[i], schemaArg,
                &h.idPtr[i + 1], &rc);

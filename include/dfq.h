@@ -80,8 +80,13 @@ DFQ_API void dfq_query(char **arg_name, char **arg_value, char **output_table,
 DFQ_API void dfq_get_error_message(int *error_code, char **error_message);
 
 /** Set option `name[0]` of the DAG instance to `value[0]`; the setting
- *  lasts until close_dag. Names and values are read in any case. The one
- *  option is "dialect", the SQL dialect of every statement:
+ *  lasts until close_dag. Names and values are read in any case. Option
+ *  "form" is the form of the statements: "nested" (a new instance has it)
+ *  inlines every node a statement reads as a subquery wherever it is read;
+ *  "cte" writes each such node once, as a common table expression read by
+ *  name ("with NAME as [not] materialized (QUERY),", one a line). The form
+ *  may change at any time; statements kept by nodes not executed are then
+ *  made afresh. Option "dialect" is the SQL dialect of every statement:
  *    "default"    the text of the parallel database (select top, SAMPLE,
  *                 minus, group by time, ML calls); a new instance has it;
  *    "postgresql" and "sqlite": top n as "limit n", minus as except,
@@ -103,7 +108,7 @@ DFQ_API void dfq_set_option(char **name, char **value, int *ret_code);
  *  `value_out[0]`, a host buffer of `*value_size` bytes. `*value_size` is
  *  then set to the value's length plus one: the bytes written, or the bytes
  *  needed when the buffer was too small, in which case nothing is written
- *  and the code is 1604 (16 bytes hold every dialect). `*ret_code`: 0, 1501,
+ *  and the code is 1604 (16 bytes hold every value). `*ret_code`: 0, 1501,
  *  1502, 1503, 1601, 1604, 1302. */
 DFQ_API void dfq_get_option(char **name, char **value_out, int *value_size,
                             int *ret_code);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 
+#include "Resolver.h"
 #include "assemblySupport.h"
 #include "hostCalls.h"
 #include "sqliteSupport.h"
@@ -185,6 +186,8 @@ class PortableDialect : public ::testing::TestWithParam<std::string>, public hos
   Rows materialise(const std::string &id, bool sorted = true) {
     const asmtest::HostStatements got = hostStatements(id);
     EXPECT_EQ(got.rc, 0) << dfqtest::errorMessage(got.rc);
+    if (seen != nullptr)
+      for (const ExecQueryEntry &s : got.list) seen->push_back(s.query);
     for (auto s = got.list.rbegin(); s != got.list.rend(); ++s) {
       const std::string error = engine->run("create table " + s->name + " as " + s->query);
       if (!error.empty()) {
@@ -203,6 +206,7 @@ class PortableDialect : public ::testing::TestWithParam<std::string>, public hos
 
   std::unique_ptr<Engine> engine;
   std::string data;
+  std::vector<std::string> *seen = nullptr;  // statements materialised, when set
 };
 
 TEST_P(PortableDialect, ProjectionsFiltersAndAssignsOverInlinedAndExecutedInputs) {
@@ -442,6 +446,150 @@ TEST_P(RandomPipeline, StatementsGiveTheRowsOfOneTablePerNodeOnEitherEngine) {
   }
   EXPECT_GE(withRows, 8) << "pipelines that keep rows";
 }
+
+// ---- the cte form ------------------------------------------------------------------
+
+// Random pipelines where nodes are read by several later ones (joins and
+// set operations of any earlier nodes, some executed at once) give the
+// same rows in both statement forms. Filters and joins carry a marker
+// ("1003 = 1003") that tells how often their query is written.
+class CteForm : public RandomPipeline {
+ protected:
+  void useForm(const std::string &form) {
+    CStrings name{"form"}, value{form};
+    int rc = -1;
+    dfq_set_option(name, value, &rc);
+    ASSERT_EQ(rc, 0);
+  }
+
+  static std::vector<Step> reusingSteps(unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<Step> steps;
+    for (size_t n = 0; n < 10; ++n) {
+      const size_t nodes = n + 2;
+      auto pick = [&] { return random() % 3 == 0 ? nodes - 1 : random() % nodes; };
+      Step step;
+      step.kind = static_cast<int>(random() % 7);
+      step.left = pick();
+      step.right = pick();
+      step.number = static_cast<int>(random() % 5);
+      step.runNow = random() % 6 == 0;
+      steps.push_back(step);
+    }
+    return steps;
+  }
+
+  static std::string marker(size_t index) {
+    const std::string m = std::to_string(1000 + index);
+    return m + " = " + m;
+  }
+
+  std::string addReusing(const Step &step, const std::vector<std::string> &nodes, size_t index) {
+    const std::string out = "r" + std::to_string(index);
+    const std::string &in = nodes[step.left], &other = nodes[step.right];
+    switch (step.kind) {
+      case 0:
+      case 1:
+        return join(in, other, step.number % 2 ? "inner" : "left", "l.k = r.k and " + marker(index),
+                    "l.k as k, l.v + coalesce(r.v, 0) as v", out);
+      case 2: {
+        static const char *ops[] = {"union", "unionall", "intersect", "minus", "unionall"};
+        return setop(ops[step.number], {in, other, in}, "k, v", out);
+      }
+      case 3: return aggregate(groupby(in, "|w k"), "sum(v) as v", out);
+      case 4: return assign(in, "k, v * 2 as v", out, "Y");
+      default:
+        return filter(in, "v % " + std::to_string(2 + step.number % 3) + " <> 1 and " + marker(index),
+                      out);
+    }
+  }
+
+  Rows runAsHost(const std::vector<Step> &steps, std::vector<std::string> &statements) {
+    seen = &statements;
+    std::vector<std::string> nodes{table("t1"), table("t2")};
+    for (size_t i = 0; i < steps.size(); ++i) {
+      nodes.push_back(addReusing(steps[i], nodes, i));
+      if (nodes.back().empty()) return {};
+      if (steps[i].runNow && i + 1 < steps.size()) materialise(nodes.back());
+    }
+    Rows rows = materialise(nodes.back());
+    seen = nullptr;
+    return rows;
+  }
+
+  // The most copies of one marked query in any of `statements`.
+  static size_t mostCopies(const std::vector<std::string> &statements, size_t steps) {
+    size_t most = 0;
+    for (const std::string &s : statements)
+      for (size_t i = 0; i < steps; ++i) {
+        size_t copies = 0;
+        for (size_t at = s.find(marker(i)); at != std::string::npos; at = s.find(marker(i), at + 1))
+          ++copies;
+        most = std::max(most, copies);
+      }
+    return most;
+  }
+
+  // The top node's statements made by the resolver at `limit` in the
+  // graph's form, created on the engine from the last to the first in a
+  // fresh work schema; the rows of the first.
+  Rows resolvedAt(nodeid_t top, size_t limit, std::vector<std::string> &statements) {
+    DAG &dag = *dagInstance();
+    ViewQueryMap map;
+    dag.genDAGPath(top, false);
+    for (nodeid_t member : dag.getDAGPath(top, false)) {
+      std::string name;
+      std::string query = dag.getExecQuery(member, name, false);
+      map.emplace(name, std::make_pair(std::move(query), member));
+    }
+    const dfq::ResolvedQueries resolved = dfq::resolve(dag, top, map, limit);
+    engine->dropSchema(schema);
+    engine->createSchema(schema);
+    for (auto s = resolved.statements.rbegin(); s != resolved.statements.rend(); ++s) {
+      statements.push_back(s->query);
+      const std::string error = engine->run("create table " + s->name + " as " + s->query);
+      if (!error.empty()) ADD_FAILURE() << error << " creating " << s->name << " as " << s->query;
+    }
+    return engine->rows("select * from " + resolved.statements.front().name);
+  }
+};
+
+TEST_P(CteForm, RandomPipelinesWithReuseGiveTheNestedFormsRows) {
+  seedNumbers();
+  size_t mostNested = 0;
+  int splitRounds = 0;
+  for (unsigned round = 0; round < 14; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::vector<Step> steps = reusingSteps(2100 + round);
+    std::vector<std::string> nested, cte;
+    restart();
+    const Rows asNested = runAsHost(steps, nested);
+    restart();
+    useForm("cte");
+    EXPECT_EQ(runAsHost(steps, cte), asNested);
+    EXPECT_LE(mostCopies(cte, steps.size()), 1u) << "a query written twice in one statement";
+    mostNested = std::max(mostNested, mostCopies(nested, steps.size()));
+
+    // Statements split at small limits, in both forms, nothing executed.
+    restart();
+    std::vector<std::string> nodes{table("t1"), table("t2")};
+    for (size_t i = 0; i < steps.size(); ++i) nodes.push_back(addReusing(steps[i], nodes, i));
+    const nodeid_t top = std::stoll(nodes.back());
+    const size_t limit = 150 + round * 40;
+    std::vector<std::string> split, unused;
+    dagInstance()->setForm(dfq::Form::Cte);
+    const Rows cteSplit = resolvedAt(top, limit, split);
+    EXPECT_LE(mostCopies(split, steps.size()), 1u);
+    dagInstance()->setForm(dfq::Form::Nested);
+    EXPECT_EQ(cteSplit, resolvedAt(top, limit, unused)) << "split at " << limit;
+    splitRounds += split.size() > 1 ? 1 : 0;
+  }
+  EXPECT_GE(mostNested, 4u) << "pipelines whose nested statements copy a query";
+  EXPECT_GE(splitRounds, 8) << "pipelines split into several statements";
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, CteForm, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto &info) { return info.param; });
 
 INSTANTIATE_TEST_SUITE_P(Engines, RandomPipeline, ::testing::Values("sqlite", "postgresql"),
                          [](const auto &info) { return info.param; });

@@ -86,12 +86,16 @@ class Dag:
     process): close it (`close()`, or use `with`) before opening another.
     Nodes without an explicit name get an output table named after their
     operation ("filter_3") in `schema`. `dialect` ("default", "postgresql"
-    or "sqlite") sets the SQL dialect of the statements. `quiet` keeps the
+    or "sqlite") sets the SQL dialect of the statements, `form` ("cte", the
+    default, or "nested") their form: a node that a statement reads several
+    times is written once, as a common table expression, or as a subquery
+    wherever it is read. `quiet` keeps the
     library's log records off standard error (failures raise DfqError
     with code and message either way).
     """
 
-    def __init__(self, library=None, log_level=4, schema="main", quiet=True, dialect=None):
+    def __init__(self, library=None, log_level=4, schema="main", quiet=True, dialect=None,
+                 form="cte"):
         global _current, _left_open
         _check_name(_text(schema, "schema"), schema)
         self.lib = library if library is not None and not isinstance(library, str) \
@@ -117,6 +121,8 @@ class Dag:
                            _Strings([""]))
                 if dialect is not None:
                     self.set_option("dialect", dialect)
+                if form is not None:
+                    self.set_option("form", form)
             except BaseException:
                 self.lib.close_dag()
                 self.open = False
@@ -267,7 +273,8 @@ class Frame:
         # The library reads a free query by its output name from the start,
         # so run() creates the tables of the free queries a frame reads.
         self.query = query
-        self._queries = [q for parent in parents for q in parent._queries]
+        # One entry per free query, however many paths lead to it.
+        self._queries = list(dict.fromkeys(q for parent in parents for q in parent._queries))
         if query is not None:
             self._queries.append(self)
 

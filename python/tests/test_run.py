@@ -182,6 +182,28 @@ class RunContract:
                 self.assertEqual(got, expected)
 
 
+    @unittest.skipUnless(has_option_api(), "this libdfq has no options")
+    def test_both_forms_give_the_same_rows_and_free_queries_are_created_once(self):
+        self.dag.close()
+        rows = {}
+        for form in ("nested", "cte"):
+            with dfq.Dag(schema=self.db.schema, dialect=self.db.dialect, form=form) as dag:
+                self.assertEqual(dag.get_option("form"), form)
+                frame = dag.query("select id, amount from sales", name="q_" + form)
+                ladder = [frame]
+                for _ in range(22):
+                    ladder.append(ladder[-1].join(ladder[-1], on="l.id = r.id",
+                                                  columns="l.id, l.amount"))
+                # One free query, however many paths reach it.
+                self.assertEqual(ladder[-1]._queries, [frame])
+                top = ladder[22 if form == "cte" else 3]
+                self.assertEqual(any(s.sql.startswith("with ") for s in top.sql()),
+                                 form == "cte")
+                rows[form] = sorted(top.run(self.conn, replace=True))
+        self.assertEqual(rows["nested"], rows["cte"])
+        self.assertEqual(len(rows["cte"]), 7)
+
+
 def run_random(seed, db, dialect, schema, conn=None):
     """A random chain over sales (filters, assigns, projections, set
     operations, a grouping) run in its own Dag; its rows, sorted."""

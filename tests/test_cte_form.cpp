@@ -1,0 +1,158 @@
+// The cte statement form: the option, and the statements over random graphs
+// against the nested form's (the rows they give are compared on engines in
+// sqlite_dialects.cpp).
+#include <random>
+
+#include "Resolver.h"
+#include "assemblySupport.h"
+#include "randomGraph.h"
+
+namespace {
+
+using dfqtest::CStrings;
+
+class CteFormTest : public asmtest::GraphTest {
+ protected:
+  int setOption(const std::string &name, const std::string &value) {
+    CStrings n{name}, v{value};
+    int rc = -1;
+    dfq_set_option(n, v, &rc);
+    return rc;
+  }
+  std::string option(const std::string &name) {
+    CStrings n{name};
+    auto out = CStrings::buffers(1, 16);
+    int size = 16, rc = -1;
+    dfq_get_option(n, out, &size, &rc);
+    return rc == 0 ? out[0] : "error " + std::to_string(rc);
+  }
+  void setForm(dfq::Form form) { dag->setForm(form); }
+
+  static std::vector<std::string> identities(const ExecQueryList &list) {
+    std::vector<std::string> ids;
+    for (const ExecQueryEntry &e : list) ids.push_back(e.name + " " + e.queryType + " " + e.nodeid);
+    return ids;
+  }
+};
+
+// Names and values are read in any case, with the dialect's codes; the form
+// may change while nodes exist, and a node not executed then writes its
+// statements in the new form instead of handing back those it kept.
+TEST_F(CteFormTest, OptionSetsTheFormAtAnyTimeAndStoredStatementsFollowIt) {
+  EXPECT_EQ(option("form"), "nested");
+  EXPECT_EQ(setOption("FORM", "Cte"), 0);
+  EXPECT_EQ(option("Form"), "cte");
+  EXPECT_EQ(setOption("form", "inline"), 1602);
+  EXPECT_EQ(dfqtest::errorMessage(1602), "Invalid value inline for option form (nested or cte)");
+  EXPECT_EQ(setOption("forms", "cte"), 1601);
+  EXPECT_EQ(option("form"), "cte");
+
+  EXPECT_EQ(setOption("form", "nested"), 0);
+  const nodeid_t t = base("\"d\".\"t\"");
+  const nodeid_t f = filter(t, "a > 1", "f");
+  const nodeid_t g = join(f, f, "l.a = r.a", "g");
+  const std::string id = std::to_string(g);
+  const auto nested = asmtest::hostStatements(id);
+  ASSERT_EQ(nested.rc, 0);
+  ASSERT_EQ(nested.list.size(), 1u);
+  EXPECT_EQ(nested.list[0].query.find("with "), std::string::npos);
+
+  EXPECT_EQ(setOption("form", "cte"), 0);
+  const auto cte = asmtest::hostStatements(id);
+  ASSERT_EQ(cte.rc, 0);
+  ASSERT_EQ(cte.list.size(), 1u);
+  EXPECT_EQ(cte.list[0].query,
+            "with f as (select * from \"d\".\"t\" where a > 1)\n"
+            "select * from f as l inner join f as r on l.a = r.a");
+  EXPECT_EQ(identities(cte.list), identities(nested.list));
+
+  // An executed node keeps the statements that made its table.
+  CStrings in{id};
+  int state = 1, rc = -1;
+  dfq_update_node_state_single(in, &state, &rc);
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(setOption("form", "nested"), 0);
+  EXPECT_EQ(dag->getNode(g)->execQueriesRef(), cte.list);
+}
+
+// Names come from the output names, differ from every word of the
+// statement and from reserved words, and each expression starts a line.
+TEST_F(CteFormTest, NamesAreReadableUniqueAndNeverAWordTheStatementReads) {
+  setForm(dfq::Form::Cte);
+  const nodeid_t t = base("\"d\".\"t\"");
+  const nodeid_t order = filter(t, "amount > 1", "order");
+  const nodeid_t amount = filter(order, "amount > 2", "Amount", "s");
+  const nodeid_t same = filter(order, "amount > 3", "amount", "x");
+  const nodeid_t j = join(amount, same, "l.id = r.id", "j");
+  const nodeid_t top = join(j, order, "l.id = r.id", "top");
+  const auto got = asmtest::hostStatements(std::to_string(top));
+  ASSERT_EQ(got.rc, 0);
+  ASSERT_EQ(got.list.size(), 1u);
+  EXPECT_EQ(got.list[0].query,
+            "with order_2 as (select * from \"d\".\"t\" where amount > 1),\n"
+            "amount_2 as (select * from order_2 as temp_table where amount > 2),\n"
+            "amount_3 as (select * from order_2 as temp_table where amount > 3),\n"
+            "j as (select * from amount_2 as l inner join amount_3 as r on l.id = r.id)\n"
+            "select * from j as l inner join order_2 as r on l.id = r.id");
+}
+
+// Over random graphs (shared names, executed middles, ML nodes, stray
+// quotes): the fast and the literal resolver write the same cte statements,
+// byte for byte, at any split limit; where nothing splits, the statements
+// and ML hand-overs are the nested form's, one for one.
+TEST_F(CteFormTest, RandomGraphsGiveTheNestedFormsStatementsInCteForm) {
+  std::mt19937 rng(2107);
+  int compared = 0, withReuse = 0;
+  for (int round = 0; round < 200; ++round) {
+    close_dag();
+    SetUp();
+    dfqtest::RandomGraph graph(
+        *dag, [&] { return static_cast<std::uint32_t>(rng()); }, round % 2 == 1);
+    graph.build(4 + static_cast<int>(rng() % 20));
+    for (nodeid_t id : graph.derived()) {
+      const ViewQueryMap map = graph.pathMap(id, false);
+      if (map.empty()) continue;
+      setForm(dfq::Form::Nested);
+      dfq::ResolvedQueries nested;
+      try {
+        nested = dfq::literalResolve(*dag, id, map);
+      } catch (const std::exception &) {
+        continue;  // a graph the resolvers refuse alike (checked elsewhere)
+      }
+      setForm(dfq::Form::Cte);
+      for (size_t limit : {size_t{60} + rng() % 600, dfq::kSplitLimit}) {
+        const dfq::ResolvedQueries literal = dfq::literalResolve(*dag, id, map, limit);
+        const dfq::ResolvedQueries fast = dfq::fastResolve(*dag, id, map, limit);
+        ASSERT_EQ(literal.statements, fast.statements) << "round " << round << " node " << id;
+        ASSERT_EQ(literal.handOvers, fast.handOvers);
+        if (limit != dfq::kSplitLimit || nested.statements.size() != 1) continue;
+        ASSERT_EQ(identities(literal.statements), identities(nested.statements))
+            << "round " << round << " node " << id;
+        ASSERT_EQ(literal.handOvers, nested.handOvers);
+        ++compared;
+        if (literal.statements[0].query.size() < nested.statements[0].query.size()) ++withReuse;
+      }
+    }
+  }
+  EXPECT_GT(compared, 500);
+  EXPECT_GT(withReuse, 50);  // statements shorter than the nested ones
+}
+
+// A self-join ladder: the nested statement doubles at every level, the cte
+// statement grows by one expression a level (default dialect: no cuts).
+TEST_F(CteFormTest, SelfJoinLadderGrowsLinearly) {
+  setForm(dfq::Form::Cte);
+  nodeid_t last = filter(base("\"d\".\"t\""), "a > 0", "l0");
+  std::vector<size_t> sizes;
+  for (int level = 1; level <= 30; ++level) {
+    last = join(last, last, "x.a = y.a", "l" + std::to_string(level));
+    const auto got = asmtest::hostStatements(std::to_string(last));
+    ASSERT_EQ(got.rc, 0);
+    ASSERT_EQ(got.list.size(), 1u);
+    sizes.push_back(got.list[0].query.size());
+  }
+  for (size_t i = 1; i < sizes.size(); ++i) EXPECT_LT(sizes[i] - sizes[i - 1], 100u) << i;
+  EXPECT_LT(sizes.back(), 30u * 100);
+}
+
+}  // namespace
