@@ -134,6 +134,31 @@ std::size_t boundedNameLength(DAG &dag, nodeid_t node) {
   return baseNameOf(dag, node).size() + kSuffixRoom;
 }
 
+// Where the first expression of a query's own `with` list begins ("with "
+// or "with recursive " in any case, after blanks); 0 when it has none.
+std::size_t withListStart(std::string_view query) {
+  std::size_t i = 0;
+  const auto blank = [&](std::size_t at) {
+    return at < query.size() && (query[at] == ' ' || query[at] == '\n' || query[at] == '\t' ||
+                                 query[at] == '\r');
+  };
+  const auto word = [&](std::size_t at, std::string_view w) {
+    if (at + w.size() > query.size()) return false;
+    for (std::size_t k = 0; k < w.size(); ++k)
+      if (lower(query[at + k]) != w[k]) return false;
+    return blank(at + w.size());
+  };
+  while (blank(i)) ++i;
+  if (!word(i, "with")) return 0;
+  i += 4;
+  while (blank(i)) ++i;
+  if (word(i, "recursive")) {
+    i += 9;
+    while (blank(i)) ++i;
+  }
+  return i;
+}
+
 }  // namespace
 
 std::size_t cteExpressionCost(DAG &dag, nodeid_t node, bool asSubquery, bool first) {
@@ -215,7 +240,21 @@ std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expres
     writeQuery(expressions[i]);
     text.append(i + 1 < own ? kNextExpression : kLastExpression);
   }
+  // An own query that begins with a `with` list of its own (a select's
+  // prefix) continues the statement's list, after the expressions it may read.
+  std::string ownQuery;
+  std::swap(text, ownQuery);
   writeQuery(expressions[own]);
+  std::swap(text, ownQuery);
+  const size_t list = own == 0 ? 0 : withListStart(ownQuery);
+  if (list == 0) {
+    text.append(ownQuery);
+    return text;
+  }
+  text.resize(text.size() - kLastExpression.size());
+  text.append(kNextExpression);
+  if (list > kWith.size()) text.replace(0, kWith.size(), ownQuery.substr(0, list));  // recursive
+  text.append(ownQuery, list, std::string::npos);
   return text;
 }
 

@@ -27,7 +27,8 @@ def sales_db():
 
 class BindingTest(unittest.TestCase):
     def setUp(self):
-        self.dag = dfq.Dag(schema="work")
+        # The statements these tests spell out are the nested form's.
+        self.dag = dfq.Dag(schema="work", form="nested")
         self.conn = sales_db()
 
     def tearDown(self):

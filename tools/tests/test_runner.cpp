@@ -150,7 +150,8 @@ TEST_F(RunnerTest, ShowPrintsTheThreeFormsAndSqlCreatesNothing) {
       "f = filter s: amount > 1\n"
       "g = select f: id\n"
       "show g\n"
-      "sql g\n");
+      "sql g\n",
+      [](RunOptions &o) { o.form = "nested"; });
   ASSERT_EQ(r.code, kExitOk) << r.err;
   const std::string statement = "select id from (select * from sales where amount > 1) as temp_table\n";
   EXPECT_TRUE(contains(r.out, "== show g\n-- option 1: statements\n" + statement)) << r.out;
