@@ -49,6 +49,7 @@ class SplicedStatement {
   std::size_t size() const { return size_; }
   // The node whose name the statement stands for.
   Node *root() const { return levels_.front(); }
+  const std::vector<Node *> &levels() const { return levels_; }
   // Writes the statement's `size()` characters to `out`; returns past them.
   char *write(char *out) const;
   std::string str() const {

@@ -80,6 +80,12 @@ std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const Quer
 std::vector<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, std::size_t pathSize,
                                           std::size_t splitLimit = kSplitLimit);
 
+// The same statements in the cte form, as the resolvers make them of such
+// a chain, written from the nodes' pieces without a scan. Empty for any
+// other path.
+ExecQueryList cteChainOf(DAG &dag, nodeid_t nodeid, std::size_t pathSize,
+                         std::size_t splitLimit = kSplitLimit);
+
 // What query assembly uses: fastResolve, or literalResolve while
 // `useLiteralResolver` is set (for measurements against the reference).
 ResolvedQueries resolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map,

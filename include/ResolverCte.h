@@ -30,9 +30,9 @@ struct CtePiece {
 };
 
 // The query of one node, in pieces; the statement's own query is the last
-// expression, with node id 0.
+// expression, whose node is not read.
 struct CteExpression {
-  nodeid_t node = 0;
+  const Node *node = nullptr;
   std::vector<CtePiece> pieces;
 };
 
@@ -69,9 +69,9 @@ std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expres
 // Bytes a statement may gain over its nested text, bounded above, when an
 // expression for `node` is added: its name twice, the wrapper of an
 // expression instead of a subquery's, and `with` for the first.
-std::size_t cteExpressionCost(DAG &dag, nodeid_t node, bool asSubquery, bool first);
+std::size_t cteExpressionCost(const Node *node, bool asSubquery, bool first);
 // Bytes a reference to `node` takes, bounded above.
-std::size_t cteReferenceCost(DAG &dag, nodeid_t node, bool asSubquery);
+std::size_t cteReferenceCost(const Node *node, bool asSubquery);
 
 }  // namespace dfq
 

@@ -251,10 +251,8 @@ struct Generation {
 // A path written as a nested chain of its nodes (dfq::nodeChainOf) needs no
 // list of queries and views: taken when no list is stored on the node and
 // composing the list would write no records.
-// The cte form's statements are always made by the scan.
-bool writesAsNodeChain(const DAG &dag, const Node &node) {
-  return !dfq::useLiteralResolver && dag.form() == dfq::Form::Nested &&
-         node.queriesAndViewsRef().empty() &&
+bool writesAsNodeChain(const Node &node) {
+  return !dfq::useLiteralResolver && node.queriesAndViewsRef().empty() &&
          !log_would_write(LOG_DEBUG) && !log_would_write(LOG_TRACE);
 }
 
@@ -264,7 +262,15 @@ bool startGeneration(DagBuilder &builder, DAG &dag, nodeid_t nodeid, Generation 
   Node *node = requireNode(dag, nodeid);
   const size_t pathSize = static_cast<size_t>(builder.dfqGetDagPathVecSize(nodeid));
   generation.node = nodeid;
-  if (writesAsNodeChain(dag, *node)) {
+  if (writesAsNodeChain(*node) && dag.form() == dfq::Form::Cte) {
+    if (node->execQueryCount() != 0) return false;
+    ExecQueryList statements = dfq::cteChainOf(dag, nodeid, pathSize);
+    if (!statements.empty()) {
+      reseedFromClock();  // as composing the path's queries would
+      generation.result = MergedList(std::move(statements));
+      return true;
+    }
+  } else if (writesAsNodeChain(*node)) {
     if (node->execQueryCount() != 0) return false;
     std::vector<SplicedStatement> chain = dfq::nodeChainOf(dag, nodeid, pathSize);
     if (!chain.empty()) {

@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <stdexcept>
+#include <limits>
 #include <map>
 #include <set>
 #include <string>
@@ -596,7 +597,7 @@ class Resolver {
         !cte || chain.atStart
             ? 0
             : chain.cteExtra + static_cast<long long>(cteExpressionCost(
-                                   dag, entry.id, !asJoinInput, chain.held.size() <= 1));
+                                   dag.getNode(entry.id), !asJoinInput, chain.held.size() <= 1));
     if (!chain.atStart && withExtra(chain.accepted.size(chain.working), chain.cteExtra) < limit &&
         withExtra(candidateSize, extra) >= limit) {
       deferName(m, entry);
@@ -627,7 +628,7 @@ class Resolver {
     const size_t index = hideName(m, m.name);
     chain.placeholders[index].reference = entry.id;
     chain.placeholders[index].asSubquery = asSubquery;
-    chain.cteExtra += static_cast<long long>(cteReferenceCost(dag, entry.id, asSubquery)) -
+    chain.cteExtra += static_cast<long long>(cteReferenceCost(dag.getNode(entry.id), asSubquery)) -
                       static_cast<long long>(m.name.size());
     chain.accepted.accept(chain.working);
     chain.atStart = false;
@@ -870,13 +871,15 @@ class Resolver {
     std::vector<CteExpression> expressions;
     expressions.reserve(finished.size() + 1);
     for (size_t r : finished)
-      expressions.push_back(CteExpression{chain.inlinings[r].id, renumbered(std::move(bodies[r]))});
-    expressions.push_back(CteExpression{0, renumbered(std::move(own))});
+      expressions.push_back(
+          CteExpression{dag.getNode(chain.inlinings[r].id), renumbered(std::move(bodies[r]))});
+    expressions.push_back(CteExpression{nullptr, renumbered(std::move(own))});
     std::vector<bool> cut;
     cteCopies(expressions, cut);
     if (dag.dialect() == Dialect::SQLite)
       for (size_t i = 0; i + 1 < expressions.size(); ++i)
-        if (cut[i]) cutsFound.insert(expressions[i].node);
+        if (cut[i] && expressions[i].node != nullptr)
+          cutsFound.insert(expressions[i].node->getNodeid());
     if (!cutsFound.empty()) return std::string();  // the statements are made again
     return writeCteStatement(dag, expressions);
   }
@@ -1143,6 +1146,81 @@ std::vector<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, size_t path
   }
   if (listed != pathSize) return {};
   statements.emplace_back(std::move(levels), size - wrapper);
+  return statements;
+}
+
+// The scan's steps in the cte form, counted as it counts them: each level
+// grows the working text by its query as a subquery, and the statement by
+// what its expression adds (cteExpressionCost); a level that would take the
+// statement to the limit starts the next one.
+ExecQueryList cteChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize, size_t splitLimit) {
+  const std::vector<SplicedStatement> whole =
+      nodeChainOf(dag, nodeid, pathSize, std::numeric_limits<size_t>::max());
+  if (whole.size() != 1) return {};
+  const std::vector<Node *> &levels = whole.front().levels();
+  const auto nameSize = [](const Node *n) {
+    return n->getOutputSchema().size() + n->getOutputTable().size() + 5;
+  };
+  std::vector<std::string_view> pieces;
+  std::string before, after;
+  std::vector<size_t> starts{0};  // the first level of each statement
+  const size_t wrapper = kOpen.size() + kCloseAsSubquery.size();
+  size_t size = 0;
+  long long extra = 0;
+  for (size_t j = 0; j < levels.size(); ++j) {
+    Node &node = *levels[j];
+    const std::optional<size_t> own = ownTextLength(node, pieces, before, after);
+    if (!own) return {};
+    const size_t input = j + 1 < levels.size() ? nameSize(levels[j + 1]) : node.inputName(0).size();
+    const size_t candidate = size - (j == starts.back() ? size : nameSize(&node)) + wrapper + *own + input;
+    if (j != starts.back()) {
+      const bool first = j - starts.back() <= 1;
+      const long long extraAfter =
+          extra + static_cast<long long>(cteExpressionCost(&node, true, first));
+      const auto total = [](size_t s, long long e) {
+        const long long t = static_cast<long long>(s) + e;
+        return t < 0 ? size_t{0} : static_cast<size_t>(t);
+      };
+      if (total(size, extra) < splitLimit && total(candidate, extraAfter) >= splitLimit) {
+        starts.push_back(j);
+        size = wrapper + *own + input;
+        extra = 0;
+        continue;
+      }
+      extra = extraAfter;
+    }
+    size = candidate;
+  }
+  starts.push_back(levels.size());
+
+  ExecQueryList statements;
+  std::vector<std::string> outside;  // input names written as they are read
+  outside.reserve(starts.size());
+  for (size_t s = 0; s + 1 < starts.size(); ++s) {
+    const size_t first = starts[s], last = starts[s + 1] - 1;  // outermost, innermost
+    std::vector<CteExpression> expressions(last - first + 1);
+    outside.push_back(levels[last]->inputName(0));
+    for (size_t j = first; j <= last; ++j) {
+      size_t input = 0;
+      if (!levels[j]->piecesAroundInput(pieces, input)) return {};
+      CteExpression &expression = expressions[last - j];
+      expression.node = j == first ? nullptr : levels[j];
+      for (size_t i = 0; i < pieces.size(); ++i) {
+        if (i != input) {
+          if (!pieces[i].empty()) expression.pieces.push_back(CtePiece{pieces[i]});
+        } else if (j == last) {
+          expression.pieces.push_back(CtePiece{outside.back()});
+        } else {
+          expression.pieces.push_back(CtePiece{{}, last - j - 1, true});
+        }
+      }
+    }
+    const Node &root = *levels[first];
+    statements.push_back(ExecQueryEntry{
+        writeCteStatement(dag, expressions),
+        Utils::quotedName(root.getOutputTable(), root.getOutputSchema()),
+        dag.getQueryType(root.getNodeid()), std::to_string(root.getNodeid())});
+  }
   return statements;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Dialect.h"
+#include "FlatMap.h"
 #include "Node.h"
 
 namespace dfq {
@@ -57,18 +58,26 @@ bool isReserved(std::string_view word) {
          std::find(kReservedMore.begin(), kReservedMore.end(), word) != kReservedMore.end();
 }
 
-bool isWordChar(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '$' || c >= 0x80;
-}
+// Characters of an unquoted word: letters, digits, '_', '$' and any byte
+// of a multi-byte character.
+struct WordChars {
+  bool of[256] = {};
+  constexpr WordChars() {
+    for (int c = 0; c < 256; ++c)
+      of[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '_' || c == '$' || c >= 0x80;
+  }
+};
+constexpr WordChars kWordChars;
+
+bool isWordChar(unsigned char c) { return kWordChars.of[c]; }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A node's output name as an unquoted name: lower case, letters, digits and
 // '_', beginning with a letter.
-std::string baseNameOf(DAG &dag, nodeid_t node) {
-  const Node *n = dag.getNode(node);
-  const std::string_view table = n ? n->getOutputTable() : std::string_view();
+std::string baseNameOf(const Node *node) {
+  const std::string_view table = node ? node->getOutputTable() : std::string_view();
   std::string base;
   for (char c : table.substr(0, kLongestBase)) {
     const char l = lower(c);
@@ -92,8 +101,12 @@ std::string_view withoutSuffix(std::string_view word) {
 // passed over by their first letter and length alone.
 class TakenWords {
  public:
-  explicit TakenWords(const std::unordered_set<std::string> &bases) : bases(bases) {
-    for (const std::string &base : bases) mayBe.set(key(base[0], base.size()));
+  explicit TakenWords(const std::vector<std::string> &names) {
+    bases.reserve(names.size());
+    for (const std::string &base : names) {
+      mayBe.set(key(base[0], base.size()));
+      bases.insert(base, true);
+    }
   }
 
   void read(std::string_view text) {
@@ -118,20 +131,24 @@ class TakenWords {
 
   void consider(std::string_view word) {
     if (word.size() > kLongestBase + kSuffixRoom + 2) return;
-    std::string lowered(word);
-    for (char &c : lowered) c = lower(c);
-    const std::string_view base = withoutSuffix(lowered);
-    if (!mayBe.test(key(base[0], base.size()))) return;
-    if (bases.count(std::string(base)) != 0) taken.insert(std::move(lowered));
+    // Digits and '_' have no case: the base's first letter and length are
+    // those of the lowered word's base.
+    const std::string_view unlowered = withoutSuffix(word);
+    if (!mayBe.test(key(unlowered[0], unlowered.size()))) return;
+    char lowered[kLongestBase + kSuffixRoom + 2];
+    for (std::size_t i = 0; i < word.size(); ++i) lowered[i] = lower(word[i]);
+    if (bases.find(std::string_view(lowered, unlowered.size())) != nullptr)
+      taken.emplace(lowered, word.size());
   }
 
-  const std::unordered_set<std::string> &bases;
+  FlatMap<std::string_view, bool> bases;  // views of the names the words are told from
   std::bitset<256 * 64> mayBe;
   std::unordered_set<std::string> taken;
 };
 
-std::size_t boundedNameLength(DAG &dag, nodeid_t node) {
-  return baseNameOf(dag, node).size() + kSuffixRoom;
+std::size_t boundedNameLength(const Node *node) {
+  const std::size_t table = node ? std::min(node->getOutputTable().size(), kLongestBase) : 0;
+  return table + 2 + kSuffixRoom;  // "t_" in front at most
 }
 
 // Where the first expression of a query's own `with` list begins ("with "
@@ -161,8 +178,8 @@ std::size_t withListStart(std::string_view query) {
 
 }  // namespace
 
-std::size_t cteExpressionCost(DAG &dag, nodeid_t node, bool asSubquery, bool first) {
-  const std::size_t name = boundedNameLength(dag, node);
+std::size_t cteExpressionCost(const Node *node, bool asSubquery, bool first) {
+  const std::size_t name = boundedNameLength(node);
   std::size_t cost = 2 * name + kAsNotMaterialized.size() + kNextExpression.size();
   if (asSubquery) cost += kSubqueryAlias.size();
   if (first) cost += kWith.size() + kLastExpression.size();
@@ -170,8 +187,8 @@ std::size_t cteExpressionCost(DAG &dag, nodeid_t node, bool asSubquery, bool fir
   return cost > nested ? cost - nested : 0;
 }
 
-std::size_t cteReferenceCost(DAG &dag, nodeid_t node, bool asSubquery) {
-  return boundedNameLength(dag, node) + (asSubquery ? kSubqueryAlias.size() : 0);
+std::size_t cteReferenceCost(const Node *node, bool asSubquery) {
+  return boundedNameLength(node) + (asSubquery ? kSubqueryAlias.size() : 0);
 }
 
 // One copy of the statement's own query, and of every other as many as of
@@ -201,16 +218,16 @@ std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expres
   std::vector<bool> cut;
   const std::vector<std::size_t> copies = cteCopies(expressions, cut);
 
-  std::vector<std::string> names(own);
-  std::unordered_set<std::string> bases;
-  for (std::size_t i = 0; i < own; ++i) {
-    names[i] = baseNameOf(dag, expressions[i].node);
-    bases.insert(names[i]);
-  }
-  TakenWords words(bases);
-  for (const CteExpression &expression : expressions)
-    for (const CtePiece &piece : expression.pieces)
-      if (piece.expression == CtePiece::kText) words.read(piece.text);
+  std::vector<std::string> bases(own);
+  for (std::size_t i = 0; i < own; ++i) bases[i] = baseNameOf(expressions[i].node);
+  std::vector<std::string> names = bases;
+  const TakenWords words = [&] {
+    TakenWords taken(bases);
+    for (const CteExpression &expression : expressions)
+      for (const CtePiece &piece : expression.pieces)
+        if (piece.expression == CtePiece::kText) taken.read(piece.text);
+    return taken;
+  }();
   std::unordered_set<std::string> used;
   for (std::string &name : names) {
     const std::string base = name;
@@ -221,6 +238,13 @@ std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expres
 
   const bool portable = dag.dialect() != Dialect::Default;
   std::string text;
+  std::size_t room = 0;
+  for (std::size_t i = 0; i < expressions.size(); ++i) {
+    room += (i < own ? 2 * names[i].size() + kAsNotMaterialized.size() + kNextExpression.size() : 0);
+    for (const CtePiece &piece : expressions[i].pieces)
+      room += piece.expression == CtePiece::kText ? piece.text.size() : 64;
+  }
+  text.reserve(room);
   const auto writeQuery = [&](const CteExpression &expression) {
     for (const CtePiece &piece : expression.pieces) {
       if (piece.expression == CtePiece::kText) {
