@@ -44,6 +44,14 @@ class SplicedStatement {
   SplicedStatement() = default;
   SplicedStatement(std::vector<Node *> levels, std::size_t size)
       : levels_(std::move(levels)), size_(size) {}
+  // The same chain in the cte form: each level below the outermost is an
+  // expression named `names[level]` (`names[0]` is not read), written from
+  // the innermost out as `NAME` + `opening` + its text + "),\n", the first
+  // after "with " and the last closed by ")\n"; a level reads the next
+  // level as `NAME as temp_table`; the outermost level's text follows.
+  SplicedStatement(std::vector<Node *> levels, std::vector<std::string> names,
+                   std::string_view opening, std::size_t size)
+      : levels_(std::move(levels)), names_(std::move(names)), opening_(opening), size_(size) {}
 
   bool empty() const { return levels_.empty(); }
   std::size_t size() const { return size_; }
@@ -60,6 +68,8 @@ class SplicedStatement {
 
  private:
   std::vector<Node *> levels_;  // outermost first
+  std::vector<std::string> names_;  // the cte form's names, or none
+  std::string_view opening_;
   std::size_t size_ = 0;
 };
 

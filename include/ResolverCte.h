@@ -9,6 +9,7 @@
 #define DFQ_RESOLVER_CTE_H
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,6 +66,21 @@ std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions
 // come from the nodes' output names, are unique within the statement and
 // differ from every word the statement's text holds besides them.
 std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expressions);
+
+// The names of the expressions of `nodes` in one statement, whose other
+// texts `texts` hands to the function it is given, one by one.
+std::vector<std::string> cteNames(
+    const std::vector<const Node *> &nodes,
+    const std::function<void(const std::function<void(std::string_view)> &)> &texts);
+
+// What follows an expression's name up to its query: " as (" in the
+// default dialect, else " as materialized (" or " as not materialized ("
+// by the copies of its query the nested form would write.
+std::string_view cteOpening(DAG &dag, std::size_t copies);
+
+// Where the first expression of a query's own `with` list begins ("with "
+// or "with recursive " in any case, after blanks); 0 when it has none.
+std::size_t withListStart(std::string_view query);
 
 // Bytes a statement may gain over its nested text, bounded above, when an
 // expression for `node` is added: its name twice, the wrapper of an

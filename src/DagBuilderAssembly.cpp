@@ -262,17 +262,11 @@ bool startGeneration(DagBuilder &builder, DAG &dag, nodeid_t nodeid, Generation 
   Node *node = requireNode(dag, nodeid);
   const size_t pathSize = static_cast<size_t>(builder.dfqGetDagPathVecSize(nodeid));
   generation.node = nodeid;
-  if (writesAsNodeChain(*node) && dag.form() == dfq::Form::Cte) {
+  if (writesAsNodeChain(*node)) {
     if (node->execQueryCount() != 0) return false;
-    ExecQueryList statements = dfq::cteChainOf(dag, nodeid, pathSize);
-    if (!statements.empty()) {
-      reseedFromClock();  // as composing the path's queries would
-      generation.result = MergedList(std::move(statements));
-      return true;
-    }
-  } else if (writesAsNodeChain(*node)) {
-    if (node->execQueryCount() != 0) return false;
-    std::vector<SplicedStatement> chain = dfq::nodeChainOf(dag, nodeid, pathSize);
+    std::vector<SplicedStatement> chain = dag.form() == dfq::Form::Cte
+                                              ? dfq::cteChainOf(dag, nodeid, pathSize)
+                                              : dfq::nodeChainOf(dag, nodeid, pathSize);
     if (!chain.empty()) {
       reseedFromClock();  // as composing the path's queries would
       ExecQueryList statements;

@@ -385,6 +385,27 @@ char *SplicedStatement::write(char *out) const {
   };
   std::vector<std::string_view> pieces;
   size_t input = 0;
+  if (!names_.empty()) {
+    const size_t n = levels_.size();
+    for (size_t k = n; k-- > 0;) {
+      if (k + 1 == n && n > 1) put("with ");
+      if (k > 0) {
+        put(names_[k]);
+        put(opening_);
+      }
+      levels_[k]->piecesAroundInput(pieces, input);
+      for (size_t i = 0; i < input; ++i) put(pieces[i]);
+      if (k + 1 == n) {
+        put(levels_[k]->inputName(0));
+      } else {
+        put(names_[k + 1]);
+        put(" as temp_table");
+      }
+      for (size_t i = input + 1; i < pieces.size(); ++i) put(pieces[i]);
+      if (k > 0) put(k > 1 ? "),\n" : ")\n");
+    }
+    return end;
+  }
   for (size_t k = 0; k < levels_.size(); ++k) {
     levels_[k]->piecesAroundInput(pieces, input);
     for (size_t i = 0; i < input; ++i) put(pieces[i]);

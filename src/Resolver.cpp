@@ -1094,7 +1094,7 @@ std::optional<size_t> ownTextLength(Node &node, std::vector<std::string_view> &p
 // beyond is not made, except as a statement's first: the name stays, and
 // the next statement starts from it.
 std::vector<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize,
-                                          size_t splitLimit) {
+                                          size_t splitLimit, std::vector<size_t> *ownLengths) {
   Node *node = dag.getNode(nodeid);
   std::optional<PlainName> name;
   if (node != nullptr) name = plainName(node->getOutputSchema(), node->getOutputTable());
@@ -1113,6 +1113,7 @@ std::vector<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, size_t path
     if (listed == pathSize || !dag.isListed(*node)) return {};
     const std::optional<size_t> own = ownTextLength(*node, pieces, before, after);
     if (!own) return {};
+    if (ownLengths != nullptr) ownLengths->push_back(*own);
     Node *input = node->firstInput();
     const bool inlined = input != nullptr && dag.isListed(*input);
     std::optional<PlainName> next;
@@ -1153,9 +1154,12 @@ std::vector<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, size_t path
 // grows the working text by its query as a subquery, and the statement by
 // what its expression adds (cteExpressionCost); a level that would take the
 // statement to the limit starts the next one.
-ExecQueryList cteChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize, size_t splitLimit) {
+std::vector<SplicedStatement> cteChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize,
+                                         size_t splitLimit) {
+  std::vector<size_t> ownLengths;
+  ownLengths.reserve(pathSize);
   const std::vector<SplicedStatement> whole =
-      nodeChainOf(dag, nodeid, pathSize, std::numeric_limits<size_t>::max());
+      nodeChainOf(dag, nodeid, pathSize, std::numeric_limits<size_t>::max(), &ownLengths);
   if (whole.size() != 1) return {};
   const std::vector<Node *> &levels = whole.front().levels();
   const auto nameSize = [](const Node *n) {
@@ -1169,8 +1173,7 @@ ExecQueryList cteChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize, size_t spli
   long long extra = 0;
   for (size_t j = 0; j < levels.size(); ++j) {
     Node &node = *levels[j];
-    const std::optional<size_t> own = ownTextLength(node, pieces, before, after);
-    if (!own) return {};
+    const std::optional<size_t> own = ownLengths[j];
     const size_t input = j + 1 < levels.size() ? nameSize(levels[j + 1]) : node.inputName(0).size();
     const size_t candidate = size - (j == starts.back() ? size : nameSize(&node)) + wrapper + *own + input;
     if (j != starts.back()) {
@@ -1193,33 +1196,42 @@ ExecQueryList cteChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize, size_t spli
   }
   starts.push_back(levels.size());
 
-  ExecQueryList statements;
-  std::vector<std::string> outside;  // input names written as they are read
-  outside.reserve(starts.size());
+  std::vector<SplicedStatement> statements;
+  const std::string_view opening = cteOpening(dag, 1);  // every level is read once
   for (size_t s = 0; s + 1 < starts.size(); ++s) {
     const size_t first = starts[s], last = starts[s + 1] - 1;  // outermost, innermost
-    std::vector<CteExpression> expressions(last - first + 1);
-    outside.push_back(levels[last]->inputName(0));
-    for (size_t j = first; j <= last; ++j) {
-      size_t input = 0;
-      if (!levels[j]->piecesAroundInput(pieces, input)) return {};
-      CteExpression &expression = expressions[last - j];
-      expression.node = j == first ? nullptr : levels[j];
-      for (size_t i = 0; i < pieces.size(); ++i) {
-        if (i != input) {
-          if (!pieces[i].empty()) expression.pieces.push_back(CtePiece{pieces[i]});
-        } else if (j == last) {
-          expression.pieces.push_back(CtePiece{outside.back()});
-        } else {
-          expression.pieces.push_back(CtePiece{{}, last - j - 1, true});
+    std::vector<Node *> group(levels.begin() + static_cast<std::ptrdiff_t>(first),
+                              levels.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+    std::vector<const Node *> named(group.begin() + 1, group.end());
+    const std::string innermostInput = group.back()->inputName(0);
+    // Every text of the statement but the expressions' names: the nodes'
+    // own pieces and the innermost level's input.
+    size_t size = 0;
+    const auto texts = [&](const std::function<void(std::string_view)> &read) {
+      size += innermostInput.size();
+      read(innermostInput);
+      for (Node *node : group) {
+        size_t input = 0;
+        node->piecesAroundInput(pieces, input);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+          if (i == input) continue;
+          size += pieces[i].size();
+          read(pieces[i]);
         }
       }
-    }
-    const Node &root = *levels[first];
-    statements.push_back(ExecQueryEntry{
-        writeCteStatement(dag, expressions),
-        Utils::quotedName(root.getOutputTable(), root.getOutputSchema()),
-        dag.getQueryType(root.getNodeid()), std::to_string(root.getNodeid())});
+    };
+    std::vector<std::string> names = cteNames(named, texts);
+    names.insert(names.begin(), std::string());
+    for (size_t k = 1; k < group.size(); ++k)
+      size += 2 * names[k].size() + opening.size() + kCloseAsSubquery.size() - 1 + (k > 1 ? 3 : 2);
+    if (group.size() > 1) size += 5;  // "with "
+    size_t input = 0;
+    if (!group.front()->piecesAroundInput(pieces, input)) return {};
+    std::string ownStart;
+    for (size_t i = 0; i < input; ++i) ownStart.append(pieces[i]);
+    // A select's prefix that is a `with` list joins the statement's: the scan writes it.
+    if (group.size() > 1 && withListStart(ownStart) != 0) return {};
+    statements.emplace_back(std::move(group), std::move(names), opening, size);
   }
   return statements;
 }

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <bitset>
+#include <cstring>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -54,8 +57,12 @@ constexpr std::array<std::string_view, 8> kReservedMore = {
     "using", "values", "when", "where", "window", "with", "trailing", "variadic"};
 
 bool isReserved(std::string_view word) {
-  return std::find(kReserved.begin(), kReserved.end(), word) != kReserved.end() ||
-         std::find(kReservedMore.begin(), kReservedMore.end(), word) != kReservedMore.end();
+  static const std::unordered_set<std::string_view> reserved = [] {
+    std::unordered_set<std::string_view> all(kReserved.begin(), kReserved.end());
+    all.insert(kReservedMore.begin(), kReservedMore.end());
+    return all;
+  }();
+  return word.size() <= 17 && reserved.count(word) != 0;
 }
 
 // Characters of an unquoted word: letters, digits, '_', '$' and any byte
@@ -105,26 +112,64 @@ class TakenWords {
     bases.reserve(names.size());
     for (const std::string &base : names) {
       mayBe.set(key(base[0], base.size()));
-      bases.insert(base, true);
+      lengthsOf[static_cast<unsigned char>(base[0])] |= std::uint64_t(1) << std::min<std::size_t>(base.size(), 63);
+      bases.insert(base);
+      if (firstLetters.find(base[0]) == std::string::npos) firstLetters.push_back(base[0]);
     }
   }
 
   void read(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-      if (!isWordChar(static_cast<unsigned char>(text[i]))) {
-        ++i;
+    if (firstLetters.size() <= 2) {
+      // Few first letters (a chain's names): only the words that begin
+      // with one of them are looked at.
+      for (char letter : firstLetters)
+        for (char c : {letter, upper(letter)}) readWordsStartingWith(text, c);
+      return;
+    }
+    const char *p = text.data(), *const end = p + text.size();
+    while (p != end) {
+      if (!isWordChar(static_cast<unsigned char>(*p))) {
+        ++p;
         continue;
       }
-      const std::size_t start = i;
-      while (i < text.size() && isWordChar(static_cast<unsigned char>(text[i]))) ++i;
-      consider(text.substr(start, i - start));
+      const char *start = p;
+      while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
+      // Most words are passed over by their first letter and length.
+      if (mayBeWord(*start, static_cast<std::size_t>(p - start)))
+        consider(std::string_view(start, static_cast<std::size_t>(p - start)));
     }
   }
 
   bool holds(const std::string &name) const { return taken.count(name) != 0; }
 
  private:
+  void readWordsStartingWith(std::string_view text, char c) {
+    const char *const begin = text.data(), *const end = begin + text.size();
+    const char *p = begin;
+    while (p != end) {
+      p = static_cast<const char *>(std::memchr(p, c, static_cast<std::size_t>(end - p)));
+      if (p == nullptr) return;
+      if (p != begin && isWordChar(static_cast<unsigned char>(p[-1]))) {
+        ++p;
+        continue;
+      }
+      const char *start = p;
+      while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
+      if (mayBeWord(*start, static_cast<std::size_t>(p - start)))
+        consider(std::string_view(start, static_cast<std::size_t>(p - start)));
+    }
+  }
+
+  static char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+  // A word of this first letter and length could have a base of `bases`:
+  // its own length, or shorter by a suffix of '_' and digits.
+  bool mayBeWord(char first, std::size_t length) const {
+    if (length > kLongestBase + kSuffixRoom + 2) return false;
+    const std::uint64_t upTo = length >= 63 ? ~std::uint64_t(0) : (std::uint64_t(2) << length) - 1;
+    return (lengthsOf[static_cast<unsigned char>(lower(first))] & upTo) != 0;
+  }
+
   static std::size_t key(char first, std::size_t length) {
     return static_cast<unsigned char>(lower(first)) * 64 + std::min<std::size_t>(length, 63);
   }
@@ -137,12 +182,14 @@ class TakenWords {
     if (!mayBe.test(key(unlowered[0], unlowered.size()))) return;
     char lowered[kLongestBase + kSuffixRoom + 2];
     for (std::size_t i = 0; i < word.size(); ++i) lowered[i] = lower(word[i]);
-    if (bases.find(std::string_view(lowered, unlowered.size())) != nullptr)
+    if (bases.count(std::string_view(lowered, unlowered.size())) != 0)
       taken.emplace(lowered, word.size());
   }
 
-  FlatMap<std::string_view, bool> bases;  // views of the names the words are told from
+  std::unordered_set<std::string_view> bases;  // views of the names the words are told from
+  std::string firstLetters;  // of the bases, in lower case
   std::bitset<256 * 64> mayBe;
+  std::uint64_t lengthsOf[256] = {};  // per first letter, a bit per length of a base
   std::unordered_set<std::string> taken;
 };
 
@@ -151,8 +198,8 @@ std::size_t boundedNameLength(const Node *node) {
   return table + 2 + kSuffixRoom;  // "t_" in front at most
 }
 
-// Where the first expression of a query's own `with` list begins ("with "
-// or "with recursive " in any case, after blanks); 0 when it has none.
+}  // namespace
+
 std::size_t withListStart(std::string_view query) {
   std::size_t i = 0;
   const auto blank = [&](std::size_t at) {
@@ -175,8 +222,6 @@ std::size_t withListStart(std::string_view query) {
   }
   return i;
 }
-
-}  // namespace
 
 std::size_t cteExpressionCost(const Node *node, bool asSubquery, bool first) {
   const std::size_t name = boundedNameLength(node);
@@ -211,32 +256,49 @@ std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions
   return copies;
 }
 
+std::vector<std::string> cteNames(
+    const std::vector<const Node *> &nodes,
+    const std::function<void(const std::function<void(std::string_view)> &)> &texts) {
+  std::vector<std::string> names(nodes.size());
+  for (std::size_t i = 0; i < nodes.size(); ++i) names[i] = baseNameOf(nodes[i]);
+  TakenWords words(names);
+  texts([&](std::string_view text) { words.read(text); });
+  // Views of the names settled so far, which do not change any more.
+  std::unordered_set<std::string_view> used;
+  used.reserve(names.size());
+  const auto taken = [&](const std::string &name) {
+    return words.holds(name) || used.count(name) != 0 || isReserved(name);
+  };
+  for (std::string &name : names) {
+    if (taken(name)) {
+      const std::string base = name;
+      for (std::size_t k = 2; taken(name); ++k) name = base + "_" + std::to_string(k);
+    }
+    used.insert(name);
+  }
+  return names;
+}
+
+std::string_view cteOpening(DAG &dag, std::size_t copies) {
+  if (dag.dialect() == Dialect::Default) return kAs;
+  return copies > kCopiesLeftToPlanner ? kAsMaterialized : kAsNotMaterialized;
+}
+
 std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expressions) {
   if (expressions.empty()) return std::string();
   const std::size_t own = expressions.size() - 1;
 
   std::vector<bool> cut;
   const std::vector<std::size_t> copies = cteCopies(expressions, cut);
+  std::vector<const Node *> nodes(own);
+  for (std::size_t i = 0; i < own; ++i) nodes[i] = expressions[i].node;
+  const std::vector<std::string> names =
+      cteNames(nodes, [&](const std::function<void(std::string_view)> &read) {
+        for (const CteExpression &expression : expressions)
+          for (const CtePiece &piece : expression.pieces)
+            if (piece.expression == CtePiece::kText) read(piece.text);
+      });
 
-  std::vector<std::string> bases(own);
-  for (std::size_t i = 0; i < own; ++i) bases[i] = baseNameOf(expressions[i].node);
-  std::vector<std::string> names = bases;
-  const TakenWords words = [&] {
-    TakenWords taken(bases);
-    for (const CteExpression &expression : expressions)
-      for (const CtePiece &piece : expression.pieces)
-        if (piece.expression == CtePiece::kText) taken.read(piece.text);
-    return taken;
-  }();
-  std::unordered_set<std::string> used;
-  for (std::string &name : names) {
-    const std::string base = name;
-    for (std::size_t k = 2; words.holds(name) || used.count(name) != 0 || isReserved(name); ++k)
-      name = base + "_" + std::to_string(k);
-    used.insert(name);
-  }
-
-  const bool portable = dag.dialect() != Dialect::Default;
   std::string text;
   std::size_t room = 0;
   for (std::size_t i = 0; i < expressions.size(); ++i) {
@@ -258,9 +320,7 @@ std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expres
   for (std::size_t i = 0; i < own; ++i) {
     text.append(i == 0 ? kWith : std::string_view());
     text.append(names[i]);
-    text.append(!portable                              ? kAs
-                : copies[i] > kCopiesLeftToPlanner ? kAsMaterialized
-                                                     : kAsNotMaterialized);
+    text.append(cteOpening(dag, copies[i]));
     writeQuery(expressions[i]);
     text.append(i + 1 < own ? kNextExpression : kLastExpression);
   }

@@ -156,3 +156,49 @@ TEST_F(CteFormTest, SelfJoinLadderGrowsLinearly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Chains of single-input nodes, some executed, some with quoted names in
+// their texts, some naming their grouping after their input: the cte
+// statements written from the nodes, split at random limits, are the scan's,
+// byte for byte, and so is the size announced for each.
+TEST_F(CteFormTest, ChainsWrittenFromTheirNodesAreTheScansStatements) {
+  std::mt19937 rng(2121);
+  const char *const kinds[] = {"filter", "select", "aggregate", "sample", "groupby"};
+  int chained = 0, split = 0;
+  for (int round = 0; round < 200; ++round) {
+    close_dag();
+    SetUp();
+    setForm(dfq::Form::Cte);
+    nodeid_t last = base(rng() % 2 ? "db.t" : "\"db\".\"t\"");
+    const int length = 1 + static_cast<int>(rng() % 30);
+    for (int i = 0; i < length; ++i) {
+      std::string text(rng() % 120, 'c');
+      if (rng() % 4 == 0) text += " and \"q\" > 1 and f" + std::to_string(i) + " = 2";
+      const char *kind = kinds[rng() % (rng() % 8 == 0 ? 5 : 4)];
+      last = std::string(kind) == "groupby" ? groupby(last, "x")
+                                              : node(kind, text, {last}, "f" + std::to_string(i));
+      if (i + 1 < length && rng() % 10 == 0) dag->updateNodeState(last, 1);
+    }
+    const size_t limit = 50 + rng() % 3000;
+    if (dag->genDAGPath(last, false) == 0) continue;
+    const size_t pathSize = dag->dagPathRef(last, false).size();
+    const std::vector<SplicedStatement> chain = dfq::cteChainOf(*dag, last, pathSize, limit);
+    if (chain.empty()) continue;
+    const dfq::ResolvedQueries scan = dfq::literalResolve(*dag, last, pathMap(last), limit);
+    ASSERT_EQ(chain.size(), scan.statements.size()) << "round " << round;
+    for (size_t i = 0; i < chain.size(); ++i) {
+      std::string written(chain[i].size() + 8, '#');
+      ASSERT_EQ(chain[i].write(written.data()), written.data() + chain[i].size());
+      ASSERT_EQ(written.substr(chain[i].size()), std::string(8, '#')) << "written past its size";
+      ASSERT_EQ(chain[i].str(), scan.statements[i].query) << "round " << round << " #" << i;
+    }
+    ++chained;
+    split += chain.size() > 1 ? 1 : 0;
+  }
+  EXPECT_GT(chained, 100);
+  EXPECT_GT(split, 20);
+}
+
+}  // namespace
