@@ -41,7 +41,7 @@ struct CteExpression {
 // portable dialects leave an expression to the planner (`not
 // materialized`); an expression whose copies would be more is
 // `materialized`.
-inline constexpr std::size_t kCopiesLeftToPlanner = 3;
+inline constexpr std::size_t kCopiesLeftToPlanner = 8;
 
 // Copies beyond which, in the sqlite dialect, an expression is not written
 // in the statement that reads it but gets a statement of its own, which the

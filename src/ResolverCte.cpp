@@ -128,15 +128,7 @@ class TakenWords {
     }
     const char *p = text.data(), *const end = p + text.size();
     while (p != end) {
-      if (!isWordChar(static_cast<unsigned char>(*p))) {
-        ++p;
-        continue;
-      }
-      const char *start = p;
-      while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
-      // Most words are passed over by their first letter and length.
-      if (mayBeWord(*start, static_cast<std::size_t>(p - start)))
-        consider(std::string_view(start, static_cast<std::size_t>(p - start)));
+      p = isWordChar(static_cast<unsigned char>(*p)) ? readWord(p, end) : p + 1;
     }
   }
 
@@ -149,15 +141,19 @@ class TakenWords {
     while (p != end) {
       p = static_cast<const char *>(std::memchr(p, c, static_cast<std::size_t>(end - p)));
       if (p == nullptr) return;
-      if (p != begin && isWordChar(static_cast<unsigned char>(p[-1]))) {
-        ++p;
-        continue;
-      }
-      const char *start = p;
-      while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
-      if (mayBeWord(*start, static_cast<std::size_t>(p - start)))
-        consider(std::string_view(start, static_cast<std::size_t>(p - start)));
+      const bool startsWord = p == begin || !isWordChar(static_cast<unsigned char>(p[-1]));
+      p = startsWord ? readWord(p, end) : p + 1;
     }
+  }
+
+  // Reads the word that begins at `start`; returns its end. Most words are
+  // passed over by their first letter and length.
+  const char *readWord(const char *start, const char *end) {
+    const char *p = start;
+    while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
+    if (mayBeWord(*start, static_cast<std::size_t>(p - start)))
+      consider(std::string_view(start, static_cast<std::size_t>(p - start)));
+    return p;
   }
 
   static char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
