@@ -145,7 +145,9 @@ TEST_F(CteFormTest, SelfJoinLadderGrowsLinearly) {
   nodeid_t last = filter(base("\"d\".\"t\""), "a > 0", "l0");
   std::vector<size_t> sizes;
   for (int level = 1; level <= 30; ++level) {
-    last = join(last, last, "x.a = y.a", "l" + std::to_string(level));
+    std::string name = "l";
+    name += std::to_string(level);
+    last = join(last, last, "x.a = y.a", name);
     const auto got = asmtest::hostStatements(std::to_string(last));
     ASSERT_EQ(got.rc, 0);
     ASSERT_EQ(got.list.size(), 1u);

@@ -44,6 +44,7 @@ dfq_run_test(log_level_range 1 "--log-level takes a level from 0 to 5, not '6'" 
 dfq_run_test(help 0 "show the library's log records of exactly level N" --help)
 dfq_run_test(dialect_unknown 1 "--dialect takes default, sqlite or postgresql, not 'mysql'"
   --dialect mysql ${cli}/csv.dfq)
+dfq_run_test(form_unknown 1 "--form takes nested or cte, not 'inline'" --form inline ${cli}/csv.dfq)
 dfq_run_test(directory 2 "cli: cannot read the pipeline file: it is a directory$" ${cli})
 dfq_run_test(empty 2 "empty.dfq: the pipeline is empty" ${cli}/empty.dfq)
 dfq_run_test(missing_csv 2 "missing_csv.dfq:2: .*nowhere.csv: cannot read the file [(]no such file[)]$"
