@@ -28,6 +28,7 @@ from collections import namedtuple
 
 from . import _native
 from ._native import LOCK as _LOCK, Strings as _Strings, c_int as _int, load_library
+from ._native import NodeId as _NodeId, texts as _c_texts
 from ._run import NotRunnableError, Result, engine_for as _engine_for, split_name as _split_name
 
 __all__ = ["Dag", "Frame", "DfqError", "DagError", "NotRunnableError", "Result", "Statement",
@@ -71,6 +72,33 @@ def _text(value, what):
     return value
 
 
+_byref = _native.ctypes.byref
+_c_int = _native.ctypes.c_int
+_Array = _native.ctypes.Array
+
+# Read-only arrays of the fixed texts passed to the library (operation and
+# argument names), made once.
+_fixed = {}
+
+
+def _fixed_texts(*values):
+    array = _fixed.get(values)
+    if array is None:
+        array = _fixed[values] = _c_texts([v.encode() for v in values])
+    return array
+
+
+def _c_arg(a):
+    """An argument in the form the library's functions take."""
+    if isinstance(a, _Strings):
+        return a.ptr
+    if isinstance(a, _NodeId):
+        return _byref(a)
+    if isinstance(a, _Array):
+        return a
+    return _byref(a)
+
+
 def _check_name(part, name):
     if not part:
         raise ValueError("invalid output name %r: empty schema or table" % name)
@@ -96,9 +124,11 @@ class Dag:
         _check_name(_text(schema, "schema"), schema)
         self.lib = library if library is not None and not isinstance(library, str) \
             else load_library(library)
+        self._fn = _native.entries(self.lib)
         self.schema = schema
+        self._schema_texts = _c_texts([schema.encode()])
         self._names = itertools.count(1)
-        self._longest = 0
+        self._longest = len(schema.encode())
         self.open = False
         with _LOCK:
             other = _current() if _current is not None else None
@@ -146,18 +176,16 @@ class Dag:
 
     def table(self, source):
         """A base table reading the table reference `source`."""
-        node = self._new_node("dfq_table", [_Strings(["source"]),
+        node = self._new_node("dfq_table", [_fixed_texts("source"),
                                             self._texts((source, "source")),
-                                            _Strings([""]), _Strings([""])])
+                                            _fixed_texts(""), _fixed_texts("")])
         return Frame(self, node, "table", source, "")
 
     def query(self, sql, name=None):
         """A node whose SQL is `sql`."""
         text = self._texts((sql, "sql"))
-        table, schema = self._output(name, "query")
-        node = self._new_node("dfq_query", [_Strings(["query"]), text,
-                                            self._texts((table, "name")),
-                                            self._texts((schema, "name"))])
+        table, schema, names = self._output(name, "query")
+        node = self._new_node("dfq_query", [_fixed_texts("query"), text, *names])
         return Frame(self, node, "query", table, schema, query=sql)
 
     # ---- options, messages, log level ------------------------------------
@@ -178,8 +206,7 @@ class Dag:
                 out = _Strings.buffers(1, size.value)
                 rc = _int()
                 self._check_open()
-                self.lib.dfq_get_option(names.ptr, out.ptr, _native.ctypes.byref(size),
-                                        _native.ctypes.byref(rc))
+                self._fn["dfq_get_option"](names, out.ptr, _byref(size), _byref(rc))
                 if rc.value == 0:
                     return out[0]
                 if rc.value != _OPTION_BUFFER_TOO_SMALL:
@@ -199,7 +226,7 @@ class Dag:
     # ---- plumbing ------------------------------------------------------
 
     def _require(self, function):
-        if not hasattr(self.lib, function) or getattr(self.lib, function).argtypes is None:
+        if function not in self._fn:
             raise DagError("this libdfq has no %s: it predates library options" % function)
 
     def _check_open(self):
@@ -207,44 +234,51 @@ class Dag:
             raise DagError("this Dag is closed: its frames cannot be used; open a new Dag")
 
     def _call(self, name, *args):
-        """Calls C function `name` with `args` and a return code; raises
-        DfqError when the library reports a failure."""
-        rc = _int()
-        converted = [a.ptr if isinstance(a, _Strings) else
-                     a if isinstance(a, _native.ctypes.Array) else _native.ctypes.byref(a)
-                     for a in args]
+        """Calls C function `name` with `args` (texts, buffers, ints) and a
+        return code; raises DfqError when the library reports a failure."""
+        self._invoke(name, [_c_arg(a) for a in args])
+
+    def _invoke(self, name, args):
+        """`_call` with the arguments already in the form the function takes."""
+        rc = _c_int()
         with _LOCK:
-            self._check_open()
-            getattr(self.lib, name)(*converted, _native.ctypes.byref(rc))
+            if not self.open:
+                self._check_open()
+            self._fn[name](*args, _byref(rc))
             if rc.value:
                 raise DfqError(rc.value, self.error_message(rc.value))
 
     def _new_node(self, name, before, after=()):
         """Calls a node-creating entry with the node-id output between
-        `before` and `after`; returns the new id. The output arrives
-        non-empty, as some entries require."""
-        out = _Strings.buffers(1, _native.NODEID_SIZE, "0")
-        self._call(name, *before, out, *after)
-        return out[0]
+        `before` and `after`; returns the new id (a NodeId). The output
+        arrives non-empty, as some entries require."""
+        out = _NodeId.of()
+        self._invoke(name, [*map(_c_arg, before), _byref(out), *map(_c_arg, after)])
+        return out
 
     def _texts(self, *pairs):
         """Texts for the library, given as (value, what) pairs: each must be
         a str. Remembers the longest, to size outputs that have no length
         call."""
-        values = [_text(v, what) for v, what in pairs]
-        with _LOCK:
-            for v in values:
-                self._longest = max(self._longest, len(v.encode()))
-        return _Strings(values)
+        values = [(v if type(v) is str else _text(v, what)).encode() for v, what in pairs]
+        longest = max(map(len, values))
+        if longest > self._longest:
+            with _LOCK:
+                self._longest = max(self._longest, longest)
+        return _c_texts(values)
 
     def _output(self, name, op):
-        """Output table and schema: `name` may be "schema.table"."""
+        """Output table and schema, and their texts for the library: `name`
+        may be "schema.table"."""
         if name is None:
             with _LOCK:
-                name = "%s_%d" % (op, next(self._names))
+                number = next(self._names)
+            table = "%s_%d" % (op, number)
+            return table, self.schema, (_c_texts((table.encode(),)), self._schema_texts)
         _text(name, "name")
         schema, table = name.split(".", 1) if "." in name else (self.schema, name)
-        return _check_name(table, name), _check_name(schema, name)
+        _check_name(table, name), _check_name(schema, name)
+        return table, schema, (self._texts((table, "name")), self._texts((schema, "name")))
 
 
 def _dropped(ref):
@@ -255,21 +289,35 @@ def _dropped(ref):
         _left_open = True
 
 
+def _ids(frames):
+    """The node ids of `frames` as one array for the library."""
+    return _c_texts([f.nodeid.encode() for f in frames])
+
+
 class Frame:
     """One node of the graph; every operation returns a new Frame."""
 
-    def __init__(self, dag, nodeid, kind, table, schema, query=None, parents=()):
+    def __init__(self, dag, node, kind, table, schema, query=None, parents=()):
         self.dag = dag
-        self.nodeid = nodeid
+        # `node` is the NodeId an operation wrote, or a node id as text.
+        if type(node) is not _NodeId:
+            node = _NodeId.of(_text(node, "node id").encode())
+        self._node = node
+        self.nodeid = self._node.value
         self.kind = kind
         self.table = table
         self.schema = schema
         # The library reads a free query by its output name from the start,
         # so run() creates the tables of the free queries a frame reads.
+        # The list is never changed once made: a frame with one parent and
+        # no query of its own shares its parent's.
         self.query = query
-        self._queries = [q for parent in parents for q in parent._queries]
-        if query is not None:
-            self._queries.append(self)
+        if query is None and len(parents) == 1:
+            self._queries = parents[0]._queries
+        else:
+            self._queries = [q for parent in parents for q in parent._queries]
+            if query is not None:
+                self._queries.append(self)
 
     def __repr__(self):
         return "<Frame %s %s (node %s)>" % (self.kind, self.output_name, self.nodeid)
@@ -295,11 +343,11 @@ class Frame:
     def _single(self, entry, op, values, name, after=(), kind=None):
         dag = self.dag
         texts = dag._texts(*values)
-        table, schema = dag._output(name, op)
-        before = [_Strings([self.nodeid]), _Strings([op]), texts,
-                  dag._texts((table, "name")), dag._texts((schema, "name"))]
-        return Frame(dag, dag._new_node(entry, before, after), kind or op, table, schema,
-                     parents=[self])
+        table, schema, names = dag._output(name, op)
+        node = _NodeId.of()
+        dag._invoke(entry, (_byref(self._node), _fixed_texts(op), texts, *names, _byref(node),
+                            *map(_c_arg, after)))
+        return Frame(dag, node, kind or op, table, schema, parents=(self,))
 
     def select(self, columns, name=None, prefix=None):
         """Projection: "select <columns> from ..."; `prefix` goes in front."""
@@ -350,10 +398,10 @@ class Frame:
         dag = self.dag
         texts = dag._texts(*values)
         size = max(_native.MIN_BUFFER, dag._longest + 1)
-        before = [_Strings([self.nodeid]), _Strings([op]), texts,
+        before = [self._node, _fixed_texts(op), texts,
                   _Strings.buffers(1, size, "-"), _Strings.buffers(1, size, "-")]
         return Frame(dag, dag._new_node(entry, before), op, self.table, self.schema,
-                     parents=[self])
+                     parents=(self,))
 
     def sample(self, fractions="", cases=(), else_value="", columns="*",
                with_replacement=False, randomized=False, name=None):
@@ -367,12 +415,12 @@ class Frame:
         whens = [(c, "case condition") for c, _ in cases] or [("", "")]
         thens = [(n, "case size") for _, n in cases] or [("", "")]
         after = [dag._texts(*whens), dag._texts(*thens), _int(len(cases))]
-        table, schema = dag._output(name, "sample")
-        before = [_Strings([self.nodeid]),
-                  _Strings(["sample", "with_replacement", "randomized", "fractions", "else"]),
-                  values, dag._texts((table, "name")), dag._texts((schema, "name"))]
+        table, schema, names = dag._output(name, "sample")
+        before = [self._node,
+                  _fixed_texts("sample", "with_replacement", "randomized", "fractions", "else"),
+                  values, *names]
         return Frame(dag, dag._new_node("dfq_sample", before, after), "sample", table, schema,
-                     parents=[self])
+                     parents=(self,))
 
     # ---- multi-input operations --------------------------------------------
 
@@ -381,15 +429,14 @@ class Frame:
         aliases, selecting `columns`."""
         dag = self.dag
         self._others([other])
-        names = dag._texts((how, "how"), ("left_alias", ""), ("right_alias", ""),
-                           ("columns", ""))
+        tags = dag._texts((how, "how"), ("left_alias", ""), ("right_alias", ""),
+                          ("columns", ""))
         values = dag._texts((on, "on"), (aliases[0], "alias"), (aliases[1], "alias"),
                             (columns, "columns"))
-        table, schema = dag._output(name, "join")
-        before = [_Strings([self.nodeid, other.nodeid]), names, values,
-                  dag._texts((table, "name")), dag._texts((schema, "name"))]
+        table, schema, names = dag._output(name, "join")
+        before = [_ids((self, other)), tags, values, *names]
         return Frame(dag, dag._new_node("dfq_join", before), "join", table, schema,
-                     parents=[self, other])
+                     parents=(self, other))
 
     def setop(self, op, others, columns, name=None):
         """Set operation `op` over this frame and `others`; `columns` is one
@@ -402,9 +449,8 @@ class Frame:
         if len(columns) != len(frames):
             raise ValueError("%d column lists for %d inputs" % (len(columns), len(frames)))
         texts = [dag._texts((op, "op")), dag._texts(*[(c, "columns") for c in columns])]
-        table, schema = dag._output(name, op)
-        before = [_Strings([f.nodeid for f in frames]), *texts,
-                  dag._texts((table, "name")), dag._texts((schema, "name")), _int(len(frames))]
+        table, schema, names = dag._output(name, op)
+        before = [_ids(frames), *texts, *names, _int(len(frames))]
         return Frame(dag, dag._new_node("dfq_setop", before), op, table, schema, parents=frames)
 
     def union(self, *others, columns="*", all=False, name=None):
@@ -421,7 +467,7 @@ class Frame:
     def sql(self):
         """The statements that materialise this frame, in the library's order
         (they run from the last to the first)."""
-        dag, node = self.dag, _Strings([self.nodeid])
+        dag, node = self.dag, self._node
         count = _int()
         with _LOCK:
             dag._call("dfq_gen_exec_queries", node, count)
@@ -442,7 +488,7 @@ class Frame:
         node of the full path."""
         if option not in (1, 2, 3):
             raise ValueError("show option must be 1, 2 or 3, not %r" % (option,))
-        dag, node = self.dag, _Strings([self.nodeid])
+        dag, node = self.dag, self._node
         with _LOCK:
             path_nodes = _int()
             dag._call("dfq_gen_full_dagpath", node, path_nodes)
@@ -483,7 +529,7 @@ class Frame:
 
     def is_executed(self):
         state = _int()
-        self.dag._call("dfq_is_node_executed", _Strings([self.nodeid]), state)
+        self.dag._call("dfq_is_node_executed", self._node, state)
         return state.value == 1
 
     def run(self, conn, replace=False):

@@ -137,6 +137,11 @@ class BindingTest(unittest.TestCase):
             sales.union(sales, columns=["id"])
         # Nothing refused reached the library: the next default name is _1.
         self.assertEqual(sales.filter("amount > 1").table, "filter_1")
+        # A subclass of str is a text like any other, and a node id is digits.
+        Text = type("Text", (str,), {})
+        self.assertIn("amount > 7", sales.filter(Text("amount > 7"), name=Text("w.t")).sql()[0].sql)
+        with self.assertRaisesRegex(ValueError, "invalid node id"):
+            dfq.Frame(self.dag, "1" * 21, "table", "t", "")
 
     def test_sample_sql_is_built_but_not_sqlite(self):
         s = self.dag.table("sales").sample(cases=[("region = 'north'", "1")], else_value="2",

@@ -97,6 +97,9 @@ if(Python3_FOUND AND NOT DFQ_SANITIZE AND NOT DFQ_SANITIZE_THREAD)
   dfq_python_test(readme -m unittest -v test_readme)
   dfq_python_test(sqlite test_run.py SqliteRunTest)
   dfq_python_test(postgresql test_run.py PostgresRunTest)
+  # The binding's speed benchmark, briefly, so that it keeps running (its
+  # figures are read by hand: `python3 python/bench_binding.py`).
+  dfq_python_test(bench ../bench_binding.py 200 1)
   add_test(NAME python.example
     COMMAND bash ${expect} 0 "^North +online +2 +468.00$"
       env DFQ_LIBRARY=$<TARGET_FILE:dfq> ${DFQ_PYTHON} ${PROJECT_SOURCE_DIR}/python/example.py)
