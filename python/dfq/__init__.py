@@ -82,9 +82,10 @@ _fixed = {}
 
 
 def _fixed_texts(*values):
-    array = _fixed.get(values)
+    key = values[0] if len(values) == 1 else values
+    array = _fixed.get(key)
     if array is None:
-        array = _fixed[values] = _c_texts([v.encode() for v in values])
+        array = _fixed[key] = _c_texts([v.encode() for v in values])
     return array
 
 
@@ -303,7 +304,7 @@ class Frame:
         if type(node) is not _NodeId:
             node = _NodeId.of(_text(node, "node id").encode())
         self._node = node
-        self.nodeid = self._node.value
+        self.nodeid = node.text.decode()
         self.kind = kind
         self.table = table
         self.schema = schema
@@ -341,12 +342,14 @@ class Frame:
     # ---- single-input operations -----------------------------------------
 
     def _single(self, entry, op, values, name, after=(), kind=None):
+        # The path of most operations, kept short: one call of the library
+        # with arguments that need no conversion.
         dag = self.dag
         texts = dag._texts(*values)
         table, schema, names = dag._output(name, op)
         node = _NodeId.of()
-        dag._invoke(entry, (_byref(self._node), _fixed_texts(op), texts, *names, _byref(node),
-                            *map(_c_arg, after)))
+        dag._invoke(entry, (_byref(self._node), _fixed.get(op) or _fixed_texts(op), texts,
+                            *names, _byref(node), *map(_c_arg, after)))
         return Frame(dag, node, kind or op, table, schema, parents=(self,))
 
     def select(self, columns, name=None, prefix=None):
