@@ -155,6 +155,19 @@ DFQ_API void dfq_orderby(char **nodeid_in, char **arg_name, char **arg_value,
                          char **output_table, char **output_schema,
                          char **nodeid_out_str, int *ret_code);
 
+/** The first `*row_count` rows of node `nodeid_in[0]` under the ordering
+ *  `arg_value[0]` (as for dfq_orderby), as one node that later nodes may
+ *  read: `default` writes "select top n * from IN order by ORDERING", the
+ *  portable dialects "select * from IN order by ORDERING limit n". Reads
+ *  only `arg_name[0]` (a tag, not used, may be empty) and `arg_value[0]`.
+ *  A count of 0 gives no rows; a negative count is refused with 1616 before
+ *  a node is added. Its query type is "topn". `*ret_code`: 0, 1616, 1332,
+ *  1202, 1203, 1503, 15xx, 1302. */
+DFQ_API void dfq_topn(char **nodeid_in, char **arg_name, char **arg_value,
+                      int *row_count, char **output_table,
+                      char **output_schema, char **nodeid_out_str,
+                      int *ret_code);
+
 /** Group node `nodeid_in[0]` by the expression `arg_value[0]`
  *  ("F|word columns"). `output_table[0]`/`output_schema[0]` are overwritten
  *  with the input's output names (buffers must be large enough).
@@ -181,9 +194,15 @@ DFQ_API void dfq_aggregate(char **nodeid_in, char **arg_name, char **arg_value,
                            char **nodeid_out_str, int *ret_code);
 
 /** Join of `nodeid_in[0]` and `nodeid_in[1]`. `arg_name[0]` is the join type
- *  (inner, left, right, full, cross; any case), `arg_name[1..3]` non-empty
- *  tags; `arg_value[0..3]` the condition, the two aliases and the select
- *  list ("" = "*"). `*ret_code`: 0, 1402-1405, 1318, 1202, 1203, 15xx, 1302. */
+ *  (inner, left, right, full, cross, semi, anti; any case), `arg_name[1..3]`
+ *  non-empty tags; `arg_value[0..3]` the condition, the two aliases and the
+ *  select list ("" = "*"). A semi (anti) join keeps each row of the first
+ *  input that has (has no) row of the second meeting the condition, once,
+ *  written as `where exists (select 1 from ... where COND)` (`not exists`);
+ *  its select list names only the first input's columns (through its alias,
+ *  or "*"): naming the second alias is refused with 1415, equal aliases with
+ *  1414. `*ret_code`: 0, 1402-1405, 1414, 1415, 1318, 1202, 1203, 15xx,
+ *  1302. */
 DFQ_API void dfq_join(char **nodeid_in, char **arg_name, char **arg_value,
                       char **output_table, char **output_schema,
                       char **nodeid_out_str, int *ret_code);

@@ -141,6 +141,18 @@ nodeid_t DagBuilder::dfqOrderby(nodeid_t nodeid_in, char **argName, char **argVa
   });
 }
 
+nodeid_t DagBuilder::dfqTopn(nodeid_t nodeid_in, char **argValue, int rowCount,
+                             char **outputTable, char **outputSchema) {
+  return DFQ_INNER_FRAME([&] {
+    // The node keeps its row count where other nodes keep their tag.
+    const std::string count = std::to_string(rowCount);
+    DAG *dag = checkDagInstance();
+    requireValidInput(nodeid_in, "topn", 1332);
+    return dag->addNode("topn", count, argValue[0], outputTable[0], outputSchema[0], "SELECT", 1,
+                        1, &nodeid_in);
+  });
+}
+
 nodeid_t DagBuilder::dfqAggregate(nodeid_t nodeid_in, char **argName, char **argValue,
                                   char **outputTable, char **outputSchema) {
   return DFQ_INNER_FRAME([&] {

@@ -135,8 +135,15 @@ Outcome sample(const std::string &in, const std::string &fractions, bool withRep
 // The node texts of the operations the dialects change, over a filter that
 // is read by name ("w"."f") and a second one ("w"."g").
 struct Texts {
-  std::string top, minus, minusAll, intersectAll, assignKeep, assignDrop, count, fraction;
+  std::string top, topn, minus, minusAll, intersectAll, assignKeep, assignDrop, count, fraction;
 };
+
+Outcome topn(const std::string &in, const std::string &ordering, int count) {
+  CStrings nid{in}, name{""}, value{ordering}, ot{"tn"}, os{"w"}, out = CStrings::buffers(1);
+  int rc = -1;
+  dfq_topn(nid, name, value, &count, ot, os, out, &rc);
+  return opstest::outcome(rc, out[0]);
+}
 
 Texts textsOf(const std::string &dialect) {
   EXPECT_EQ(initDag(), 0);
@@ -148,6 +155,7 @@ Texts textsOf(const std::string &dialect) {
   auto text = [](const std::string &node) { return node.empty() ? "refused" : sqlOf(node); };
   Texts x;
   x.top = text(id(opstest::select(f, "top", {"3", "/* p */"}, 2, "tp", "w")));
+  x.topn = text(id(topn(f, "k desc, v", 3)));
   x.minus = text(id(opstest::setop("MINUS", {f, g}, {"k", "k"})));
   x.minusAll = text(id(opstest::setop("minusall", {f, g}, {"k", "k"})));
   x.intersectAll = text(id(opstest::setop("intersectall", {f, g}, {"k", "k"})));
@@ -162,6 +170,7 @@ Texts textsOf(const std::string &dialect) {
 TEST_F(DialectTest, EachDialectWritesItsOwnFormsAndTheDefaultKeepsTheOriginalText) {
   const Texts d = textsOf("default");
   EXPECT_EQ(d.top, "/* p */ select top 3 * from \"w\".\"f\"");
+  EXPECT_EQ(d.topn, "select top 3 * from \"w\".\"f\" order by k desc, v");
   EXPECT_EQ(d.minus, "select k from \"w\".\"f\" minus select k from \"w\".\"g\"");
   EXPECT_EQ(d.minusAll, "select k from \"w\".\"f\" minus all select k from \"w\".\"g\"");
   EXPECT_EQ(d.assignKeep, "select \"w\".\"f\".*, v + 1 as w from \"w\".\"f\"");
@@ -171,6 +180,7 @@ TEST_F(DialectTest, EachDialectWritesItsOwnFormsAndTheDefaultKeepsTheOriginalTex
     SCOPED_TRACE(dialect);
     const Texts p = textsOf(dialect);
     EXPECT_EQ(p.top, "/* p */ select * from \"w\".\"f\" limit 3");
+    EXPECT_EQ(p.topn, "select * from \"w\".\"f\" order by k desc, v limit 3");
     EXPECT_EQ(p.minus, "select k from \"w\".\"f\" except select k from \"w\".\"g\"");
     EXPECT_EQ(p.assignKeep, "select *, v + 1 as w from \"w\".\"f\"");
     EXPECT_EQ(p.assignDrop, d.assignDrop);
