@@ -29,10 +29,11 @@ from collections import namedtuple
 from . import _native
 from ._native import LOCK as _LOCK, Strings as _Strings, c_int as _int, load_library
 from ._native import NodeId as _NodeId, texts as _c_texts
+from ._expr import Expressions
 from ._run import NotRunnableError, Result, engine_for as _engine_for, split_name as _split_name
 
-__all__ = ["Dag", "Frame", "DfqError", "DagError", "NotRunnableError", "Result", "Statement",
-           "load_library"]
+__all__ = ["Dag", "Frame", "GroupedFrame", "DfqError", "DagError", "NotRunnableError", "Result",
+           "Statement", "Expressions", "dialect_for", "load_library"]
 
 Statement = namedtuple("Statement", "sql name query_type nodeid")
 Statement.__doc__ = "One executable statement: SQL, the table it creates, query type, node id."
@@ -72,6 +73,7 @@ def _text(value, what):
     return value
 
 
+_INT_MAX = 2 ** 31 - 1
 _byref = _native.ctypes.byref
 _c_int = _native.ctypes.c_int
 _Array = _native.ctypes.Array
@@ -214,6 +216,15 @@ class Dag:
                     break
             raise DfqError(rc.value, self.error_message(rc.value))
 
+    @property
+    def expr(self):
+        """The expression helpers (Expressions) of this Dag's dialect: date
+        literals and arithmetic, parts of a date, substring, concatenation
+        and casts written as the dialect spells them."""
+        if "dfq_get_option" not in self._fn:
+            return Expressions("default")
+        return Expressions(self.get_option("dialect"))
+
     def error_message(self, code):
         """The message the library last recorded for `code`."""
         out = _Strings.buffers(1, max(_native.MIN_BUFFER, 2 * self._longest + 1024))
@@ -228,7 +239,8 @@ class Dag:
 
     def _require(self, function):
         if function not in self._fn:
-            raise DagError("this libdfq has no %s: it predates library options" % function)
+            raise DagError("this libdfq has no %s: it predates %s" % (
+                function, "top-n nodes" if function == "dfq_topn" else "library options"))
 
     def _check_open(self):
         if not self.open:
@@ -280,6 +292,13 @@ class Dag:
         schema, table = name.split(".", 1) if "." in name else (self.schema, name)
         _check_name(table, name), _check_name(schema, name)
         return table, schema, (self._texts((table, "name")), self._texts((schema, "name")))
+
+
+def dialect_for(conn):
+    """The dialect whose statements a DB-API 2 connection runs: "sqlite" for
+    sqlite3, "postgresql" for the PostgreSQL drivers, else "default"."""
+    return {"SQLite": "sqlite", "PostgreSQL": "postgresql"}.get(_engine_for(conn).name,
+                                                               "default")
 
 
 def _dropped(ref):
@@ -335,6 +354,9 @@ class Frame:
         for other in frames:
             if not isinstance(other, Frame):
                 raise TypeError("expected a Frame, not %s" % type(other).__name__)
+            if isinstance(other, GroupedFrame):
+                raise TypeError("a grouped frame cannot be combined with another frame: "
+                                "aggregate it first (.aggregate(...))")
             if other.dag is not self.dag:
                 raise DagError("frames of different Dags cannot be combined")
         return frames
@@ -358,12 +380,29 @@ class Frame:
                             [(columns, "columns"), (prefix or "", "prefix")], name,
                             [_int(2 if prefix else 1)])
 
-    def top(self, rows, name=None):
-        """The first `rows` rows ("select top", or "limit" in the portable dialects)."""
-        if isinstance(rows, bool) or not isinstance(rows, (int, str)):
-            raise TypeError("rows must be an int or a str, not %s" % type(rows).__name__)
-        return self._single("dfq_select", "top", [(str(rows), "rows"), ("", "prefix")], name,
-                            [_int(1)])
+    def top(self, rows, name=None, *, order_by=None):
+        """`rows` rows. Without `order_by`, any `rows` rows ("select top",
+        or "limit" in the portable dialects). With `order_by` (an ordering
+        as for order_by), the first `rows` rows under that ordering as one
+        node that later operations may read: its rows are a set, the
+        ordering only picks them (among rows tied at the last place, any)."""
+        if order_by is None:
+            if isinstance(rows, bool) or not isinstance(rows, (int, str)):
+                raise TypeError("rows must be an int or a str, not %s" % type(rows).__name__)
+            return self._single("dfq_select", "top", [(str(rows), "rows"), ("", "prefix")],
+                                name, [_int(1)])
+        if isinstance(rows, bool) or not isinstance(rows, int):
+            raise TypeError("rows must be an int with order_by, not %s" % type(rows).__name__)
+        if rows > _INT_MAX:
+            raise OverflowError("rows must be at most %d, not %d" % (_INT_MAX, rows))
+        dag = self.dag
+        dag._require("dfq_topn")
+        texts = dag._texts((order_by, "order_by"))
+        table, schema, names = dag._output(name, "topn")
+        # A negative count is refused by the library (DFQ-1616).
+        node = dag._new_node("dfq_topn", [self._node, _fixed_texts("topn"), texts,
+                                          _c_int(max(rows, -_INT_MAX - 1)), *names])
+        return Frame(dag, node, "topn", table, schema, parents=(self,))
 
     def filter(self, condition, name=None):
         return self._single("dfq_filter", "filter", [(condition, "condition")], name)
@@ -382,15 +421,16 @@ class Frame:
         return self._single("dfq_aggregate", "aggregate", [(expressions, "expressions")], name)
 
     def group_by(self, columns, function=""):
-        """Groups by `columns` (with `function`, by function(columns)); a
-        later aggregate uses the grouping."""
+        """Groups by `columns` (with `function`, by function(columns)): a
+        GroupedFrame, whose only operation is aggregate."""
         _text(columns, "columns")
         _text(function, "function")
         return self._grouping("dfq_groupby", "groupby",
                               [("%s|by %s" % (function, columns), "columns")])
 
     def group_by_time(self, interval, columns="", timecode="", timecode_option="", fill=""):
-        """Time-series grouping (for databases with "group by time")."""
+        """Time-series grouping (for databases with "group by time"): a
+        GroupedFrame, whose only operation is aggregate."""
         return self._grouping("dfq_groupby_time", "groupbytime",
                               [(interval, "interval"), (columns, "columns"),
                                (timecode, "timecode"), (timecode_option, "timecode_option"),
@@ -403,8 +443,8 @@ class Frame:
         size = max(_native.MIN_BUFFER, dag._longest + 1)
         before = [self._node, _fixed_texts(op), texts,
                   _Strings.buffers(1, size, "-"), _Strings.buffers(1, size, "-")]
-        return Frame(dag, dag._new_node(entry, before), op, self.table, self.schema,
-                     parents=(self,))
+        return GroupedFrame(dag, dag._new_node(entry, before), op, self.table, self.schema,
+                            parents=(self,))
 
     def sample(self, fractions="", cases=(), else_value="", columns="*",
                with_replacement=False, randomized=False, name=None):
@@ -428,8 +468,10 @@ class Frame:
     # ---- multi-input operations --------------------------------------------
 
     def join(self, other, on="", how="inner", columns="*", aliases=("l", "r"), name=None):
-        """Join with `other` (inner, left, right, full, cross) under the two
-        aliases, selecting `columns`."""
+        """Join with `other` (inner, left, right, full, cross, semi, anti)
+        under the two aliases, selecting `columns`. A semi (anti) join keeps
+        the rows of this frame that have (have no) row of `other` meeting
+        `on`; its columns are this frame's only."""
         dag = self.dag
         self._others([other])
         tags = dag._texts((how, "how"), ("left_alias", ""), ("right_alias", ""),
@@ -578,3 +620,30 @@ class Frame:
             for nodeid in dict.fromkeys(s.nodeid for s in statements):
                 self.dag._call("dfq_update_node_state_single", _Strings([nodeid]), _int(1))
         return result
+
+
+class GroupedFrame(Frame):
+    """A grouping (group_by, group_by_time): rows grouped for an aggregate.
+    An aggregate is the one operation it feeds; every other operation, a
+    join or set operation taking it as an input, and run() raise TypeError
+    saying to aggregate first (anything else would drop the grouping or
+    read a table that does not exist). sql() and show() still show it."""
+
+    def _refuse(self, operation):
+        raise TypeError("%s() on a grouped frame: aggregate it first, e.g. "
+                        "frame.group_by(...).aggregate(\"count(*) as n\").%s(...)"
+                        % (operation, operation))
+
+
+def _refusal(operation):
+    def refuse(self, *args, **kwargs):
+        self._refuse(operation)
+    refuse.__name__ = operation
+    refuse.__doc__ = "Refused on a grouped frame: aggregate it first."
+    return refuse
+
+
+for _operation in ("select", "top", "filter", "assign", "order_by", "group_by", "group_by_time",
+                   "sample", "join", "setop", "union", "intersect", "minus", "run"):
+    setattr(GroupedFrame, _operation, _refusal(_operation))
+del _operation

@@ -34,7 +34,8 @@ _SIGNATURES = {
     "dfq_is_node_executed": "sii", "dfq_get_tablename": "sssi",
 }
 # Functions of newer libraries; an older library simply lacks them.
-_OPTIONAL_SIGNATURES = {"dfq_set_option": "ssi", "dfq_get_option": "ssii"}
+_OPTIONAL_SIGNATURES = {"dfq_set_option": "ssi", "dfq_get_option": "ssii",
+                        "dfq_topn": "sssisssi"}
 
 # Names of the library inside the package directory (an installed package
 # may carry its library).

@@ -237,7 +237,9 @@ class PostgresRunTest(RunContract, unittest.TestCase):
     engine = Postgres
 
 
-if __name__ == "__main__":
+def main():
+    """Runs the tests named on the command line (all without names); exits
+    77 when every test skipped, for CTest's SKIP_RETURN_CODE."""
     module = sys.modules["__main__"]
     loader = unittest.defaultTestLoader
     suite = (loader.loadTestsFromNames(sys.argv[1:], module) if sys.argv[1:]
@@ -247,3 +249,7 @@ if __name__ == "__main__":
         sys.exit(1)
     # Every test skipped: say so to CTest (SKIP_RETURN_CODE).
     sys.exit(77 if result.skipped and len(result.skipped) == result.testsRun else 0)
+
+
+if __name__ == "__main__":
+    main()
