@@ -181,6 +181,27 @@ class BindingTest(unittest.TestCase):
             self.assertEqual(conn.execute("select * from big").fetchall(), [(1, 150)])
             conn.close()
 
+    def test_a_grouped_frame_only_aggregates(self):
+        sales, regions = self.dag.table("sales"), self.dag.table("regions")
+        for grouped in (sales.group_by("region"), sales.filter("amount > 1").group_by("region")):
+            self.assertIsInstance(grouped, dfq.GroupedFrame)
+            refused = [lambda: grouped.filter("amount > 1"), lambda: grouped.select("region"),
+                       lambda: grouped.assign("1 as x"), lambda: grouped.order_by("region"),
+                       lambda: grouped.top(1), lambda: grouped.top(1, order_by="region"),
+                       lambda: grouped.group_by("id"), lambda: grouped.sample("0.5"),
+                       lambda: grouped.join(regions, on="l.region = r.region"),
+                       lambda: regions.join(grouped, on="l.region = r.region"),
+                       lambda: grouped.union(sales), lambda: sales.union(grouped),
+                       lambda: sales.minus(regions, grouped), lambda: grouped.run(self.conn)]
+            for call in refused:
+                with self.assertRaisesRegex(TypeError, "grouped frame.*aggregate it first"):
+                    call()
+            # Nothing reached the library or the database; the grouping
+            # still feeds its aggregate.
+            self.assertEqual(sorted(grouped.aggregate("count(*) as n").run(self.conn)),
+                             [("east", 1), ("north", 2), ("south", 2)])
+        self.assertEqual(self.conn.execute("select count(*) from sales").fetchone(), (5,))
+
     def test_query_node(self):
         q = self.dag.query("select region, count(*) as n from sales group by region")
         rows = q.filter("n > 1").run(self.conn)

@@ -31,6 +31,10 @@ def has_option_api():
     return hasattr(dfq.load_library(), "dfq_set_option")
 
 
+def has_topn():
+    return hasattr(dfq.load_library(), "dfq_topn")
+
+
 class Sqlite:
     name, dialect, schema = "SQLite", "sqlite", "work"
 
@@ -171,6 +175,49 @@ class RunContract:
         # An assign over an executed node, the usual incremental step.
         taxed = big.assign("amount / 10 as tax")
         self.assertEqual(sorted(r[-1] for r in taxed.run(self.conn)), [12, 15, 30])
+
+    @unittest.skipUnless(has_topn(), "this libdfq has no dfq_topn (top-n nodes)")
+    def test_top_n_is_a_node_later_operations_read(self):
+        self.dag.close()
+        self.dag = dfq.Dag(schema=self.db.schema, dialect=self.db.dialect)
+        sales = self.dag.table("sales")
+        # Ties at the last place (amount 80, ids 5 and 6): the ordering's
+        # tie-break picks; without one, either row.
+        self.assertEqual(sales.top(3, order_by="amount, id").select("id").run(self.conn),
+                         [(7,), (1,), (5,)])
+        loose = sales.top(3, order_by="amount").run(self.conn)
+        self.assertEqual(sorted(r[2] for r in loose), [10, 50, 80])
+        self.assertIn(max(loose, key=lambda r: r[2])[0], (5, 6))
+        top = sales.top(2, order_by="amount desc")
+        self.assertEqual(sorted(top.filter("region = 'south'").select("id").run(self.conn)),
+                         [(3,)])
+        self.assertEqual(len(sales.top(0, order_by="id").run(self.conn)), 0)
+        with self.assertRaises(dfq.DfqError) as caught:
+            sales.top(-1, order_by="id")
+        self.assertEqual(caught.exception.code, 1616)
+
+    @unittest.skipUnless(has_topn(), "this libdfq has no semi and anti joins")
+    def test_semi_and_anti_joins_split_the_rows_as_in_and_not_in_do(self):
+        cursor = self.conn.cursor()
+        cursor.execute("create table a(k integer, v text)")
+        cursor.execute("insert into a values (1, 'a'), (2, 'b'), (2, 'c'), (3, 'd'), "
+                       "(null, 'e'), (4, null)")
+        cursor.execute("create table b(k integer)")
+        cursor.execute("insert into b values (2), (2), (4), (null), (9)")
+        self.conn.commit()
+        self.dag.close()
+        self.dag = dfq.Dag(schema=self.db.schema, dialect=self.db.dialect)
+        a, b = self.dag.table("a"), self.dag.table("b")
+        semi = a.join(b, on="x.k = y.k", how="semi", aliases=("x", "y")).run(self.conn)
+        anti = a.join(b, on="x.k = y.k", how="anti", aliases=("x", "y")).run(self.conn)
+        key = repr
+        self.assertEqual(semi.columns, ["k", "v"])
+        self.assertEqual(sorted(semi, key=key), [(2, "b"), (2, "c"), (4, None)])
+        # An anti join keeps what a semi join leaves: the null key as well,
+        # where "not in" over b's null would keep nothing.
+        everything = self.dag.table("a").run(self.conn)
+        self.assertEqual(sorted(anti.rows + semi.rows, key=key), sorted(everything, key=key))
+        self.assertEqual(sorted(anti, key=key), [(1, "a"), (3, "d"), (None, "e")])
 
     @unittest.skipUnless(has_option_api(), "this libdfq has no options")
     def test_random_pipelines_give_the_rows_sqlite_gives(self):

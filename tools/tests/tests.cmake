@@ -97,6 +97,8 @@ if(Python3_FOUND AND NOT DFQ_SANITIZE AND NOT DFQ_SANITIZE_THREAD)
   dfq_python_test(readme -m unittest -v test_readme)
   dfq_python_test(sqlite test_run.py SqliteRunTest)
   dfq_python_test(postgresql test_run.py PostgresRunTest)
+  dfq_python_test(expressions test_expr.py SqliteExprTest ArgumentsTest)
+  dfq_python_test(expressions.postgresql test_expr.py PostgresExprTest)
   # The binding's speed benchmark, briefly, so that it keeps running (its
   # figures are read by hand: `python3 python/bench_binding.py`).
   dfq_python_test(bench ../bench_binding.py 200 1)
