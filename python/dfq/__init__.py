@@ -128,6 +128,8 @@ class Dag:
         self.lib = library if library is not None and not isinstance(library, str) \
             else load_library(library)
         self._fn = _native.entries(self.lib)
+        self._rc = _c_int()
+        self._rc_ref = _byref(self._rc)
         self.schema = schema
         self._schema_texts = _c_texts([schema.encode()])
         self._names = itertools.count(1)
@@ -309,6 +311,9 @@ def _dropped(ref):
         _left_open = True
 
 
+_new_frame = object.__new__
+
+
 def _ids(frames):
     """The node ids of `frames` as one array for the library."""
     return _c_texts([f.nodeid.encode() for f in frames])
@@ -364,15 +369,44 @@ class Frame:
     # ---- single-input operations -----------------------------------------
 
     def _single(self, entry, op, values, name, after=(), kind=None):
-        # The path of most operations, kept short: one call of the library
-        # with arguments that need no conversion.
+        # The path of most operations, kept short (it is most of a long
+        # chain's cost): the steps of _texts, _output and _invoke written
+        # out, one call of the library with arguments that need no
+        # conversion.
         dag = self.dag
-        texts = dag._texts(*values)
-        table, schema, names = dag._output(name, op)
+        encoded = [(v if type(v) is str else _text(v, what)).encode() for v, what in values]
+        longest = max(map(len, encoded))
+        if name is None:
+            with _LOCK:
+                number = next(dag._names)
+                if longest > dag._longest:
+                    dag._longest = longest
+            table, schema = "%s_%d" % (op, number), dag.schema
+            names = (_c_texts((table.encode(),)), dag._schema_texts)
+        else:
+            table, schema, names = dag._output(name, op)
+            if longest > dag._longest:
+                with _LOCK:
+                    dag._longest = max(dag._longest, longest)
         node = _NodeId.of()
-        dag._invoke(entry, (_byref(self._node), _fixed.get(op) or _fixed_texts(op), texts,
-                            *names, _byref(node), *map(_c_arg, after)))
-        return Frame(dag, node, kind or op, table, schema, parents=(self,))
+        with _LOCK:
+            if not dag.open:
+                dag._check_open()
+            # The return code is the Dag's own, set and read under the lock.
+            dag._rc.value = 0
+            dag._fn[entry](_byref(self._node), _fixed.get(op) or _fixed_texts(op),
+                           _c_texts(encoded), *names, _byref(node), *map(_c_arg, after),
+                           dag._rc_ref)
+            if dag._rc.value:
+                code = dag._rc.value
+                raise DfqError(code, dag.error_message(code))
+        # Frame(dag, node, kind or op, table, schema, parents=(self,)), made
+        # without its checks: the node was written just now.
+        frame = _new_frame(Frame)
+        frame.dag, frame._node, frame.nodeid = dag, node, node.text.decode()
+        frame.kind, frame.table, frame.schema = kind or op, table, schema
+        frame.query, frame._queries = None, self._queries
+        return frame
 
     def select(self, columns, name=None, prefix=None):
         """Projection: "select <columns> from ..."; `prefix` goes in front."""
