@@ -456,7 +456,7 @@ class Frame:
 
     def group_by(self, columns, function=""):
         """Groups by `columns` (with `function`, by function(columns)): a
-        GroupedFrame, whose only operation is aggregate."""
+        GroupedFrame, which only aggregate and group_by_time take."""
         _text(columns, "columns")
         _text(function, "function")
         return self._grouping("dfq_groupby", "groupby",
@@ -464,7 +464,7 @@ class Frame:
 
     def group_by_time(self, interval, columns="", timecode="", timecode_option="", fill=""):
         """Time-series grouping (for databases with "group by time"): a
-        GroupedFrame, whose only operation is aggregate."""
+        GroupedFrame, which only aggregate and group_by_time take."""
         return self._grouping("dfq_groupby_time", "groupbytime",
                               [(interval, "interval"), (columns, "columns"),
                                (timecode, "timecode"), (timecode_option, "timecode_option"),
@@ -658,10 +658,11 @@ class Frame:
 
 class GroupedFrame(Frame):
     """A grouping (group_by, group_by_time): rows grouped for an aggregate.
-    An aggregate is the one operation it feeds; every other operation, a
-    join or set operation taking it as an input, and run() raise TypeError
-    saying to aggregate first (anything else would drop the grouping or
-    read a table that does not exist). sql() and show() still show it."""
+    It feeds aggregate and group_by_time (the time-series form of the
+    grouping) only; every other operation, a join or set operation taking
+    it as an input, and run() raise TypeError saying to aggregate first
+    (anything else would drop the grouping; a grouping has no statement of
+    its own to run). sql() and show() reach the library as for any node."""
 
     def _refuse(self, operation):
         raise TypeError("%s() on a grouped frame: aggregate it first, e.g. "
@@ -677,7 +678,7 @@ def _refusal(operation):
     return refuse
 
 
-for _operation in ("select", "top", "filter", "assign", "order_by", "group_by", "group_by_time",
-                   "sample", "join", "setop", "union", "intersect", "minus", "run"):
+for _operation in ("select", "top", "filter", "assign", "order_by", "group_by", "sample", "join",
+                   "setop", "union", "intersect", "minus", "run"):
     setattr(GroupedFrame, _operation, _refusal(_operation))
 del _operation

@@ -197,7 +197,9 @@ class BindingTest(unittest.TestCase):
                 with self.assertRaisesRegex(TypeError, "grouped frame.*aggregate it first"):
                     call()
             # Nothing reached the library or the database; the grouping
-            # still feeds its aggregate.
+            # still feeds its aggregate, and its time-series form is a
+            # grouping too.
+            self.assertIsInstance(grouped.group_by_time("1 hour"), dfq.GroupedFrame)
             self.assertEqual(sorted(grouped.aggregate("count(*) as n").run(self.conn)),
                              [("east", 1), ("north", 2), ("south", 2)])
         self.assertEqual(self.conn.execute("select count(*) from sales").fetchone(), (5,))
