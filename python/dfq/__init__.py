@@ -102,6 +102,15 @@ def _c_arg(a):
     return _byref(a)
 
 
+def _refuse_nul(pairs):
+    """Raises for the first text of the (value, what) pairs holding a zero
+    character: the library would read the text only up to it."""
+    for value, what in pairs:
+        if "\0" in value:
+            raise ValueError("%s %r holds a zero character (\\0): the text after it would "
+                             "be lost" % (what or "text", value))
+
+
 def _check_name(part, name):
     if not part:
         raise ValueError("invalid output name %r: empty schema or table" % name)
@@ -276,6 +285,9 @@ class Dag:
         a str. Remembers the longest, to size outputs that have no length
         call."""
         values = [(v if type(v) is str else _text(v, what)).encode() for v, what in pairs]
+        for v in values:
+            if b"\0" in v:
+                _refuse_nul(pairs)
         longest = max(map(len, values))
         if longest > self._longest:
             with _LOCK:
@@ -375,6 +387,9 @@ class Frame:
         # conversion.
         dag = self.dag
         encoded = [(v if type(v) is str else _text(v, what)).encode() for v, what in values]
+        for v in encoded:
+            if b"\0" in v:
+                _refuse_nul(values)
         longest = max(map(len, encoded))
         if name is None:
             with _LOCK:

@@ -142,6 +142,12 @@ class BindingTest(unittest.TestCase):
         self.assertIn("amount > 7", sales.filter(Text("amount > 7"), name=Text("w.t")).sql()[0].sql)
         with self.assertRaisesRegex(ValueError, "invalid node id"):
             dfq.Frame(self.dag, "1" * 21, "table", "t", "")
+        # The library reads a text up to a zero character: refused, not cut.
+        for call in (lambda: sales.filter("amount > 1\0 and id < 3"),
+                     lambda: sales.join(sales, on="l.id = r.id\0"),
+                     lambda: sales.filter("amount > 1", name="work.a\0b")):
+            with self.assertRaisesRegex(ValueError, "zero character"):
+                call()
 
     def test_sample_sql_is_built_but_not_sqlite(self):
         s = self.dag.table("sales").sample(cases=[("region = 'north'", "1")], else_value="2",
