@@ -6,8 +6,10 @@
 #   anti            join anti             (where not exists)
 #   anti_left_key   left join keeping rows whose right key is null
 #   anti_left_other left join keeping rows whose other right column is null
-# Two tables of ROWS rows (default 1,000,000) in schema dfq_bench_sa, keys
-# drawn from twice as many values, 1% of them null on each side. Each
+# Two tables of ROWS rows (default 1,000,000) in schema dfq_bench_sa, 1% of
+# the keys null on each side; the first table's keys are drawn from twice as
+# many values, the second's from SPREAD times as many (default 2; 0.1 gives
+# each key of the second table about ten rows). Each
 # statement is created as a table REPEAT times (default 5), the statements
 # taking turns; the median time of each is printed with its row count and
 # the join node of its plan.
@@ -16,15 +18,16 @@
 #   bench/semi_anti_pg.sh build/tools/dfq-run
 #   scripts/pg-server.sh stop "$dir"
 set -euo pipefail
-dfq_run=${1:?usage: semi_anti_pg.sh path/to/dfq-run [ROWS [REPEAT]]}
+dfq_run=${1:?usage: semi_anti_pg.sh path/to/dfq-run [ROWS [REPEAT [SPREAD]]]}
 rows=${2:-1000000}
 repeat=${3:-5}
+spread=${4:-2}
 : "${DFQ_PG_CONNINFO:?set DFQ_PG_CONNINFO to a libpq connection string}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 pg() { psql "$DFQ_PG_CONNINFO" -X -q -v ON_ERROR_STOP=1 "$@"; }
 
-echo "making two tables of $rows rows..." >&2
+echo "making two tables of $rows rows (spread $spread)..." >&2
 pg <<SQL
 set client_min_messages = warning;
 drop schema if exists dfq_bench_sa cascade;
@@ -35,7 +38,7 @@ create table dfq_bench_sa.a as
          g % 1000 as v
   from generate_series(1, $rows) g;
 create table dfq_bench_sa.b as
-  select g as id, case when g % 100 = 7 then null else (random() * 2 * $rows)::int end as k,
+  select g as id, case when g % 100 = 7 then null else (random() * $spread * $rows)::int end as k,
          g as w
   from generate_series(1, $rows) g;
 analyze dfq_bench_sa.a;
