@@ -48,6 +48,9 @@ std::string option(const NodeStep &step, const std::string &key, const std::stri
   return it != step.options.end() ? it->second : fallback;
 }
 
+// The row count of a top-n, checked by the parser (isRowCount).
+int rowCount(const std::string &text) { return std::stoi(text); }
+
 // A pointer to --replace when the database met a table of the same name.
 std::string existsHint(const DatabaseError &e) {
   const std::string message = e.what();
@@ -248,6 +251,8 @@ std::vector<dfq::Node> Runner::createNodes(const NodeStep &s) {
   if (s.op == "table") return {dag_.table(s.source)};
   if (s.op == "query") return {dag_.query(s.text, out)};
   if (s.op == "select") return {dag_.select(input(s.inputs[0]), s.text, out, option(s, "prefix"))};
+  if (s.op == "top" && s.options.count("by"))
+    return {dag_.topN(input(s.inputs[0]), option(s, "by"), rowCount(s.text), out)};
   if (s.op == "top") return {dag_.top(input(s.inputs[0]), s.text, out)};
   if (s.op == "filter") return {dag_.filter(input(s.inputs[0]), s.text, out)};
   if (s.op == "assign")
@@ -256,12 +261,20 @@ std::vector<dfq::Node> Runner::createNodes(const NodeStep &s) {
   if (s.op == "groupby") {
     // A plain column list groups by those columns; "F|word columns" passes as written.
     const bool raw = s.text.find('|') != std::string::npos;
-    return {dag_.groupBy(input(s.inputs[0]), raw ? s.text : "|by " + s.text)};
+    return {keep(s.label, dag_.groupBy(input(s.inputs[0]), raw ? s.text : "|by " + s.text))};
   }
-  if (s.op == "groupbytime")
-    return {dag_.groupByTime(input(s.inputs[0]), {s.text, option(s, "columns"), option(s, "timecode"),
-                                                  option(s, "option"), option(s, "fill")})};
-  if (s.op == "aggregate") return {dag_.aggregate(input(s.inputs[0]), s.text, out)};
+  if (s.op == "groupbytime") {
+    const dfq::GroupByTimeSpec request{s.text, option(s, "columns"), option(s, "timecode"),
+                                       option(s, "option"), option(s, "fill")};
+    const auto grouped = groupings_.find(s.inputs[0]);
+    return {keep(s.label, grouped != groupings_.end() ? dag_.groupByTime(grouped->second, request)
+                                                      : dag_.groupByTime(input(s.inputs[0]), request))};
+  }
+  if (s.op == "aggregate") {
+    const auto grouped = groupings_.find(s.inputs[0]);
+    if (grouped != groupings_.end()) return {dag_.aggregate(grouped->second, s.text, out)};
+    return {dag_.aggregate(input(s.inputs[0]), s.text, out)};
+  }
   if (s.op == "join")
     return {dag_.join({s.keyword, input(s.inputs[0]), input(s.inputs[1]), s.text, s.aliases[0],
                        s.aliases[1], option(s, "columns", "*")},
@@ -292,6 +305,13 @@ void Runner::materialiseQuery(const Step &step) {
 }
 
 dfq::Node Runner::input(const std::string &label) const { return nodes_.at(label).node; }
+
+// A grouping is kept for the aggregate (or time grouping) that reads it;
+// its node stands for it in statements and inspection.
+dfq::Node Runner::keep(const std::string &label, const dfq::Grouping &grouping) {
+  groupings_.insert_or_assign(label, grouping);
+  return grouping.node();
+}
 
 std::vector<dfq::Node> Runner::inputs(const std::vector<std::string> &labels) const {
   std::vector<dfq::Node> result;

@@ -70,6 +70,7 @@ class Runner {
   void addNode(const Step &step);
   std::vector<dfq::Node> createNodes(const NodeStep &step);
   dfq::Node input(const std::string &label) const;
+  dfq::Node keep(const std::string &label, const dfq::Grouping &grouping);
   std::vector<dfq::Node> inputs(const std::vector<std::string> &labels) const;
 
   void runNode(const std::string &label);
@@ -93,6 +94,7 @@ class Runner {
   std::unique_ptr<Database> db_;
   std::string dialect_;  // the library's dialect for this run
   std::map<std::string, NodeInfo> nodes_;
+  std::map<std::string, dfq::Grouping> groupings_;  // groupby and groupbytime labels
   std::string baseDir_;
 };
 

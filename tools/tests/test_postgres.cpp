@@ -136,7 +136,7 @@ TEST_F(PostgresTest, RandomPipelinesGiveTheSameRowsOnBothEngines) {
     auto pick = [&] { return random() % 5 < 3 ? nodes.back() : nodes[random() % nodes.size()]; };
     for (int n = 0; n < 8; ++n) {
       const std::string out = "r" + std::to_string(n);
-      switch (random() % 7) {
+      switch (random() % 9) {
         case 0:
           p << out << " = filter " << pick() << ": v % " << 2 + random() % 3 << " <> 1\n";
           break;
@@ -158,6 +158,13 @@ TEST_F(PostgresTest, RandomPipelinesGiveTheSameRowsOnBothEngines) {
         case 5:
           p << "g" << n << " = groupby " << pick() << ": k\n"
             << out << " = aggregate g" << n << ": sum(v) as v\n";
+          break;
+        case 7:
+          p << out << " = join " << (random() % 2 ? "semi " : "anti ") << pick() << " as l, "
+            << pick() << " as r: l.k = r.k and r.v < l.v\n  columns: l.k as k, l.v as v\n";
+          break;
+        case 8:
+          p << out << " = top " << pick() << ": " << random() % 4 << "\n  by: k desc, v\n";
           break;
         default:
           p << out << " = filter " << pick() << ": k < " << 3 + random() % 5 << "\n";

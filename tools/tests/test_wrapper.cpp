@@ -136,6 +136,29 @@ TEST_F(WrapperTest, GroupingNodesTakeTheirInputsOutputName) {
             std::string::npos);
 }
 
+TEST_F(WrapperTest, TopNSemiJoinsAndAGroupingThatOnlyAnAggregateReads) {
+  dag.setDialect(dfq::Dialect::SQLite);
+  const auto sales = dag.table("sales"), regions = dag.table("regions");
+  const auto best = dag.topN(sales, "amount desc", 3, {"best", "w"});
+  EXPECT_EQ(dag.queryType(best), "topn");
+  const auto kept = dag.join({"Semi", best, regions, "l.region = r.region", "l", "r", "l.*"},
+                             {"kept", "w"});
+  EXPECT_EQ(dag.statements(kept).at(0).sql,
+            "select l.* from (select * from sales order by amount desc limit 3) as l where exists "
+            "(select 1 from regions as r where l.region = r.region)");
+  const dfq::Grouping by = dag.groupBy(kept, "|by region");
+  EXPECT_EQ(dag.queryType(by), "groupby");
+  EXPECT_EQ(dag.tableName(by).table, "kept");
+  const auto totals = dag.aggregate(by, "sum(amount) as total", {"totals", "w"});
+  EXPECT_NE(dag.statements(totals).at(0).sql.find(" group by region"), std::string::npos);
+  try {
+    dag.topN(sales, "amount", -1, {"t", "w"});
+    FAIL() << "a negative count accepted";
+  } catch (const dfq::Error &e) {
+    EXPECT_EQ(e.code(), 1616);
+  }
+}
+
 TEST_F(WrapperTest, InspectionAndState) {
   const auto l = dag.table("l"), r = dag.table("r");
   const auto j = dag.join({"inner", l, r, "x.k = y.k", "x", "y"}, {"j", "w"});

@@ -17,6 +17,19 @@ foreach(source ${DFQ_HOST_TEST_SOURCES})
   gtest_discover_tests(${target} TEST_PREFIX "host." DISCOVERY_TIMEOUT 60)
 endforeach()
 
+# A grouping feeds only an aggregate: building anything else on it stops
+# the compilation with the wrapper's message (case 0 compiles).
+set(misuse ${CMAKE_CURRENT_LIST_DIR}/grouping_misuse.cpp)
+foreach(case 0 1 2 3 4 5)
+  add_test(NAME wrapper.grouping_misuse_${case}
+    COMMAND ${CMAKE_CXX_COMPILER} -std=c++17 -fsyntax-only -I${PROJECT_SOURCE_DIR}/include
+      -DMISUSE=${case} ${misuse})
+  if(NOT case EQUAL 0)
+    set_tests_properties(wrapper.grouping_misuse_${case} PROPERTIES
+      PASS_REGULAR_EXPRESSION "a Grouping feeds only aggregate[(][)] and groupByTime[(][)]; aggregate it first")
+  endif()
+endforeach()
+
 # dfq-run end to end: exit code and a line of output per case.
 set(expect ${CMAKE_CURRENT_LIST_DIR}/cli/expect.sh)
 set(cli ${CMAKE_CURRENT_LIST_DIR}/cli)
