@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "runnerSupport.h"
+#include "sqlTextCases.h"
 
 using namespace dfqrun;
 using runnertest::Outcome;
@@ -197,6 +198,28 @@ TEST_F(PostgresTest, ViewsAcrossSchemasAndASecondRunWithoutReplace) {
   EXPECT_EQ(again.code, kExitDatabase);
   EXPECT_TRUE(again.err.find("already exists (--replace drops tables and views of the same name first)") !=
               std::string::npos) << again.err;
+}
+
+TEST_F(PostgresTest, OneStatementPerStatement) {
+  runnertest::expectOneStatementPerStatement(conninfo_, *scratch_);
+}
+
+// The server counts the statements of each text as the lexer's PostgreSQL
+// reading does: the extended protocol refuses exactly the texts of two.
+TEST_F(PostgresTest, TheServerCountsStatementsAsTheLexerDoes) {
+  PostgresDatabase db(conninfo_);
+  for (const auto &c : sqltext::cases()) {
+    if (!c.postgresRuns) continue;
+    ASSERT_EQ(dfqrun::secondStatement(c.sql, SqlFlavor::PostgreSQL) != std::string::npos,
+              c.secondOnPostgres) << c.sql;
+    try {
+      db.query(c.sql);
+      EXPECT_FALSE(c.secondOnPostgres) << c.sql;
+    } catch (const DatabaseError &e) {
+      EXPECT_TRUE(c.secondOnPostgres) << c.sql << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find("multiple commands"), std::string::npos) << e.what();
+    }
+  }
 }
 
 }  // namespace
