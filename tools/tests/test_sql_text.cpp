@@ -17,6 +17,7 @@ namespace {
 constexpr auto npos = std::string::npos;
 
 TEST(SqlText, EachEngineCountsStatementsByItsOwnQuotes) {
+  ASSERT_GT(sqltext::cases().size(), 20u);
   for (const auto &c : sqltext::cases()) {
     EXPECT_EQ(dfqrun::secondStatement(c.sql, SqlFlavor::SQLite) != npos, c.secondOnSqlite) << c.sql;
     EXPECT_EQ(dfqrun::secondStatement(c.sql, SqlFlavor::PostgreSQL) != npos, c.secondOnPostgres)

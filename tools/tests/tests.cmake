@@ -95,6 +95,7 @@ if(Python3_FOUND AND NOT DFQ_SANITIZE AND NOT DFQ_SANITIZE_THREAD)
   dfq_python_test(threads -m unittest -v test_threads)
   dfq_python_test(install -m unittest -v test_install)
   dfq_python_test(readme -m unittest -v test_readme)
+  dfq_python_test(statements -m unittest -v test_statements)
   dfq_python_test(sqlite test_run.py SqliteRunTest)
   dfq_python_test(postgresql test_run.py PostgresRunTest)
   add_test(NAME python.example
