@@ -42,6 +42,7 @@ dfq_run_test(csv_output 0 "^region,revenue$" --csv -q ${cli}/csv.dfq ${cli}/poin
 dfq_run_test(log_level_word 1 "--log-level takes a level from 0 to 5, not 'abc'" --log-level abc ${cli}/csv.dfq)
 dfq_run_test(log_level_range 1 "--log-level takes a level from 0 to 5, not '6'" --log-level 6 ${cli}/csv.dfq)
 dfq_run_test(help 0 "show the library's log records of exactly level N" --help)
+dfq_run_test(version 0 "^dfq-run [(]libdfq[)] ${PROJECT_VERSION}$" --version)
 dfq_run_test(dialect_unknown 1 "--dialect takes default, sqlite or postgresql, not 'mysql'"
   --dialect mysql ${cli}/csv.dfq)
 dfq_run_test(directory 2 "cli: cannot read the pipeline file: it is a directory$" ${cli})
