@@ -63,6 +63,10 @@ dfq_run_test(no_connection 5 "cannot connect to PostgreSQL: "
 add_test(NAME cli.run_twice
   COMMAND bash ${expect} 0 "^schema work kept in shop.work.db$"
     bash ${cli}/twice.sh $<TARGET_FILE:dfq-run> ${PROJECT_SOURCE_DIR}/examples/sales.dfq)
+# scripts/setup.sh keeps standard output for the scripts that call it.
+add_test(NAME scripts.setup_output
+  COMMAND bash ${expect} 0 "^setup output on standard error only$"
+    bash ${cli}/setup_quiet.sh ${PROJECT_SOURCE_DIR}/scripts/setup.sh)
 # On the PostgreSQL server of the run (DFQ_PG_CONNINFO; skipped without one).
 add_test(NAME cli.postgres_example
   COMMAND bash ${cli}/on_postgres.sh 0 "^North +[|] online +[|] +2 [|] +468.00$" $<TARGET_FILE:dfq-run>
