@@ -54,7 +54,7 @@ TEST(WrapperLifetime, ASecondDagWhileOneIsAliveThrowsAndLeavesTheFirstOpen) {
     dfq::Dag first;
     const auto t = first.table("t");
     EXPECT_THROW(dfq::Dag second, dfq::DagError);
-    EXPECT_THROW(dfq::Dag(dfq::Dialect::SQLite), dfq::DagError);
+    EXPECT_THROW(dfq::Dag{dfq::Dialect::SQLite}, dfq::DagError);
     EXPECT_THROW(dfq::Dag(9), dfq::DagError);
     EXPECT_EQ(first.option("dialect"), "default") << "the second Dag set nothing";
     id = first.filter(t, "a > 1", {"f", "s"}).id();  // no 1302: still open
