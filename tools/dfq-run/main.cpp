@@ -41,8 +41,9 @@ const char *kUsage =
     "\n"
     "Exit codes: 0 success, 1 usage, 2 bad pipeline or data file,\n"
     "3 operation refused by the library, 4 database error (a statement\n"
-    "rejected, a SQLite file that cannot be opened), 5 no connection to the\n"
-    "PostgreSQL server.\n";
+    "rejected, or refused before the run as more than one SQL statement; a\n"
+    "SQLite file that cannot be opened), 5 no connection to the PostgreSQL\n"
+    "server.\n";
 
 struct CommandLine {
   dfqrun::RunOptions options;
