@@ -10,7 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
-from dfq import _statements  # noqa: E402
+from dfq import Statement, _run, _statements  # noqa: E402
 
 CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "tests",
                      "statement_cases.txt")
@@ -55,6 +55,23 @@ class StatementRuleTest(unittest.TestCase):
                     self.assertEqual(sqlite3.complete_statement(text[:i + 1]), i == end, text)
             ends += end is not None
         self.assertGreater(ends, 2000)
+
+
+class EngineRuleTest(unittest.TestCase):
+    def test_each_driver_is_read_by_its_engines_rule(self):
+        dollar = Statement("select $$a;b$$", '"w"."x"', "select", "7")
+        _run.PostgreSQL(None).check_statements([dollar])
+        bracket = Statement("select 1 as [a;b]", '"w"."x"', "select", "7")
+        _run.SQLite(None).check_statements([bracket])
+        # A driver of unknown quoting refuses what either engine would split.
+        for engine, statement in ((_run.SQLite(None), dollar), (_run.PostgreSQL(None), bracket),
+                                  (_run.Engine(None), dollar), (_run.Engine(None), bracket)):
+            with self.assertRaises(_run.MultipleStatementsError) as caught:
+                engine.check_statements([statement])
+            self.assertEqual(caught.exception.nodeid, "7")
+            self.assertTrue(str(caught.exception).startswith(
+                'statement "w"."x" (node 7) is not one SQL statement: a second statement '
+                "follows the ';' at character "), str(caught.exception))
 
 
 if __name__ == "__main__":
