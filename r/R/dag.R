@@ -88,7 +88,7 @@ dfq_get_option <- function(dag, name) {
   size <- SHORT_TEXT
   for (attempt in 1:2) {
     check_open(dag)
-    out <- .C(entry("dfq_get_option"), name, buffer(size), size = size, ret_code = 0L)
+    out <- native_c("dfq_get_option", name, buffer(size), size = size, ret_code = 0L)
     if (out$ret_code == 0L) return(out[[2L]])
     if (out$ret_code != OPTION_BUFFER_TOO_SMALL) break
     size <- out$size

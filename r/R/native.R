@@ -71,6 +71,10 @@ entry <- function(name) {
   sym
 }
 
+# The one place that calls the library: entry `name` with the arguments
+# `...` (character vectors as char **, integer vectors as int *).
+native_c <- function(name, ...) .C(entry(name), ...)
+
 # A buffer of `size` bytes for .C: the library writes at most size - 1
 # characters and the terminating zero.
 buffer <- function(size, count = 1L) rep(strrep(" ", max(as.integer(size), 1L) - 1L), count)
@@ -80,7 +84,7 @@ buffer <- function(size, count = 1L) rep(strrep(" ", max(as.integer(size), 1L) -
 # dfq_error condition with the library's code and message.
 native_call <- function(dag, name, ...) {
   check_open(dag)
-  out <- .C(entry(name), ..., ret_code = 0L)
+  out <- native_c(name, ..., ret_code = 0L)
   code <- out$ret_code
   if (code != 0L) stop(dfq_error(code, error_message(dag, code)))
   out
@@ -88,10 +92,10 @@ native_call <- function(dag, name, ...) {
 
 error_message <- function(dag, code) {
   size <- max(MIN_BUFFER, 2L * dag$longest + 1024L)
-  .C(entry("dfq_get_error_message"), as.integer(code), buffer(size))[[2L]]
+  native_c("dfq_get_error_message", as.integer(code), buffer(size))[[2L]]
 }
 
 close_library_dag <- function() {
-  .C(entry("close_dag"))
+  native_c("close_dag")
   invisible(NULL)
 }
