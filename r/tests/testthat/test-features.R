@@ -79,3 +79,15 @@ test_that("dfq_top keeps the first n rows under an ordering, ties and 0 included
   expect_identical(nrow(collect(dfq_top(r, 0, "c"), con)), 0L)
   expect_error(dfq_top(r, -1, "c"), class = "dfq_argument_error")
 })
+
+test_that("with dplyr, its generics reach frames", {
+  skip_if_not_installed("dplyr")
+  con <- sqlite_connect()
+  seed(con)
+  dag <- test_dag(dialect = "sqlite")
+  r <- dfq_filter(dfq_table(dag, "r"), "c > 15")
+  dplyr_fn <- function(name) getExportedValue("dplyr", name)
+  expect_output(dplyr_fn("show_query")(r), "where c > 15")
+  expect_identical(dplyr_fn("collect")(r, con)$c, c(20, 30, 40))
+  expect_identical(dplyr_fn("compute")(r, con, replace = TRUE), r)
+})
