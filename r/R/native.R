@@ -30,7 +30,24 @@ dfq_library_path <- function() {
     bundled <- system.file("libdfq", name, package = "dfq")
     if (nzchar(bundled)) return(bundled)
   }
-  "libdfq.so.1"
+  system_library()
+}
+
+# libdfq.so.1 on the system's library search path: the folders of
+# LD_LIBRARY_PATH, the linker's cache, then the usual folders. (dyn.load
+# reads a bare name as a file of the working folder, so the search is made
+# here.) The bare name when it is nowhere, for the error message.
+system_library <- function(name = "libdfq.so.1") {
+  folders <- strsplit(Sys.getenv("LD_LIBRARY_PATH"), ":", fixed = TRUE)[[1L]]
+  cache <- tryCatch(suppressWarnings(system2("/sbin/ldconfig", "-p", stdout = TRUE,
+                                             stderr = FALSE)),
+                    error = function(e) character())
+  cached <- sub(".*=> ", "", grep(paste0("^\\s*", name, " .*=> "), cache, value = TRUE))
+  candidates <- c(file.path(folders[nzchar(folders)], name), cached,
+                  file.path(c("/usr/local/lib", "/usr/local/lib64", "/usr/lib64", "/usr/lib",
+                              "/lib64", "/lib"), name))
+  found <- candidates[file.exists(candidates)]
+  if (length(found) > 0L) found[[1L]] else name
 }
 
 native_dll <- function() {

@@ -151,3 +151,14 @@ test_that("a failing statement on PostgreSQL leaves nothing behind", {
   }
   failing_runs(dag, con, schema, exists)
 })
+
+test_that("the library is found on the system's search path when it is nowhere else", {
+  library <- Sys.getenv("DFQ_LIBRARY")
+  if (!nzchar(library)) skip("DFQ_LIBRARY is not set")
+  folder <- normalizePath(dirname(library))
+  skip_if_not(file.exists(file.path(folder, "libdfq.so.1")))
+  withr::local_envvar(LD_LIBRARY_PATH = paste0("/nonexistent:", folder))
+  expect_identical(dfq:::system_library(), file.path(folder, "libdfq.so.1"))
+  withr::local_envvar(LD_LIBRARY_PATH = "", DFQ_LIBRARY = "/elsewhere/libdfq.so")
+  expect_identical(dfq_library_path(), "/elsewhere/libdfq.so")
+})
