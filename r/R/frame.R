@@ -1,13 +1,14 @@
 # Frames: one node of the graph each. Every verb adds a node and returns a
 # new frame; nothing runs until collect() or compute().
 
-new_frame <- function(dag, nodeid, kind, table, schema, parents = list(), query = NULL) {
+new_frame <- function(dag, nodeid, kind, table, schema, parents = list(), query = NULL,
+                      grouped = FALSE) {
   # The library reads a free query by its output name from the start, so
   # running a frame first creates the tables of the free queries it reads.
   queries <- unlist(lapply(parents, `[[`, "queries"), recursive = FALSE)
   frame <- structure(class = "dfq_frame", list(
     dag = dag, nodeid = nodeid, kind = kind, table = table, schema = schema,
-    queries = queries))
+    queries = queries, grouped = grouped))
   if (!is.null(query)) {
     frame$queries <- c(frame$queries, list(list(schema = schema, table = table, sql = query)))
   }
@@ -34,9 +35,20 @@ check_frame <- function(x, what = "x") {
   x
 }
 
-check_same_dag <- function(x, others) {
+# A grouping feeds an aggregate only: any other verb would drop the
+# grouping or read a table that is never made.
+check_ungrouped <- function(x, operation) {
+  if (isTRUE(x$grouped)) {
+    argument_error(paste0("%s() on a grouped frame: summarise it first, e.g. ",
+                          "x |> dfq_group_by(...) |> dfq_summarise(\"count(*) as n\") |> %s(...)"),
+                   operation, operation)
+  }
+}
+
+check_same_dag <- function(x, others, operation) {
   for (other in others) {
     check_frame(other, "each input")
+    check_ungrouped(other, operation)
     if (!identical(other$dag, x$dag)) {
       stop(dfq_condition("dfq_dag_error", "frames of different dags cannot be combined"))
     }
@@ -73,6 +85,7 @@ dfq_query <- function(dag, sql, name = NULL) {
 
 single <- function(x, entry_name, op, values, name, after = list(), kind = op) {
   check_frame(x)
+  if (kind != "summarise") check_ungrouped(x, paste0("dfq_", kind))
   dag <- x$dag
   values <- do.call(texts, c(list(dag), values))
   out <- output_name(dag, name, op)
@@ -109,13 +122,14 @@ dfq_head <- function(x, n, name = NULL) {
 dfq_top <- function(x, n, order_by, name = NULL) {
   n <- count_arg(n, "n")
   check_frame(x)
+  check_ungrouped(x, "dfq_top")
   dag <- x$dag
   order_by <- texts(dag, order_by = order_by)
-  out <- output_name(dag, name, "top")
+  out <- output_name(dag, name, "topn")
   entry("dfq_topn")
   before <- list(x$nodeid, "topn", order_by, n, texts(dag, name = out$table),
                  texts(dag, name = out$schema))
-  new_frame(dag, new_node(dag, "dfq_topn", before), "top", out$table, out$schema,
+  new_frame(dag, new_node(dag, "dfq_topn", before), "topn", out$table, out$schema,
             parents = list(x))
 }
 
@@ -144,17 +158,19 @@ dfq_group_by_time <- function(x, interval, columns = "", timecode = "", timecode
 # names into both outputs, so their buffers are sized for any name.
 grouping <- function(x, entry_name, op, values, kind) {
   check_frame(x)
+  check_ungrouped(x, paste0("dfq_", kind))
   dag <- x$dag
   values <- do.call(texts, c(list(dag), values))
   size <- max(MIN_BUFFER, dag$longest + 1L)
   before <- list(x$nodeid, op, values, buffer(size), buffer(size))
   new_frame(dag, new_node(dag, entry_name, before), kind, x$table, x$schema,
-            parents = list(x))
+            parents = list(x), grouped = TRUE)
 }
 
 dfq_sample <- function(x, n = NULL, prop = NULL, columns = "*", replace = FALSE,
                        randomized = FALSE, cases = NULL, else_value = "", name = NULL) {
   check_frame(x)
+  check_ungrouped(x, "dfq_sample")
   dag <- x$dag
   given <- !c(is.null(n), is.null(prop), is.null(cases))
   if (sum(given) != 1L) argument_error("give exactly one of n, prop and cases")
@@ -205,7 +221,8 @@ fraction_text <- function(p) {
 
 join <- function(how, x, y, by, columns, aliases, name) {
   check_frame(x)
-  check_same_dag(x, list(y))
+  check_ungrouped(x, paste0("dfq_", how, "_join"))
+  check_same_dag(x, list(y), paste0("dfq_", how, "_join"))
   dag <- x$dag
   if (!is.character(aliases) || length(aliases) != 2L || anyNA(aliases)) {
     argument_error("aliases must be two strings")
@@ -251,8 +268,11 @@ dfq_anti_join <- function(x, y, by, columns = "*", aliases = c("l", "r"), name =
 # ---- set operations ---------------------------------------------------------
 
 setop <- function(op, x, others, columns, name) {
+  verb <- c(union = "dfq_union", unionall = "dfq_union", intersect = "dfq_intersect",
+            intersectall = "dfq_intersect", minus = "dfq_setdiff", minusall = "dfq_setdiff")[[op]]
   check_frame(x)
-  check_same_dag(x, others)
+  check_ungrouped(x, verb)
+  check_same_dag(x, others, verb)
   dag <- x$dag
   frames <- c(list(x), others)
   if (!is.character(columns) || anyNA(columns) ||

@@ -63,6 +63,7 @@ dplyr_fallback <- function(generic, x, ...) {
 
 run_frame <- function(x, con, replace, read) {
   check_frame(x)
+  check_ungrouped(x, if (read) "collect" else "compute")
   replace <- flag_arg(replace, "replace")
   if (!inherits(con, "DBIConnection")) {
     argument_error("con must be a DBI connection, not %s", class(con)[1L])

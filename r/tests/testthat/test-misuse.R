@@ -162,3 +162,18 @@ test_that("the library is found on the system's search path when it is nowhere e
   withr::local_envvar(LD_LIBRARY_PATH = "", DFQ_LIBRARY = "/elsewhere/libdfq.so")
   expect_identical(dfq_library_path(), "/elsewhere/libdfq.so")
 })
+
+test_that("a grouped frame feeds dfq_summarise only", {
+  dag <- test_dag(dialect = "sqlite")
+  t <- dfq_table(dag, "t")
+  grouped <- dfq_group_by(t, "a")
+  refusals <- list(function() dfq_filter(grouped, "a > 1"), function() dfq_head(grouped, 1),
+                   function() dfq_group_by(grouped, "b"), function() dfq_inner_join(t, grouped, "l.a = r.a"),
+                   function() dfq_inner_join(grouped, t, "l.a = r.a"), function() dfq_union(t, grouped),
+                   function() dfq_sample(grouped, n = 1), function() collect(grouped, DBI::ANSI()))
+  for (refused in refusals) {
+    expect_error(refused(), class = "dfq_argument_error", regexp = "grouped frame: summarise it first")
+  }
+  expect_match(sql_statements(dfq_summarise(grouped, "count(*) as n"))$sql,
+               "select a, count\\(\\*\\) as n from t group by a")
+})
