@@ -77,3 +77,20 @@ sales_pipeline <- function(dag, prefix = "") {
     dfq_summarise("count(*) as orders, sum(gross) as revenue") |>
     dfq_arrange("revenue desc, region")
 }
+
+# What the loaded library has beyond the C API of old: the option form,
+# semi and anti joins, dfq_topn. Each probe uses a dag of its own.
+library_has <- function(feature) {
+  dag <- dfq_dag()
+  on.exit(close(dag))
+  switch(feature,
+    form = dfq:::has_option(dag, "form"),
+    topn = dfq:::has_entry("dfq_topn"),
+    semi_join = {
+      t <- dfq_table(dag, "t")
+      tryCatch({
+        dfq_semi_join(t, t, by = "l.a = r.a")
+        TRUE
+      }, dfq_error = function(e) FALSE)
+    })
+}

@@ -1,23 +1,8 @@
 # The statement form, semi and anti joins and top rows: each runs once the
 # loaded library has it, and is skipped (with the reason) until then.
 
-skip_without_form <- function() {
-  dag <- dfq_dag()
-  on.exit(close(dag))
-  if (!dfq:::has_option(dag, "form")) skip("this libdfq has no option form")
-}
-
-skip_without_topn <- function() {
-  if (!dfq:::has_entry("dfq_topn")) skip("this libdfq has no dfq_topn")
-}
-
-skip_without_semi_join <- function(dag) {
-  t <- dfq_table(dag, "t")
-  refused <- tryCatch({
-    dfq_semi_join(t, t, by = "l.a = r.a")
-    FALSE
-  }, dfq_error = function(e) TRUE)
-  if (refused) skip("this libdfq has no semi join")
+skip_without <- function(feature) {
+  if (!library_has(feature)) skip(sprintf("this libdfq has no %s", feature))
 }
 
 seed <- function(con) {
@@ -26,7 +11,7 @@ seed <- function(con) {
 }
 
 test_that("dfq_dag(form = 'cte') writes common table expressions with the same rows", {
-  skip_without_form()
+  skip_without("form")
   con <- sqlite_connect()
   seed(con)
   pipeline <- function(dag) {
@@ -51,8 +36,8 @@ test_that("dfq_dag(form = 'cte') writes common table expressions with the same r
 test_that("semi and anti joins keep the rows that have (or lack) a match, with nulls", {
   con <- sqlite_connect()
   seed(con)
+  skip_without("semi_join")
   dag <- test_dag(dialect = "sqlite")
-  skip_without_semi_join(dag)
   l <- dfq_table(dag, "l")
   r <- dfq_table(dag, "r")
   semi <- dfq_semi_join(l, r, by = "l.a = r.a", columns = "l.*") |> dfq_arrange("a")
@@ -65,7 +50,7 @@ test_that("semi and anti joins keep the rows that have (or lack) a match, with n
 })
 
 test_that("dfq_top keeps the first n rows under an ordering, ties and 0 included", {
-  skip_without_topn()
+  skip_without("topn")
   con <- sqlite_connect()
   seed(con)
   dag <- test_dag(dialect = "sqlite")

@@ -14,7 +14,7 @@ COLUMNS <- c("*", "a, b", "a", "b, a as c", "a + 1 as a, b")
 
 # A random pipeline: steps of (label, op, inputs, text, clauses), where
 # inputs are earlier labels that a later node can read.
-random_pipeline <- function(size, dialect, long_text) {
+random_pipeline <- function(size, dialect, long_text, has) {
   steps <- list(list(label = "t1", op = "table", text = "t1"),
                 list(label = "t2", op = "table", text = "t2"))
   readable <- c("t1", "t2")
@@ -24,8 +24,9 @@ random_pipeline <- function(size, dialect, long_text) {
               if (dialect != "sqlite") c("intersectall", "minusall"))
   for (i in seq_len(size)) {
     label <- sprintf("n%d", i)
-    op <- sample(c("filter", "select", "assign", "top", "join", "setop", "sample", "group"), 1L,
-                 prob = c(if (long_text) 8 else 1, rep(1, 7)))
+    op <- sample(c("filter", "select", "assign", "top", "join", "setop", "sample", "group",
+                   "topn"), 1L,
+                 prob = c(if (long_text) 8 else 1, rep(1, 7), if (has$topn) 1 else 0))
     step <- switch(op,
       filter = list(op = "filter", inputs = pick(), text = sample(CONDITIONS, 1L)),
       select = list(op = "select", inputs = pick(), text = sample(COLUMNS[-1L], 1L),
@@ -33,14 +34,18 @@ random_pipeline <- function(size, dialect, long_text) {
       assign = list(op = "assign", inputs = pick(), text = "a * 2 as d",
                     drop = runif(1L) < 0.5),
       top = list(op = "top", inputs = pick(), text = as.character(sample(0:9, 1L))),
-      join = list(op = "join", how = sample(c("inner", "left", "right", "full", "cross"), 1L),
+      join = list(op = "join", how = sample(c("inner", "left", "right", "full", "cross",
+                                              if (has$semi_join) c("semi", "anti")), 1L),
                   inputs = c(pick(), pick()), text = "x.a = y.a",
                   columns = sample(c("*", "x.a, y.b"), 1L)),
+      topn = list(op = "topn", inputs = pick(), text = as.character(sample(0:9, 1L)),
+                  by = sample(c("a desc", "b, a"), 1L)),
       setop = list(op = "setop", how = sample(setops, 1L), inputs = c(pick(), pick()),
                    text = sample(COLUMNS, 1L)),
       sample = list(op = "sample", inputs = pick(), text = as.character(sample(1:20, 1L))),
       group = list(op = "group", inputs = pick(), text = "a",
                    aggregate = "count(*) as c, max(b) as b"))
+    if (step$op == "join" && step$how %in% c("semi", "anti")) step$columns <- "*"
     if (op == "filter" && long_text) {
       # Statements split before they reach 921,600 characters.
       step$text <- paste0(step$text, " /* ", strrep("x", 300000L), " */")
@@ -74,6 +79,8 @@ pipeline_file <- function(steps) {
                }, sprintf("    columns: %s", s$columns)),
       setop = sprintf("%s = setop %s %s: %s", s$label, s$how,
                       paste(s$inputs, collapse = ", "), s$text),
+      topn = c(sprintf("%s = top %s: %s", s$label, s$inputs, s$text),
+               sprintf("    by: %s", s$by)),
       group = c(sprintf("g_%s = groupby %s: %s", s$label, s$inputs, s$text),
                 sprintf("%s = aggregate g_%s: %s", s$label, s$label, s$aggregate)),
       sprintf("%s = %s %s: %s", s$label, s$op, s$inputs, s$text)))
@@ -93,6 +100,7 @@ r_pipeline <- function(dag, steps) {
       select = dfq_select(x, s$text, name = name(s), prefix = s$prefix),
       assign = dfq_mutate(x, s$text, drop = s$drop, name = name(s)),
       top = dfq_head(x, as.integer(s$text), name = name(s)),
+      topn = dfq_top(x, as.integer(s$text), s$by, name = name(s)),
       join = if (s$how == "cross") {
         dfq_cross_join(x, frames[[s$inputs[[2L]]]], columns = s$columns,
                        aliases = c("x", "y"), name = name(s))
@@ -137,15 +145,23 @@ test_that("random pipelines give dfq-run's statements", {
   file <- tempfile(fileext = ".dfq")
   on.exit(unlink(file))
   split_seen <- FALSE
+  # Both statement forms, semi and anti joins and top-n nodes once the
+  # library has them (dfq-run's default form is not assumed: the form is
+  # given to both hosts).
+  has <- list(form = library_has("form"), semi_join = library_has("semi_join"),
+              topn = library_has("topn"))
+  has_form <- has$form
   for (round in 1:24) {
     dialect <- sample(c("default", "sqlite", "postgresql"), 1L)
-    steps <- random_pipeline(sample(3:10, 1L), dialect, long_text = round %% 6L == 0L)
+    form <- if (has_form) sample(c("nested", "cte"), 1L) else NULL
+    steps <- random_pipeline(sample(3:10, 1L), dialect, long_text = round %% 6L == 0L, has)
     writeLines(pipeline_file(steps), file)
-    expected <- parse_dfq_run(system2(run, c("--dry-run", "--dialect", dialect, file),
+    expected <- parse_dfq_run(system2(run, c("--dry-run", "--dialect", dialect,
+                                             if (has_form) c("--form", form), file),
                                       stdout = TRUE))
-    dag <- dfq_dag(dialect = dialect)
+    dag <- dfq_dag(dialect = dialect, form = form)
     got <- tryCatch(sql_statements(r_pipeline(dag, steps)), finally = close(dag))
-    info <- paste(c(sprintf("round %d, dialect %s:", round, dialect),
+    info <- paste(c(sprintf("round %d, dialect %s, form %s:", round, dialect, if (is.null(form)) "-" else form),
                     substr(pipeline_file(steps), 1L, 200L)), collapse = "\n")
     expect_gt(nrow(got), 0L)
     expect_identical(got[c("sql", "name", "query_type")],
