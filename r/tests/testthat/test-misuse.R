@@ -177,3 +177,27 @@ test_that("a grouped frame feeds dfq_summarise only", {
   expect_match(sql_statements(dfq_summarise(grouped, "count(*) as n"))$sql,
                "select a, count\\(\\*\\) as n from t group by a")
 })
+
+test_that("a second statement is found as each database reads the text", {
+  # Texts and the ';' position each reader reports (0: one statement).
+  cases <- list(
+    list("select 1; -- done\n /* end */ ;", c(0, 0, 0)),
+    list("select ';' as a, \"b;\" from t", c(0, 0, 0)),
+    list("select 1; select 2", c(9, 9, 9)),
+    # SQLite quotes with backticks and brackets, PostgreSQL does not.
+    list("select `a';` from t; drop table x; -- '", c(20, 0, 0)),
+    list("select [a;b] from t", c(0, 10, 10)),
+    # PostgreSQL's dollar quotes and nested comments hide what SQLite sees.
+    list("select $$ ' $$ ; drop table x; -- '", c(0, 16, 16)),
+    list("select /* /* */ ' */ ; drop table x; -- '", c(0, 22, 22)),
+    # Backslash escapes: E'...' always, '...' with standard strings off.
+    list("select E'\\' ; drop table x; -- '", c(13, 0, 0)),
+    list("select 'a\\' ; drop table x; -- '", c(13, 13, 0)),
+    list("select a$b$ ; c $b$ x", c(13, 13, 13)))
+  lexers <- c("sqlite", "postgresql", "postgresql_backslash")
+  for (case in cases) {
+    found <- vapply(lexers, function(l) dfq:::second_statement(case[[1L]], l), 0L)
+    expect_identical(unname(found), as.integer(case[[2L]]), info = case[[1L]])
+  }
+  expect_identical(dfq:::second_statement("select $$ ' $$ ; drop table x; -- '", lexers), 16L)
+})
