@@ -9,10 +9,7 @@ sql_statements.dfq_frame <- function(x, ...) {
   check_frame(x)
   dag <- x$dag
   count <- native_call(dag, "dfq_gen_exec_queries", x$nodeid, 0L)[[2L]]
-  if (count <= 0L) {
-    return(data.frame(sql = character(), name = character(), query_type = character(),
-                      nodeid = character(), stringsAsFactors = FALSE))
-  }
+  if (count <= 0L) return(no_statements())
   lengths <- native_call(dag, "dfq_get_exec_querysize", x$nodeid, count, integer(count))[[3L]]
   out <- native_call(dag, "dfq_get_exec_query", x$nodeid, count,
                      vapply(lengths, buffer, ""),
@@ -20,6 +17,11 @@ sql_statements.dfq_frame <- function(x, ...) {
                      buffer(SHORT_TEXT, count), buffer(NODEID_SIZE, count))
   data.frame(sql = out[[3L]], name = out[[4L]], query_type = out[[5L]], nodeid = out[[6L]],
              stringsAsFactors = FALSE)
+}
+
+no_statements <- function() {
+  data.frame(sql = character(), name = character(), query_type = character(),
+             nodeid = character(), stringsAsFactors = FALSE)
 }
 
 show_query <- function(x, ...) UseMethod("show_query")
@@ -70,10 +72,10 @@ run_frame <- function(x, con, replace, read) {
   }
   dag <- x$dag
   engine <- engine_for(con)
-  statements <- if (dfq_is_executed(x)) sql_statements(x)[0L, ] else sql_statements(x)
+  statements <- if (dfq_is_executed(x)) no_statements() else sql_statements(x)
   free <- lapply(x$queries, function(q) {
-    list(schema = q$schema, table = q$table, sql = q$sql, name = sprintf('"%s"."%s"', q$schema,
-                                                                         q$table), free = TRUE)
+    list(schema = q$schema, table = q$table, sql = q$sql, name = qualified(q$schema, q$table),
+         free = TRUE)
   })
   work <- c(free, lapply(rev(seq_len(nrow(statements))), function(i) {
     parts <- split_name(statements$name[[i]])
