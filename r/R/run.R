@@ -73,10 +73,12 @@ run_frame <- function(x, con, replace, read) {
   dag <- x$dag
   engine <- engine_for(con)
   statements <- if (dfq_is_executed(x)) no_statements() else sql_statements(x)
+  # Each free query once, also when several inputs read it.
   free <- lapply(x$queries, function(q) {
     list(schema = q$schema, table = q$table, sql = q$sql, name = qualified(q$schema, q$table),
          free = TRUE)
   })
+  free <- free[!duplicated(vapply(free, `[[`, "", "name"))]
   work <- c(free, lapply(rev(seq_len(nrow(statements))), function(i) {
     parts <- split_name(statements$name[[i]])
     list(schema = parts[[1L]], table = parts[[2L]], sql = statements$sql[[i]],
