@@ -59,7 +59,16 @@ collect.default <- function(x, ...) dplyr_fallback("collect", x, ...)
 compute.default <- function(x, ...) dplyr_fallback("compute", x, ...)
 
 dplyr_fallback <- function(generic, x, ...) {
-  if (isNamespaceLoaded("dplyr")) return(getExportedValue("dplyr", generic)(x, ...))
+  if (isNamespaceLoaded("dplyr")) {
+    dplyr <- asNamespace("dplyr")
+    # Only objects dplyr has a method for: its generic, called from here,
+    # would find this default method again for any other.
+    for (class in class(x)) {
+      if (!is.null(utils::getS3method(generic, class, optional = TRUE, envir = dplyr))) {
+        return(getExportedValue("dplyr", generic)(x, ...))
+      }
+    }
+  }
   argument_error("%s() needs a frame (dfq_frame), not %s", generic, class(x)[1L])
 }
 

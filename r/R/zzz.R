@@ -10,6 +10,11 @@
 # Registers `method` for `generic` of package `pkg` now if `pkg` is loaded,
 # and whenever it is loaded later.
 register_s3 <- function(generic, pkg, class, method) {
+  # Evaluated now: the hook runs later, after the caller's loop has moved on.
+  force(generic)
+  force(pkg)
+  force(class)
+  force(method)
   register <- function(...) {
     if (isNamespaceLoaded(pkg)) {
       registerS3method(generic, class, method, envir = asNamespace(pkg))

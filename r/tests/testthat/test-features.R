@@ -75,4 +75,8 @@ test_that("with dplyr, its generics reach frames", {
   expect_output(dplyr_fn("show_query")(r), "where c > 15")
   expect_identical(dplyr_fn("collect")(r, con)$c, c(20, 30, 40))
   expect_identical(dplyr_fn("compute")(r, con, replace = TRUE), r)
+  # dfq's generics hand dplyr's objects to dplyr, and refuse the others.
+  rows <- data.frame(a = 1)
+  expect_identical(collect(rows), dplyr_fn("collect")(rows))
+  expect_error(collect(1), class = "dfq_argument_error")
 })
