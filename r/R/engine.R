@@ -89,15 +89,24 @@ scan_statement <- function(b, lexer) {
   backslash_always <- lexer == "postgresql_backslash"
   specials <- c(39L, 34L, 45L, 47L, 59L, if (postgres) 36L else c(96L, 91L))
   sp <- which(b %in% specials)
-  positions <- function(byte) which(b == byte)
   pos <- list()
-  # The first position > `after` of `byte`, or n + 1.
+  # The first position > `after` of `byte`, or n + 1: a binary search of
+  # the byte's sorted positions (findInterval would check their order at
+  # every call, which makes a long text quadratic).
   next_of <- function(byte, after) {
     key <- as.character(byte)
-    if (is.null(pos[[key]])) pos[[key]] <<- positions(byte)
     p <- pos[[key]]
-    k <- findInterval(after, p) + 1L
-    if (k > length(p)) n + 1L else p[[k]]
+    if (is.null(p)) {
+      p <- which(b == byte)
+      pos[[key]] <<- p
+    }
+    lo <- 1L
+    hi <- length(p) + 1L
+    while (lo < hi) {
+      mid <- (lo + hi) %/% 2L
+      if (p[[mid]] > after) hi <- mid else lo <- mid + 1L
+    }
+    if (lo > length(p)) n + 1L else p[[lo]]
   }
   # The end of a quoted text opened at `j` by `close` (doubled to escape),
   # with backslash escapes when `escapes`.
@@ -166,8 +175,10 @@ scan_statement <- function(b, lexer) {
   }
   ended <- 0L
   i <- 1L
+  k <- 1L
   while (i <= n) {
-    k <- findInterval(i - 1L, sp) + 1L
+    # The next special byte at i or later (i only grows).
+    while (k <= length(sp) && sp[[k]] < i) k <- k + 1L
     j <- if (k > length(sp)) n + 1L else sp[[k]]
     if (ended > 0L && j > i && any(!(b[i:(j - 1L)] %in% WHITE_SPACE))) return(ended)
     if (j > n) break
