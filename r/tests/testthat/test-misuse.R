@@ -201,3 +201,20 @@ test_that("a second statement is found as each database reads the text", {
   }
   expect_identical(dfq:::second_statement("select $$ ' $$ ; drop table x; -- '", lexers), 16L)
 })
+
+test_that("the readers agree with the statement cases dfq-run and Python share", {
+  file <- file.path(source_dir(), "tools", "tests", "statement_cases.txt")
+  lines <- grep("^[01] [01] [01] ", readLines(file, encoding = "UTF-8"), value = TRUE)
+  expect_gt(length(lines), 20L)
+  for (line in lines) {
+    expected <- as.integer(strsplit(substr(line, 1L, 5L), " ", fixed = TRUE)[[1L]])
+    text <- gsub("{NL}", "\n", substr(line, 7L, nchar(line)), fixed = TRUE)
+    found <- function(lexers) as.integer(dfq:::second_statement(text, lexers) > 0L)
+    expect_identical(found("sqlite"), expected[[1L]], info = line)
+    expect_identical(found("postgresql"), expected[[2L]], info = line)
+    # A PostgreSQL connection also reads every string with backslash
+    # escapes (a server with standard_conforming_strings off): it refuses
+    # at least what the standard reading refuses.
+    expect_gte(found(c("postgresql", "postgresql_backslash")), expected[[2L]], label = line)
+  }
+})
