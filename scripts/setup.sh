@@ -29,3 +29,17 @@ if [ ${#need[@]} -gt 0 ]; then
   $SUDO apt-get update -qq >&2
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >&2
 fi
+# R and its DBI drivers, for the R package (r/) and its tests: the
+# distribution's packages without their recommendations (about 80 MB).
+need_r=()
+command -v R >/dev/null || need_r+=(r-base-core)
+for pkg in dbi rsqlite rpostgresql testthat; do
+  dpkg -s "r-cran-$pkg" >/dev/null 2>&1 || need_r+=("r-cran-$pkg")
+done
+if [ ${#need_r[@]} -gt 0 ]; then
+  echo "setup: installing ${need_r[*]}" >&2
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq >&2
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+    "${need_r[@]}" >&2
+fi
