@@ -35,7 +35,8 @@ constexpr std::size_t kMaxShowQueries = 1024;
 const char *const kTables[] = {"t1", "t2", "t3"};
 const char *const kSchemas[] = {"w", "s", ""};
 const char *const kBadIds[] = {"0", "-1", "abc", "", "123456789012345678", " 7"};
-const char *const kJoinTypes[] = {"inner", "Left", "right", "FULL", "cross", "crossover", "outer"};
+const char *const kJoinTypes[] = {"inner", "Left",  "right", "FULL", "cross",
+                                  "crossover", "outer", "SEMI",  "anti"};
 const char *const kSetops[] = {"union", "UnionAll", "minus", "minusall", "intersect",
                                "intersectall", "union all"};
 const char *const kSwitches[] = {"1", "Y", "y", "0", ""};
@@ -247,6 +248,23 @@ class Host {
   void assign() { singleInput(dfq_assign, {sqlText(), pick(kSwitches)}); }
   void orderby() { singleInput(dfq_orderby, {sqlText()}); }
   void aggregate() { singleInput(dfq_aggregate, {sqlText()}); }
+
+  // A count of any sign: a negative one adds no node.
+  void topn() {
+    const std::string input = nodeId();
+    HostArray in({input}), name({shortText()}), value({sqlText()});
+    HostArray table({pick(kTables)}), schema({pick(kSchemas)});
+    HostArray out = HostArray::buffers(1, kIdBuffer);
+    std::size_t estimate = 0;
+    if (!affordable({input}, value.at(0).size(), estimate)) return;
+    int count = in_.number(-2, 12), rc = -1;
+    sloppy(in);
+    sloppy(name);
+    sloppy(value);
+    dfq_topn(in.get(), name.get(), value.get(), &count, table.get(), schema.get(), out.get(), &rc);
+    require(count >= 0 || rc != 0, "a negative row count is refused");
+    added(rc, out, estimate);
+  }
 
   // Grouping overwrites the host's output names with the input's: the
   // buffers are sized for any name a node of this run can have.
@@ -521,7 +539,7 @@ class Host {
       &Host::mlQuery,   &Host::generateAndFetch, &Host::generateAndFetch,
       &Host::fetchWithoutGenerating, &Host::showQuery, &Host::fullPath,
       &Host::topNodeQueries, &Host::updateState, &Host::isExecuted, &Host::inspect,
-      &Host::option,
+      &Host::option,    &Host::topn,
   };
   static constexpr std::size_t kOpCount = std::size(kOps);
 

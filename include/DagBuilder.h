@@ -43,6 +43,10 @@ class DagBuilder {
                      char **outputSchema);
   nodeid_t dfqOrderby(nodeid_t nodeid_in, char **argName, char **argValue, char **outputTable,
                       char **outputSchema);
+  // The first `rowCount` (>= 0) rows of the input under the ordering
+  // argValue[0]; later nodes may read it.
+  nodeid_t dfqTopn(nodeid_t nodeid_in, char **argValue, int rowCount, char **outputTable,
+                   char **outputSchema);
   nodeid_t dfqGroupby(nodeid_t nodeid_in, char **argName, char **argValue, char **outputTable,
                       char **outputSchema);
   nodeid_t dfqGroupbyTime(nodeid_t nodeid_in, char **argName, char **argValue,

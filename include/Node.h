@@ -197,6 +197,7 @@ class Node {
   void groupingQuery(QueryFrame &);
   void aggregateQuery(QueryFrame &);
   void orderbyQuery(QueryFrame &);
+  void topnQuery(QueryFrame &);
   void joinQuery(QueryFrame &);
   void setopQuery(QueryFrame &);
   void sampleQuery(QueryFrame &);

@@ -94,8 +94,8 @@ DFQ_API void dfq_get_error_message(int *error_code, char **error_message);
  *                 a sample of one count as "order by random() limit n" and
  *                 of one fraction as a per-row random filter; forms the
  *                 engine lacks are refused when their node is added
- *                 (1611 to 1614, see dfq_setop, dfq_sample,
- *                 dfq_groupby_time, dfq_ml_query).
+ *                 (1611 to 1615, see dfq_setop, dfq_sample,
+ *                 dfq_groupby_time, dfq_ml_query, dfq_select).
  *  The dialect can be set while the graph has no nodes (right after
  *  init_dag); once it has nodes, setting another dialect is refused (1603)
  *  and setting the same one does nothing. There is no instance before
@@ -133,9 +133,13 @@ DFQ_API void print_dag_path(char **nodeid);
 
 /** Projection of node `nodeid_in[0]`: "select <arg_value[0]> from <input>";
  *  with `arg_name[0]` "top"/"TOP" a row limit of `arg_value[0]` rows
- *  ("select top n *", or "... limit n" in the portable dialects). When
- *  `*length` is 2, `arg_value[1]` is written in front of the query.
- *  `*ret_code`: 0, 1303, 1202, 1203, 15xx, 1302. */
+ *  ("select top n *", or "... limit n" in the portable dialects). The
+ *  default dialect writes the row count as given; the portable dialects
+ *  take only a count of rows, digits with nothing but blanks around them,
+ *  at most 9223372036854775807, and refuse any other text ("-1", "abc",
+ *  "+5", "1; drop table t") before a node is added (1615). When `*length`
+ *  is 2, `arg_value[1]` is written in front of the query.
+ *  `*ret_code`: 0, 1303, 1615, 1202, 1203, 15xx, 1302. */
 DFQ_API void dfq_select(char **nodeid_in, char **arg_name, char **arg_value,
                         char **output_table, char **output_schema,
                         char **nodeid_out_str, int *length, int *ret_code);
@@ -159,6 +163,19 @@ DFQ_API void dfq_assign(char **nodeid_in, char **arg_name, char **arg_value,
 DFQ_API void dfq_orderby(char **nodeid_in, char **arg_name, char **arg_value,
                          char **output_table, char **output_schema,
                          char **nodeid_out_str, int *ret_code);
+
+/** The first `*row_count` rows of node `nodeid_in[0]` under the ordering
+ *  `arg_value[0]` (as for dfq_orderby), as one node that later nodes may
+ *  read: `default` writes "select top n * from IN order by ORDERING", the
+ *  portable dialects "select * from IN order by ORDERING limit n". Reads
+ *  only `arg_name[0]` (a tag, not used, may be empty) and `arg_value[0]`.
+ *  A count of 0 gives no rows; a negative count is refused with 1616 before
+ *  a node is added. Its query type is "topn". `*ret_code`: 0, 1616, 1332,
+ *  1202, 1203, 1503, 15xx, 1302. */
+DFQ_API void dfq_topn(char **nodeid_in, char **arg_name, char **arg_value,
+                      int *row_count, char **output_table,
+                      char **output_schema, char **nodeid_out_str,
+                      int *ret_code);
 
 /** Group node `nodeid_in[0]` by the expression `arg_value[0]`
  *  ("F|word columns"). `output_table[0]`/`output_schema[0]` are overwritten
@@ -186,9 +203,15 @@ DFQ_API void dfq_aggregate(char **nodeid_in, char **arg_name, char **arg_value,
                            char **nodeid_out_str, int *ret_code);
 
 /** Join of `nodeid_in[0]` and `nodeid_in[1]`. `arg_name[0]` is the join type
- *  (inner, left, right, full, cross; any case), `arg_name[1..3]` non-empty
- *  tags; `arg_value[0..3]` the condition, the two aliases and the select
- *  list ("" = "*"). `*ret_code`: 0, 1402-1405, 1318, 1202, 1203, 15xx, 1302. */
+ *  (inner, left, right, full, cross, semi, anti; any case), `arg_name[1..3]`
+ *  non-empty tags; `arg_value[0..3]` the condition, the two aliases and the
+ *  select list ("" = "*"). A semi (anti) join keeps each row of the first
+ *  input that has (has no) row of the second meeting the condition, once,
+ *  written as `where exists (select 1 from ... where COND)` (`not exists`);
+ *  its select list names only the first input's columns (through its alias,
+ *  or "*"): naming the second alias is refused with 1415, equal aliases with
+ *  1414. `*ret_code`: 0, 1402-1405, 1414, 1415, 1318, 1202, 1203, 15xx,
+ *  1302. */
 DFQ_API void dfq_join(char **nodeid_in, char **arg_name, char **arg_value,
                       char **output_table, char **output_schema,
                       char **nodeid_out_str, int *ret_code);

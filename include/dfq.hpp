@@ -4,7 +4,8 @@
  *
  *  - `dfq::Dag` owns the process's DAG instance: its constructor calls
  *    init_dag, its destructor close_dag. There is one DAG instance per
- *    process, so keep at most one `dfq::Dag` alive at a time.
+ *    process, so a second `dfq::Dag` while one is alive throws
+ *    `dfq::DagError` and leaves the first one's graph as it was.
  *  - Nodes are `dfq::Node` handles holding the library's decimal id.
  *  - Texts go in and come out as std::string; output buffers are sized from
  *    the library's count and length calls, and for outputs without such a
@@ -32,6 +33,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -54,11 +56,33 @@ class Error : public std::runtime_error {
   std::string message_;
 };
 
+// A second `Dag` while one is alive: the process has one DAG instance.
+class DagError : public std::logic_error {
+ public:
+  using std::logic_error::logic_error;
+};
+
+class Grouping;
+
+namespace detail {
+// False for every type, so that a static_assert fires only where it is used.
+template <class T>
+inline constexpr bool kNotANode = false;
+}  // namespace detail
+
 // A node of the graph, known by its decimal id.
 class Node {
  public:
   Node() = default;
   explicit Node(std::string id) : id_(std::move(id)) {}
+  // A grouping is no node to build on: only aggregate() and groupByTime()
+  // read it. Passing one where a node is expected stops the compilation.
+  template <class G, std::enable_if_t<std::is_same_v<G, Grouping>, int> = 0>
+  Node(const G &) {
+    static_assert(detail::kNotANode<G>,
+                  "dfq: a Grouping feeds only aggregate() and groupByTime(); aggregate it first, "
+                  "then build on the aggregate");
+  }
   const std::string &id() const noexcept { return id_; }
   bool valid() const noexcept { return !id_.empty(); }
   friend bool operator==(const Node &a, const Node &b) { return a.id_ == b.id_; }
@@ -66,6 +90,20 @@ class Node {
 
  private:
   std::string id_;
+};
+
+// What groupBy and groupByTime return: a grouping feeds aggregate() (and
+// groupByTime()); any other operation on it is refused when the program is
+// compiled. `node()` gives the grouping node itself, for inspection.
+class Grouping {
+ public:
+  const std::string &id() const noexcept { return node_.id(); }
+  const Node &node() const noexcept { return node_; }
+
+ private:
+  friend class Dag;
+  explicit Grouping(Node node) : node_(std::move(node)) {}
+  Node node_;
 };
 
 // Where a node's output goes: "schema"."table", or the bare table when the
@@ -109,8 +147,10 @@ inline const char *dialectName(Dialect dialect) {
 // The three display forms of a node's SQL.
 enum class ShowOption { Statements = 1, FullPath = 2, TopNode = 3 };
 
-// A join of two nodes. `type` is inner, left, right, full or cross (any
-// case); `columns` is the select list.
+// A join of two nodes. `type` is inner, left, right, full, cross, semi or
+// anti (any case); `columns` is the select list. A semi (anti) join keeps
+// the rows of `left` that have (have no) row of `right` meeting the
+// condition, and its columns name only `left`'s (through its alias, or *).
 struct JoinSpec {
   std::string type;
   Node left;
@@ -230,18 +270,30 @@ class Dag {
 
   // As above, with the log records `records` (Shown: the library's records
   // of level `logLevel` go to standard error, as without the wrapper).
+  // Throws `DagError` while another `Dag` is alive, before any library call.
   explicit Dag(LogRecords records, int logLevel = 4, const std::string &user = "",
                const std::string &arg2 = "", const std::string &arg3 = "") {
-    setLogQuiet(records == LogRecords::Quiet);
-    detail::Strings u{user}, a2{arg2}, a3{arg3};
-    int level = logLevel;
-    call([&](int *rc) { init_dag(u.data(), a2.data(), &level, a3.data(), rc); });
+    if (alive().exchange(true))
+      throw DagError("a dfq::Dag is already open: the process has one DAG instance, so close "
+                     "(destroy) it before opening another");
+    try {
+      setLogQuiet(records == LogRecords::Quiet);
+      detail::Strings u{user}, a2{arg2}, a3{arg3};
+      int level = logLevel;
+      call([&](int *rc) { init_dag(u.data(), a2.data(), &level, a3.data(), rc); });
+    } catch (...) {
+      alive() = false;
+      throw;
+    }
   }
   // init_dag, then the dialect (set before any node exists). Should the
   // library refuse, the delegated-to constructor has run and the destructor
   // closes the instance.
   explicit Dag(Dialect dialect, int logLevel = 4) : Dag(logLevel) { setDialect(dialect); }
-  ~Dag() { close_dag(); }
+  ~Dag() {
+    close_dag();
+    alive() = false;
+  }
   Dag(const Dag &) = delete;
   Dag &operator=(const Dag &) = delete;
 
@@ -278,6 +330,17 @@ class Dag {
     return selectNode(in, "top", rows, out, "");
   }
 
+  // The first `rows` (0 or more) rows of the input under `ordering`, as one
+  // node that later nodes read (dfq_topn).
+  Node topN(const Node &in, const std::string &ordering, int rows, const OutputName &out) {
+    return addNode([&](char **id, int *rc) {
+      detail::Strings nodeid{in.id()}, name{"topn"}, value{text(ordering)};
+      detail::Strings t{text(out.table)}, s{text(out.schema)};
+      int count = rows;
+      dfq_topn(nodeid.data(), name.data(), value.data(), &count, t.data(), s.data(), id, rc);
+    });
+  }
+
   Node filter(const Node &in, const std::string &condition, const OutputName &out) {
     return singleInput(dfq_filter, in, "filter", {condition}, out);
   }
@@ -294,17 +357,26 @@ class Dag {
   }
 
   // Grouping by `expression` ("F|word columns"); the node takes its input's
-  // output name.
-  Node groupBy(const Node &in, const std::string &expression) {
-    return grouping(dfq_groupby, in, "groupby", {expression});
+  // output name. Only aggregate() and groupByTime() read the result.
+  Grouping groupBy(const Node &in, const std::string &expression) {
+    return Grouping(grouping(dfq_groupby, in, "groupby", {expression}));
   }
 
-  Node groupByTime(const Node &in, const GroupByTimeSpec &request) {
-    return grouping(dfq_groupby_time, in, "groupbytime",
-                    {request.interval, request.columns, request.timecode, request.timecodeOption, request.fill});
+  Grouping groupByTime(const Node &in, const GroupByTimeSpec &request) {
+    return Grouping(grouping(dfq_groupby_time, in, "groupbytime",
+                             {request.interval, request.columns, request.timecode,
+                              request.timecodeOption, request.fill}));
+  }
+  Grouping groupByTime(const Grouping &in, const GroupByTimeSpec &request) {
+    return groupByTime(in.node(), request);
   }
 
-  // Aggregate expressions over the grouping that reaches `in`.
+  // Aggregate expressions over the grouping `in`.
+  Node aggregate(const Grouping &in, const std::string &expressions, const OutputName &out) {
+    return aggregate(in.node(), expressions, out);
+  }
+  // Aggregate expressions over `in`, grouped by a grouping that reaches it
+  // through other nodes, if any.
   Node aggregate(const Node &in, const std::string &expressions, const OutputName &out) {
     return singleInput(dfq_aggregate, in, "aggregate", {expressions}, out);
   }
@@ -479,6 +551,15 @@ class Dag {
   std::string queryType(const Node &node) {
     return oneText(dfq_get_node_query_type, node, detail::kShortTextSize);
   }
+
+  // What a grouping is asked about: its names (its input's), query type,
+  // expression and inputs.
+  OutputName tableName(const Grouping &grouping) { return tableName(grouping.node()); }
+  std::string queryType(const Grouping &grouping) { return queryType(grouping.node()); }
+  std::string groupByExpression(const Grouping &grouping) {
+    return groupByExpression(grouping.node());
+  }
+  std::vector<Node> parents(const Grouping &grouping) { return parents(grouping.node()); }
 
   std::string groupByExpression(const Node &node) {
     // A time grouping clause is built from five host texts and fixed words.
@@ -671,6 +752,12 @@ class Dag {
     std::vector<NodeQuery> result;
     for (std::size_t i = 0; i < lengths.size(); ++i) result.push_back({sql[i], nodeids[i]});
     return result;
+  }
+
+  // Whether a `Dag` of this process is alive.
+  static std::atomic<bool> &alive() {
+    static std::atomic<bool> open{false};
+    return open;
   }
 
   std::atomic<std::size_t> longestText_{0};

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds, and runs every test: the normal build
-# with warnings as errors, the exported-symbol check, the whole suite again
+# with warnings as errors, the exported-symbol check, the README's shell
+# commands (scripts/readme-commands.sh), the whole suite again
 # under AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded test
 # with a few core suites under ThreadSanitizer. The PostgreSQL tests run on a
 # private server started here (DFQ_PG_CONNINFO).
@@ -27,6 +28,28 @@ cmake --build build/release -j "$jobs"
 scripts/check-exports.sh build/release/libdfq.so
 echo "== tests"
 ctest --test-dir build/release -j "$jobs" --output-on-failure
+echo "== the README's commands, as written"
+scripts/readme-commands.sh
+
+echo "== R package: installed into a temporary library, its tests, R CMD check"
+# The tests compare with the Python binding and dfq-run of this build and
+# run on SQLite and on the server above; the check (its tests left out,
+# they just ran) must report no error and no warning.
+r_dir=$(mktemp -d "${TMPDIR:-/tmp}/dfq-r.XXXXXX")
+r_env=(DFQ_LIBRARY="$PWD/build/release/libdfq.so" DFQ_SOURCE_DIR="$PWD"
+       DFQ_RUN="$PWD/build/release/tools/dfq-run" R_LIBS="$r_dir/lib")
+mkdir "$r_dir/lib"
+env "${r_env[@]}" R CMD INSTALL -l "$r_dir/lib" r >"$r_dir/install.log" 2>&1 ||
+  { cat "$r_dir/install.log"; echo "R CMD INSTALL failed"; exit 1; }
+env "${r_env[@]}" Rscript -e 'testthat::test_dir("r/tests/testthat", package = "dfq",
+  load_package = "installed", reporter = "summary", stop_on_failure = TRUE)'
+(src=$PWD && cd "$r_dir" && R CMD build --no-build-vignettes "$src/r" >build.log 2>&1 &&
+  env "${r_env[@]}" _R_CHECK_FORCE_SUGGESTS_=false R CMD check --no-manual --no-tests \
+    dfq_*.tar.gz >check.log 2>&1) || { cat "$r_dir"/*.log; echo "R CMD check failed"; exit 1; }
+grep '^Status:' "$r_dir/check.log"
+grep -q '^Status:.*\(WARNING\|ERROR\)' "$r_dir/check.log" &&
+  { cat "$r_dir/check.log"; echo "R CMD check: errors or warnings"; exit 1; }
+rm -rf "$r_dir"
 
 echo "== leak check (valgrind): misuse, resolver, operations, fuzz corpora"
 # The suites' own output and log records (the misuse checks write records at

@@ -107,6 +107,12 @@ nodeid_t DagBuilder::dfqSelect(nodeid_t nodeid_in, char **argName, char **argVal
     const bool hasPrefix = length != nullptr && *length == 2;
     const std::string prefix = hasPrefix ? presentEntry(argValue, 1, "arg_value")
                                          : std::string();
+    const std::string kind = argName[0];
+    if (kind == "top" || kind == "TOP") {
+      const DAG *dag = checkDagInstance();
+      requireValidInput(nodeid_in, "select", 1303);
+      dfq::requireTopInDialect(dag->dialect(), argValue[0]);
+    }
     const nodeid_t id = addSingleInputNode(*this, "select", 1303, nodeid_in, argName, argValue,
                                            outputTable, outputSchema);
     checkDagInstance()->updateInputEdgeDetails(id, hasPrefix, prefix);
@@ -138,6 +144,18 @@ nodeid_t DagBuilder::dfqOrderby(nodeid_t nodeid_in, char **argName, char **argVa
   return DFQ_INNER_FRAME([&] {
     return addSingleInputNode(*this, "orderby", 1317, nodeid_in, argName, argValue, outputTable,
                               outputSchema);
+  });
+}
+
+nodeid_t DagBuilder::dfqTopn(nodeid_t nodeid_in, char **argValue, int rowCount,
+                             char **outputTable, char **outputSchema) {
+  return DFQ_INNER_FRAME([&] {
+    // The node keeps its row count where other nodes keep their tag.
+    const std::string count = std::to_string(rowCount);
+    DAG *dag = checkDagInstance();
+    requireValidInput(nodeid_in, "topn", 1332);
+    return dag->addNode("topn", count, argValue[0], outputTable[0], outputSchema[0], "SELECT", 1,
+                        1, &nodeid_in);
   });
 }
 

@@ -261,7 +261,7 @@ const Node::BranchEntry Node::branches[] = {
     {"groupby", &Node::groupingQuery},   {"groupbytime", &Node::groupingQuery},
     {"aggregate", &Node::aggregateQuery}, {"orderby", &Node::orderbyQuery},
     {"join", &Node::joinQuery},          {"setop", &Node::setopQuery},
-    {"sample", &Node::sampleQuery},
+    {"sample", &Node::sampleQuery},      {"topn", &Node::topnQuery},
 };
 
 std::uint8_t Node::branchOf(std::string_view argType) {
@@ -496,6 +496,17 @@ void Node::orderbyQuery(QueryFrame &f) {
   f.put({"select ", f.selectList, " from ", f.inputs[0], " order by ", getArgValue()});
 }
 
+// The first n rows under the ordering (the node keeps n as its argName):
+// the ordering picks the rows, and the rows are a set that later nodes
+// read like any other.
+void Node::topnQuery(QueryFrame &f) {
+  const std::string_view count = getArgName(), ordering = getArgValue();
+  if (f.portable())
+    f.put({"select * from ", f.inputs[0], " order by ", ordering, " limit ", count});
+  else
+    f.put({"select top ", count, " * from ", f.inputs[0], " order by ", ordering});
+}
+
 void Node::joinQuery(QueryFrame &f) {
   // The node keeps the lower-cased join type.
   const std::string argName = Utils::toLower(std::string(getArgName()));
@@ -506,6 +517,15 @@ void Node::joinQuery(QueryFrame &f) {
   const std::vector<std::string> &aliases = extrasOrEmpty().inputAliases;
   const std::string_view leftAlias = aliases.size() > 0 ? aliases[0] : std::string_view();
   const std::string_view rightAlias = aliases.size() > 1 ? aliases[1] : std::string_view();
+  // Semi and anti joins test for a matching row inside the first input's
+  // where clause, so that each row of it comes out at most once; nulls in
+  // the condition match nothing, as in a join. Each input is still written
+  // right before " as " and its alias.
+  if (isFilteringJoin(argName)) {
+    f.put({"select ", f.selectList, " from ", f.inputs[0], " as ", leftAlias, " where ", words,
+           " (select 1 from ", f.inputs[1], " as ", rightAlias, " where ", getArgValue(), ")"});
+    return;
+  }
   const bool cross = key == "cross";
   f.put({"select ", f.selectList, " from ", f.inputs[0], " as ", leftAlias, " ", words, " join ",
          f.inputs[1], " as ", rightAlias});

@@ -2,10 +2,13 @@
 // group by, group by time, aggregate, join, set operations, sample and ML
 // query. Each checks the host's arrays and calls one facade method.
 #define DFQ_LOG_UNIT "../src/dfqRequest"
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Utils.h"
@@ -88,6 +91,71 @@ void checkJoinSlots(char **arg_name, char **arg_value) {
   }
   if (joinTypeMap.count(Utils::toLower(arg_name[0])) == 0)
     throw DagException(std::string("Invalid join argument ") + arg_name[0], 1405);
+}
+
+bool isWordChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$';
+}
+
+// An alias as the engines compare it, near enough: without its double
+// quotes, in lower case.
+std::string aliasKey(std::string_view alias) {
+  if (alias.size() >= 2 && alias.front() == '"' && alias.back() == '"')
+    alias = alias.substr(1, alias.size() - 2);
+  return Utils::toLower(std::string(alias));
+}
+
+// Whether `list` qualifies a column with `alias` ("r.x", "R . x", "\"r\".*"):
+// an identifier that is not itself qualified, followed by a dot, outside
+// string literals.
+bool qualifiesWith(std::string_view list, const std::string &alias) {
+  const std::string key = aliasKey(alias);
+  char before = ' ';  // the last character outside blanks before a word
+  for (size_t i = 0; i < list.size();) {
+    const char c = list[i];
+    size_t end = i + 1;
+    if (c == '\'') {  // a literal, '' inside it included
+      while (end < list.size() && list[end] != '\'') ++end;
+      i = end + 1;
+      before = c;
+      continue;
+    }
+    if (c == '"') {
+      while (end < list.size() && list[end] != '"') ++end;
+      end = std::min(end + 1, list.size());
+    } else if (isWordChar(c)) {
+      while (end < list.size() && isWordChar(list[end])) ++end;
+    } else {
+      if (!std::isspace(static_cast<unsigned char>(c))) before = c;
+      i = end;
+      continue;
+    }
+    size_t next = end;
+    while (next < list.size() && std::isspace(static_cast<unsigned char>(list[next]))) ++next;
+    const bool qualifier = next < list.size() && list[next] == '.' && before != '.';
+    if (qualifier && aliasKey(list.substr(i, end - i)) == key) return true;
+    before = list[end - 1];
+    i = end;
+  }
+  return false;
+}
+
+// A semi or anti join keeps the first input's rows: its condition reads
+// the second input through its own alias, which the select list cannot
+// name, and which must differ from the first input's (the condition would
+// otherwise read the second input on both sides, without an error).
+void checkFilteringJoin(char **arg_name, char **arg_value) {
+  if (!isFilteringJoin(Utils::toLower(arg_name[0]))) return;
+  const std::string left = arg_value[1], right = arg_value[2];
+  if (aliasKey(left) == aliasKey(right))
+    throw DagException(std::string("Aliases of ") + arg_name[0] +
+                           " join must differ, both inputs are " + right,
+                       1414);
+  if (qualifiesWith(arg_value[3], right))
+    throw DagException(std::string("Select list of ") + arg_name[0] +
+                           " join names the second input " + right +
+                           ": only the first input's columns are kept",
+                       1415);
 }
 
 // ---- set operations --------------------------------------------------------------
@@ -220,6 +288,27 @@ void dfq_orderby(char **nodeid_in, char **arg_name, char **arg_value, char **out
                    ret_code);
 }
 
+void dfq_topn(char **nodeid_in, char **arg_name, char **arg_value, int *row_count,
+              char **output_table, char **output_schema, char **nodeid_out_str, int *ret_code) {
+  callFrame("Entering dfq_topn..............", "Exiting dfq_topn..............", ret_code, [&] {
+    Utils::checkCharCharPtr("nodeid_in", nodeid_in, false);
+    Utils::checkCharCharPtr("arg_name", arg_name, true);
+    Utils::checkCharCharPtr("arg_value", arg_value, false);
+    Utils::checkIntPtr("row_count", row_count, true);
+    Utils::checkCharCharPtr("output_table", output_table, false);
+    Utils::checkCharCharPtr("output_schema", output_schema, true);
+    Utils::checkCharCharPtr("nodeid_out_str", nodeid_out_str, true);
+    Utils::checkIntPtr("ret_code", ret_code, true);
+    if (*row_count < 0)
+      throw DagException("Row count of topn must be 0 or more, got " +
+                             std::to_string(*row_count),
+                         1616);
+    writeNodeid(requireBuilder().dfqTopn(toNodeid(nodeid_in), arg_value, *row_count,
+                                         output_table, output_schema),
+                nodeid_out_str);
+  });
+}
+
 void dfq_groupby(char **nodeid_in, char **arg_name, char **arg_value, char **output_table,
                  char **output_schema, char **nodeid_out_str, int *ret_code) {
   singleInputEntry("Entering dfq_groupby..............", "Exiting dfq_groupby..............",
@@ -255,6 +344,7 @@ void dfq_join(char **nodeid_in, char **arg_name, char **arg_value, char **output
     Utils::checkCharCharPtr("nodeid_out_str", nodeid_out_str, false);
     Utils::checkIntPtr("ret_code", ret_code, true);
     checkJoinSlots(arg_name, arg_value);
+    checkFilteringJoin(arg_name, arg_value);
     if (isMissing(nodeid_in[1]))
       throw DagException(
           "JOIN operation requires two input nodeids, second nodeid is NOT provided", 1404);

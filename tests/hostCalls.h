@@ -75,6 +75,15 @@ class HostCalls {
     dfq_join(nid, name, value, ot, os, id, &rc);
     return check(rc, id[0]);
   }
+  // The first `count` rows of `in` under `ordering`.
+  std::string topn(const std::string &in, const std::string &ordering, int count,
+                   const std::string &out) {
+    CStrings nid{in}, name{"topn"}, value{ordering}, ot{out}, os{schema};
+    CStrings id = CStrings::buffers(1);
+    int rc = -1;
+    dfq_topn(nid, name, value, &count, ot, os, id, &rc);
+    return check(rc, id[0]);
+  }
   // The code of the call; the new node's id goes to `*node` ("" on failure).
   int trySetop(const std::string &op, const std::vector<std::string> &inputs,
                const std::string &columns, const std::string &out, std::string *node) {

@@ -155,7 +155,7 @@ class RandomGraph {
 
   nodeid_t randomNode() {
     nodeid_t id = 0;
-    switch (choose(12)) {
+    switch (choose(13)) {
       case 0:
         id = single("select", [&] { return hostText(); });
         break;
@@ -168,7 +168,9 @@ class RandomGraph {
         nodeid_t inputs[2] = {usable(), usable()};
         textInputs.assign(inputs, inputs + 2);
         const auto [table, schema] = outputName();
-        id = dag.addNode("join", "inner", hostText(), table, schema, "SELECT", 1, 2, inputs);
+        static const char *const types[] = {"inner", "inner", "semi", "anti"};
+        id = dag.addNode("join", types[choose(4)], hostText(), table, schema, "SELECT", 1, 2,
+                         inputs);
         const std::string aliases[2] = {"l", "r"};
         dag.updateInputEdgeDetails(id, aliases, "");
         break;
@@ -191,6 +193,9 @@ class RandomGraph {
         break;
       case 7:
         id = mlNode();
+        break;
+      case 12:
+        id = single("topn", [&] { return hostText(); });
         break;
       default:
         id = single("filter", [&] { return hostText(); });

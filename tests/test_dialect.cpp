@@ -132,11 +132,22 @@ Outcome sample(const std::string &in, const std::string &fractions, bool withRep
   return opstest::outcome(rc, out[0]);
 }
 
+Outcome top(const std::string &in, const std::string &rows, const std::string &name = "top") {
+  return opstest::select(in, name, {rows}, 1, "tp", "w");
+}
+
 // The node texts of the operations the dialects change, over a filter that
 // is read by name ("w"."f") and a second one ("w"."g").
 struct Texts {
-  std::string top, minus, minusAll, intersectAll, assignKeep, assignDrop, count, fraction;
+  std::string top, topn, minus, minusAll, intersectAll, assignKeep, assignDrop, count, fraction;
 };
+
+Outcome topn(const std::string &in, const std::string &ordering, int count) {
+  CStrings nid{in}, name{""}, value{ordering}, ot{"tn"}, os{"w"}, out = CStrings::buffers(1);
+  int rc = -1;
+  dfq_topn(nid, name, value, &count, ot, os, out, &rc);
+  return opstest::outcome(rc, out[0]);
+}
 
 Texts textsOf(const std::string &dialect) {
   EXPECT_EQ(initDag(), 0);
@@ -148,6 +159,7 @@ Texts textsOf(const std::string &dialect) {
   auto text = [](const std::string &node) { return node.empty() ? "refused" : sqlOf(node); };
   Texts x;
   x.top = text(id(opstest::select(f, "top", {"3", "/* p */"}, 2, "tp", "w")));
+  x.topn = text(id(topn(f, "k desc, v", 3)));
   x.minus = text(id(opstest::setop("MINUS", {f, g}, {"k", "k"})));
   x.minusAll = text(id(opstest::setop("minusall", {f, g}, {"k", "k"})));
   x.intersectAll = text(id(opstest::setop("intersectall", {f, g}, {"k", "k"})));
@@ -162,6 +174,7 @@ Texts textsOf(const std::string &dialect) {
 TEST_F(DialectTest, EachDialectWritesItsOwnFormsAndTheDefaultKeepsTheOriginalText) {
   const Texts d = textsOf("default");
   EXPECT_EQ(d.top, "/* p */ select top 3 * from \"w\".\"f\"");
+  EXPECT_EQ(d.topn, "select top 3 * from \"w\".\"f\" order by k desc, v");
   EXPECT_EQ(d.minus, "select k from \"w\".\"f\" minus select k from \"w\".\"g\"");
   EXPECT_EQ(d.minusAll, "select k from \"w\".\"f\" minus all select k from \"w\".\"g\"");
   EXPECT_EQ(d.assignKeep, "select \"w\".\"f\".*, v + 1 as w from \"w\".\"f\"");
@@ -171,6 +184,7 @@ TEST_F(DialectTest, EachDialectWritesItsOwnFormsAndTheDefaultKeepsTheOriginalTex
     SCOPED_TRACE(dialect);
     const Texts p = textsOf(dialect);
     EXPECT_EQ(p.top, "/* p */ select * from \"w\".\"f\" limit 3");
+    EXPECT_EQ(p.topn, "select * from \"w\".\"f\" order by k desc, v limit 3");
     EXPECT_EQ(p.minus, "select k from \"w\".\"f\" except select k from \"w\".\"g\"");
     EXPECT_EQ(p.assignKeep, "select *, v + 1 as w from \"w\".\"f\"");
     EXPECT_EQ(p.assignDrop, d.assignDrop);
@@ -209,6 +223,18 @@ const std::vector<Refusal> &refusals() {
        "the sample size 1.5 (one count, or one fraction from 0 to 1)"},
       {"count as an expression", [](const std::string &in) { return sample(in, "2+1"); }, 1612,
        "the sample size 2+1 (one count, or one fraction from 0 to 1)"},
+      {"top of a negative count", [](const std::string &in) { return top(in, "-1"); }, 1615,
+       "the row count -1 of top (digits only, at most 9223372036854775807)"},
+      {"top of a word", [](const std::string &in) { return top(in, "abc"); }, 1615,
+       "the row count abc of top (digits only, at most 9223372036854775807)"},
+      {"top with a second statement",
+       [](const std::string &in) { return top(in, "1; drop table t"); }, 1615,
+       "the row count 1; drop table t of top (digits only, at most 9223372036854775807)"},
+      {"top of a signed count", [](const std::string &in) { return top(in, "+5"); }, 1615,
+       "the row count +5 of top (digits only, at most 9223372036854775807)"},
+      {"top beyond 64 bits",
+       [](const std::string &in) { return top(in, "9223372036854775808", "TOP"); }, 1615,
+       "the row count 9223372036854775808 of top (digits only, at most 9223372036854775807)"},
       {"group by time",
        [](const std::string &in) {
          CStrings nid{in}, name{"g"}, value{"1 hour", "", "", "", ""}, ot{"keep"}, os{"keep"};
@@ -259,10 +285,19 @@ TEST_F(DialectTest, FormsAnEngineLacksAreRefusedBeforeANodeIsAdded) {
   EXPECT_EQ(opstest::setop("minusall", {t, "0"}, {"k", "k"}).rc, 1326) << "ids are checked first";
   close_dag();
 
-  // The default dialect refuses none of them.
+  // The default dialect refuses none of them, and writes a row count as given.
   ASSERT_EQ(initDag(), 0);
   const std::string d = dfqtest::table("s.t");
   for (const Refusal &r : refusals()) EXPECT_EQ(r.add(d).rc, 0) << r.what;
+  EXPECT_EQ(sqlOf(top(d, "abc").id), "select top abc * from s.t");
+}
+
+TEST(DialectRowCount, DigitsUpToTheLargest64BitCountAreTheOnlyPortableRowCounts) {
+  for (const char *rows : {"10", " 7 ", "0", "007", "9223372036854775807", "0009223372036854775807"})
+    EXPECT_TRUE(dfq::isRowCount(rows)) << rows;
+  for (const char *rows : {"", " ", "-1", "+5", "1.0", "1e3", "1 2", "0x10", "9223372036854775808",
+                           "10000000000000000000", "3 -- c"})
+    EXPECT_FALSE(dfq::isRowCount(rows)) << rows;
 }
 
 TEST(DialectSampleSize, CountsAndSingleFractionsAreTheOnlyPortableSizes) {

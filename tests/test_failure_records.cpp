@@ -137,6 +137,19 @@ TEST_F(FailureRecordsTest, AFailedAllocationAnywhereIsCode1000AndLeavesTheLibrar
          counted([&] { dfq_join(ids, name, value, ot, os, out, &rc); });
          return rc;
        }},
+      {"semi join", [](const std::string &in, Counted counted) {
+         CStrings ids{in, in}, name{"SEMI", "c", "l", "r"}, value{"l.a = r.a", "l", "r", "l.a"},
+             ot{"sj"}, os{"s"}, out{"x"};
+         int rc = -1;
+         counted([&] { dfq_join(ids, name, value, ot, os, out, &rc); });
+         return rc;
+       }},
+      {"topn", [](const std::string &in, Counted counted) {
+         CStrings id{in}, name{"t"}, value{"a desc"}, ot{"tn"}, os{"s"}, out{"x"};
+         int count = 3, rc = -1;
+         counted([&] { dfq_topn(id, name, value, &count, ot, os, out, &rc); });
+         return rc;
+       }},
       {"setop", [](const std::string &in, Counted counted) {
          CStrings ids{in, in}, name{"union"}, value{"a", "a"}, ot{"u"}, os{""}, out{"x"};
          int count = 2, rc = -1;

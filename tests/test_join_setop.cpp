@@ -1,5 +1,6 @@
 // Joins and set operations through the C API: their SQL, their nodes and the
 // order and codes of the checks on the host's arrays.
+#include "assemblySupport.h"
 #include "opsSupport.h"
 
 using namespace dfqtest;
@@ -47,6 +48,50 @@ TEST_F(JoinSetopTest, JoinTypesMapToTheirSqlWords) {
               std::string::npos)
         << sql;
   }
+}
+
+// Semi and anti joins test for a row of the second input inside the first
+// input's where clause; inlined inputs keep their aliases.
+TEST_F(JoinSetopTest, SemiAndAntiJoinsWriteExistsWithTheConditionInside) {
+  EXPECT_EQ(sqlOf(join("SEMI", "l.id = r.id", "l.*").id),
+            "select l.* from t1 as l where exists (select 1 from \"s\".\"t2\" as r where "
+            "l.id = r.id)");
+  const Outcome anti = join("Anti", "l.id = r.id and r.x is not null", "*");
+  EXPECT_EQ(sqlOf(anti.id),
+            "select * from t1 as l where not exists (select 1 from \"s\".\"t2\" as r where "
+            "l.id = r.id and r.x is not null)");
+  const asmtest::HostStatements got = asmtest::hostStatements(anti.id);
+  ASSERT_EQ(got.list.size(), 1u);
+  EXPECT_EQ(got.list[0].query,
+            "select * from t1 as l where not exists (select 1 from (select * from base2 where "
+            "a > 0) as r where l.id = r.id and r.x is not null)");
+  EXPECT_EQ(got.list[0].queryType, "join");
+}
+
+// What a semi or anti join cannot mean is refused before a node is added:
+// no condition, the second input in the select list, one alias for both.
+TEST_F(JoinSetopTest, SemiAndAntiJoinsRefuseWhatTheyCannotKeep) {
+  const size_t before = nodeCount();
+  EXPECT_EQ(join("semi", "").rc, 1403);
+  const std::pair<const char *, const char *> namesSecond[] = {
+      {"r.x", "r"}, {"l.a, R.b", "r"}, {"\"r\".*", "r"}, {"l.a + r . b as c", "r"}};
+  for (const auto &[columns, alias] : namesSecond) {
+    const Outcome refused = join("anti", "l.id = r.id", columns);
+    EXPECT_EQ(refused.rc, 1415) << columns;
+    EXPECT_EQ(refused.message, std::string("Select list of anti join names the second input ") +
+                                   alias + ": only the first input's columns are kept");
+  }
+  const Outcome same = join({"semi", "l", "r", "c"}, {"l.id = l.id", "l", "L", "*"});
+  EXPECT_EQ(same.rc, 1414);
+  EXPECT_EQ(same.message, "Aliases of semi join must differ, both inputs are L");
+  EXPECT_EQ(nodeCount(), before);
+  // Words that only look like the alias: another qualifier's column, a
+  // literal, a longer name, a column called r.
+  for (const char *columns : {"l.r", "'r.x' as t", "rr.x", "s.r.x", "l.a as r", "r"}) {
+    const Outcome kept = join("semi", "l.id = r.id", columns);
+    EXPECT_TRUE(kept.ok()) << columns << ": " << kept.message;
+  }
+  EXPECT_TRUE(join("inner", "l.id = r.id", "r.x").ok()) << "other joins keep both inputs";
 }
 
 TEST_F(JoinSetopTest, JoinTypeIsStoredAsGivenUntilItsQueryIsComposed) {

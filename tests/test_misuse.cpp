@@ -123,6 +123,15 @@ const std::vector<Row> kRows = {
      .invoke = callSeven<dfq_join>,
      .badIdCode = 1318,
      .unknownIdCode = 1202},
+    {.function = "dfq_topn",
+     .params = {id("nodeid_in", "$F"), text("arg_name", {""}), text("arg_value", {"a desc"}),
+                num("row_count", 3), text("output_table", {"tn"}), text("output_schema", {""}),
+                out("nodeid_out_str"), ret()},
+     .invoke = [](Call &c) {
+       dfq_topn(c.s(0), c.s(1), c.s(2), c.i(3), c.s(4), c.s(5), c.s(6), c.i(7));
+     },
+     .badIdCode = 1332,
+     .unknownIdCode = 1202},
     {.function = "dfq_setop",
      .params = {laterNullGives(ids("nodeid_in", {"$S", "$F"}), 1408, 1408),
                 text("arg_name", {"union"}), laterNullGives(text("arg_value", {"a", "a"}), 1407),

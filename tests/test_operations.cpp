@@ -25,7 +25,15 @@ class OperationsTest : public DagTest {
 
 }  // namespace
 
-// ---- select, filter, assign, order by -------------------------------------------
+// ---- select, filter, assign, order by, top-n -------------------------------------
+
+Outcome topn(const std::string &in, const std::string &ordering, int count,
+             const std::string &name = "tag") {
+  CStrings nid{in}, n{name}, value{ordering}, ot{"tn"}, os{"s"}, out = CStrings::buffers(1);
+  int rc = -1;
+  dfq_topn(nid, n, value, &count, ot, os, out, &rc);
+  return outcome(rc, out[0]);
+}
 
 TEST_F(OperationsTest, SelectRowLimitOnlyForExactTopSpellings) {
   EXPECT_EQ(sqlOf(select(base, "top", {"10"}).id), "select top 10 * from db1.sales");
@@ -72,6 +80,42 @@ TEST_F(OperationsTest, NothingCanBeBuiltOnAnOrdering) {
   const Outcome refused = callEntry(dfq_filter, {ordered}, {"f"}, {"a > 1"});
   EXPECT_EQ(refused.rc, 1203);
   EXPECT_EQ(refused.message, "Cannot perform transformations on \"orderby\" input");
+}
+
+// A top-n node, unlike an ordering, is read by later nodes; its count is
+// checked before anything is added, and its tag is not read beyond [0].
+TEST_F(OperationsTest, TopNIsOneNodeThatLaterNodesRead) {
+  const Outcome top = topn(namedInput(), "a desc, b", 10, "");
+  ASSERT_TRUE(top.ok()) << top.message;
+  EXPECT_EQ(sqlOf(top.id), "select top 10 * from \"s\".\"t\" order by a desc, b");
+  EXPECT_EQ(sqlOf(topn(base, "a", 0).id), "select top 0 * from db1.sales order by a");
+  const Outcome after = callEntry(dfq_filter, {top.id}, {"f"}, {"a > 1"});
+  ASSERT_TRUE(after.ok()) << after.message;
+  EXPECT_EQ(sqlOf(after.id), "select * from \"s\".\"tn\" where a > 1");
+  CStrings in{top.id}, type{"-"};
+  int rc = -1;
+  dfq_get_node_query_type(in, type, &rc);
+  EXPECT_EQ(type[0], "topn");
+
+  const size_t before = nodeCount();
+  for (int count : {-1, -2147483647 - 1}) {
+    const Outcome negative = topn(base, "a", count);
+    EXPECT_EQ(negative.rc, 1616);
+    EXPECT_EQ(negative.message, "Row count of topn must be 0 or more, got " + std::to_string(count));
+  }
+  EXPECT_EQ(topn(base, "", 1).rc, 1502) << "an ordering is required";
+  EXPECT_EQ(topn("0", "a", 1).rc, 1332);
+  EXPECT_EQ(topn(callEntry(dfq_orderby, {base}, {"o"}, {"a"}).id, "a", 1).rc, 1203);
+  EXPECT_EQ(nodeCount(), before + 1) << "only the ordering was added";
+  CStrings nid{base}, name{"t"}, value{"a"}, ot{"o"}, os{""}, out = CStrings::buffers(1);
+  dfq_topn(nid, name, value, nullptr, ot, os, out, &rc);
+  EXPECT_EQ(rc, 1503);
+  const std::string log = logDuring([&] {
+    int count = 1;
+    dfq_topn(nid, name, value, &count, ot, os, out, &rc);
+  });
+  EXPECT_NE(log.find("Entering dfq_topn.............."), std::string::npos);
+  EXPECT_NE(log.find("Exiting dfq_topn.............."), std::string::npos);
 }
 
 TEST_F(OperationsTest, AssignKeepsInputColumnsUnlessSwitchIsExactlyOneOrY) {

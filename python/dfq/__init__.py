@@ -28,10 +28,12 @@ from collections import namedtuple
 
 from . import _native
 from ._native import LOCK as _LOCK, Strings as _Strings, c_int as _int, load_library
+from ._native import NodeId as _NodeId, texts as _c_texts
+from ._expr import Expressions
 from ._run import NotRunnableError, Result, engine_for as _engine_for, split_name as _split_name
 
-__all__ = ["Dag", "Frame", "DfqError", "DagError", "NotRunnableError", "Result", "Statement",
-           "load_library"]
+__all__ = ["Dag", "Frame", "GroupedFrame", "DfqError", "DagError", "NotRunnableError", "Result",
+           "Statement", "Expressions", "dialect_for", "load_library"]
 
 Statement = namedtuple("Statement", "sql name query_type nodeid")
 Statement.__doc__ = "One executable statement: SQL, the table it creates, query type, node id."
@@ -71,6 +73,44 @@ def _text(value, what):
     return value
 
 
+_INT_MAX = 2 ** 31 - 1
+_byref = _native.ctypes.byref
+_c_int = _native.ctypes.c_int
+_Array = _native.ctypes.Array
+
+# Read-only arrays of the fixed texts passed to the library (operation and
+# argument names), made once.
+_fixed = {}
+
+
+def _fixed_texts(*values):
+    key = values[0] if len(values) == 1 else values
+    array = _fixed.get(key)
+    if array is None:
+        array = _fixed[key] = _c_texts([v.encode() for v in values])
+    return array
+
+
+def _c_arg(a):
+    """An argument in the form the library's functions take."""
+    if isinstance(a, _Strings):
+        return a.ptr
+    if isinstance(a, _NodeId):
+        return _byref(a)
+    if isinstance(a, _Array):
+        return a
+    return _byref(a)
+
+
+def _refuse_nul(pairs):
+    """Raises for the first text of the (value, what) pairs holding a zero
+    character: the library would read the text only up to it."""
+    for value, what in pairs:
+        if "\0" in value:
+            raise ValueError("%s %r holds a zero character (\\0): the text after it would "
+                             "be lost" % (what or "text", value))
+
+
 def _check_name(part, name):
     if not part:
         raise ValueError("invalid output name %r: empty schema or table" % name)
@@ -100,9 +140,13 @@ class Dag:
         _check_name(_text(schema, "schema"), schema)
         self.lib = library if library is not None and not isinstance(library, str) \
             else load_library(library)
+        self._fn = _native.entries(self.lib)
+        self._rc = _c_int()
+        self._rc_ref = _byref(self._rc)
         self.schema = schema
+        self._schema_texts = _c_texts([schema.encode()])
         self._names = itertools.count(1)
-        self._longest = 0
+        self._longest = len(schema.encode())
         self.open = False
         with _LOCK:
             other = _current() if _current is not None else None
@@ -152,18 +196,16 @@ class Dag:
 
     def table(self, source):
         """A base table reading the table reference `source`."""
-        node = self._new_node("dfq_table", [_Strings(["source"]),
+        node = self._new_node("dfq_table", [_fixed_texts("source"),
                                             self._texts((source, "source")),
-                                            _Strings([""]), _Strings([""])])
+                                            _fixed_texts(""), _fixed_texts("")])
         return Frame(self, node, "table", source, "")
 
     def query(self, sql, name=None):
         """A node whose SQL is `sql`."""
         text = self._texts((sql, "sql"))
-        table, schema = self._output(name, "query")
-        node = self._new_node("dfq_query", [_Strings(["query"]), text,
-                                            self._texts((table, "name")),
-                                            self._texts((schema, "name"))])
+        table, schema, names = self._output(name, "query")
+        node = self._new_node("dfq_query", [_fixed_texts("query"), text, *names])
         return Frame(self, node, "query", table, schema, query=sql)
 
     # ---- options, messages, log level ------------------------------------
@@ -184,13 +226,21 @@ class Dag:
                 out = _Strings.buffers(1, size.value)
                 rc = _int()
                 self._check_open()
-                self.lib.dfq_get_option(names.ptr, out.ptr, _native.ctypes.byref(size),
-                                        _native.ctypes.byref(rc))
+                self._fn["dfq_get_option"](names, out.ptr, _byref(size), _byref(rc))
                 if rc.value == 0:
                     return out[0]
                 if rc.value != _OPTION_BUFFER_TOO_SMALL:
                     break
             raise DfqError(rc.value, self.error_message(rc.value))
+
+    @property
+    def expr(self):
+        """The expression helpers (Expressions) of this Dag's dialect: date
+        literals and arithmetic, parts of a date, substring, concatenation
+        and casts written as the dialect spells them."""
+        if "dfq_get_option" not in self._fn:
+            return Expressions("default")
+        return Expressions(self.get_option("dialect"))
 
     def error_message(self, code):
         """The message the library last recorded for `code`."""
@@ -205,52 +255,70 @@ class Dag:
     # ---- plumbing ------------------------------------------------------
 
     def _require(self, function):
-        if not hasattr(self.lib, function) or getattr(self.lib, function).argtypes is None:
-            raise DagError("this libdfq has no %s: it predates library options" % function)
+        if function not in self._fn:
+            raise DagError("this libdfq has no %s: it predates %s" % (
+                function, "top-n nodes" if function == "dfq_topn" else "library options"))
 
     def _check_open(self):
         if not self.open:
             raise DagError("this Dag is closed: its frames cannot be used; open a new Dag")
 
     def _call(self, name, *args):
-        """Calls C function `name` with `args` and a return code; raises
-        DfqError when the library reports a failure."""
-        rc = _int()
-        converted = [a.ptr if isinstance(a, _Strings) else
-                     a if isinstance(a, _native.ctypes.Array) else _native.ctypes.byref(a)
-                     for a in args]
+        """Calls C function `name` with `args` (texts, buffers, ints) and a
+        return code; raises DfqError when the library reports a failure."""
+        self._invoke(name, [_c_arg(a) for a in args])
+
+    def _invoke(self, name, args):
+        """`_call` with the arguments already in the form the function takes."""
+        rc = _c_int()
         with _LOCK:
-            self._check_open()
-            getattr(self.lib, name)(*converted, _native.ctypes.byref(rc))
+            if not self.open:
+                self._check_open()
+            self._fn[name](*args, _byref(rc))
             if rc.value:
                 raise DfqError(rc.value, self.error_message(rc.value))
 
     def _new_node(self, name, before, after=()):
         """Calls a node-creating entry with the node-id output between
-        `before` and `after`; returns the new id. The output arrives
-        non-empty, as some entries require."""
-        out = _Strings.buffers(1, _native.NODEID_SIZE, "0")
-        self._call(name, *before, out, *after)
-        return out[0]
+        `before` and `after`; returns the new id (a NodeId). The output
+        arrives non-empty, as some entries require."""
+        out = _NodeId.of()
+        self._invoke(name, [*map(_c_arg, before), _byref(out), *map(_c_arg, after)])
+        return out
 
     def _texts(self, *pairs):
         """Texts for the library, given as (value, what) pairs: each must be
         a str. Remembers the longest, to size outputs that have no length
         call."""
-        values = [_text(v, what) for v, what in pairs]
-        with _LOCK:
-            for v in values:
-                self._longest = max(self._longest, len(v.encode()))
-        return _Strings(values)
+        values = [(v if type(v) is str else _text(v, what)).encode() for v, what in pairs]
+        for v in values:
+            if b"\0" in v:
+                _refuse_nul(pairs)
+        longest = max(map(len, values))
+        if longest > self._longest:
+            with _LOCK:
+                self._longest = max(self._longest, longest)
+        return _c_texts(values)
 
     def _output(self, name, op):
-        """Output table and schema: `name` may be "schema.table"."""
+        """Output table and schema, and their texts for the library: `name`
+        may be "schema.table"."""
         if name is None:
             with _LOCK:
-                name = "%s_%d" % (op, next(self._names))
+                number = next(self._names)
+            table = "%s_%d" % (op, number)
+            return table, self.schema, (_c_texts((table.encode(),)), self._schema_texts)
         _text(name, "name")
         schema, table = name.split(".", 1) if "." in name else (self.schema, name)
-        return _check_name(table, name), _check_name(schema, name)
+        _check_name(table, name), _check_name(schema, name)
+        return table, schema, (self._texts((table, "name")), self._texts((schema, "name")))
+
+
+def dialect_for(conn):
+    """The dialect whose statements a DB-API 2 connection runs: "sqlite" for
+    sqlite3, "postgresql" for the PostgreSQL drivers, else "default"."""
+    return {"SQLite": "sqlite", "PostgreSQL": "postgresql"}.get(_engine_for(conn).name,
+                                                               "default")
 
 
 def _dropped(ref):
@@ -261,22 +329,39 @@ def _dropped(ref):
         _left_open = True
 
 
+_new_frame = object.__new__
+
+
+def _ids(frames):
+    """The node ids of `frames` as one array for the library."""
+    return _c_texts([f.nodeid.encode() for f in frames])
+
+
 class Frame:
     """One node of the graph; every operation returns a new Frame."""
 
-    def __init__(self, dag, nodeid, kind, table, schema, query=None, parents=()):
+    def __init__(self, dag, node, kind, table, schema, query=None, parents=()):
         self.dag = dag
-        self.nodeid = nodeid
+        # `node` is the NodeId an operation wrote, or a node id as text.
+        if type(node) is not _NodeId:
+            node = _NodeId.of(_text(node, "node id").encode())
+        self._node = node
+        self.nodeid = node.text.decode()
         self.kind = kind
         self.table = table
         self.schema = schema
         # The library reads a free query by its output name from the start,
         # so run() creates the tables of the free queries a frame reads.
+        # The list is never changed once made: a frame with one parent and
+        # no query of its own shares its parent's.
         self.query = query
-        # One entry per free query, however many paths lead to it.
-        self._queries = list(dict.fromkeys(q for parent in parents for q in parent._queries))
-        if query is not None:
-            self._queries.append(self)
+        if query is None and len(parents) == 1:
+            self._queries = parents[0]._queries
+        else:
+            # One entry per free query, however many paths lead to it.
+            self._queries = list(dict.fromkeys(q for parent in parents for q in parent._queries))
+            if query is not None:
+                self._queries.append(self)
 
     def __repr__(self):
         return "<Frame %s %s (node %s)>" % (self.kind, self.output_name, self.nodeid)
@@ -293,6 +378,9 @@ class Frame:
         for other in frames:
             if not isinstance(other, Frame):
                 raise TypeError("expected a Frame, not %s" % type(other).__name__)
+            if isinstance(other, GroupedFrame):
+                raise TypeError("a grouped frame cannot be combined with another frame: "
+                                "aggregate it first (.aggregate(...))")
             if other.dag is not self.dag:
                 raise DagError("frames of different Dags cannot be combined")
         return frames
@@ -300,13 +388,47 @@ class Frame:
     # ---- single-input operations -----------------------------------------
 
     def _single(self, entry, op, values, name, after=(), kind=None):
+        # The path of most operations, kept short (it is most of a long
+        # chain's cost): the steps of _texts, _output and _invoke written
+        # out, one call of the library with arguments that need no
+        # conversion.
         dag = self.dag
-        texts = dag._texts(*values)
-        table, schema = dag._output(name, op)
-        before = [_Strings([self.nodeid]), _Strings([op]), texts,
-                  dag._texts((table, "name")), dag._texts((schema, "name"))]
-        return Frame(dag, dag._new_node(entry, before, after), kind or op, table, schema,
-                     parents=[self])
+        encoded = [(v if type(v) is str else _text(v, what)).encode() for v, what in values]
+        for v in encoded:
+            if b"\0" in v:
+                _refuse_nul(values)
+        longest = max(map(len, encoded))
+        if name is None:
+            with _LOCK:
+                number = next(dag._names)
+                if longest > dag._longest:
+                    dag._longest = longest
+            table, schema = "%s_%d" % (op, number), dag.schema
+            names = (_c_texts((table.encode(),)), dag._schema_texts)
+        else:
+            table, schema, names = dag._output(name, op)
+            if longest > dag._longest:
+                with _LOCK:
+                    dag._longest = max(dag._longest, longest)
+        node = _NodeId.of()
+        with _LOCK:
+            if not dag.open:
+                dag._check_open()
+            # The return code is the Dag's own, set and read under the lock.
+            dag._rc.value = 0
+            dag._fn[entry](_byref(self._node), _fixed.get(op) or _fixed_texts(op),
+                           _c_texts(encoded), *names, _byref(node), *map(_c_arg, after),
+                           dag._rc_ref)
+            if dag._rc.value:
+                code = dag._rc.value
+                raise DfqError(code, dag.error_message(code))
+        # Frame(dag, node, kind or op, table, schema, parents=(self,)), made
+        # without its checks: the node was written just now.
+        frame = _new_frame(Frame)
+        frame.dag, frame._node, frame.nodeid = dag, node, node.text.decode()
+        frame.kind, frame.table, frame.schema = kind or op, table, schema
+        frame.query, frame._queries = None, self._queries
+        return frame
 
     def select(self, columns, name=None, prefix=None):
         """Projection: "select <columns> from ..."; `prefix` goes in front."""
@@ -314,12 +436,29 @@ class Frame:
                             [(columns, "columns"), (prefix or "", "prefix")], name,
                             [_int(2 if prefix else 1)])
 
-    def top(self, rows, name=None):
-        """The first `rows` rows ("select top", or "limit" in the portable dialects)."""
-        if isinstance(rows, bool) or not isinstance(rows, (int, str)):
-            raise TypeError("rows must be an int or a str, not %s" % type(rows).__name__)
-        return self._single("dfq_select", "top", [(str(rows), "rows"), ("", "prefix")], name,
-                            [_int(1)])
+    def top(self, rows, name=None, *, order_by=None):
+        """`rows` rows. Without `order_by`, any `rows` rows ("select top",
+        or "limit" in the portable dialects). With `order_by` (an ordering
+        as for order_by), the first `rows` rows under that ordering as one
+        node that later operations may read: its rows are a set, the
+        ordering only picks them (among rows tied at the last place, any)."""
+        if order_by is None:
+            if isinstance(rows, bool) or not isinstance(rows, (int, str)):
+                raise TypeError("rows must be an int or a str, not %s" % type(rows).__name__)
+            return self._single("dfq_select", "top", [(str(rows), "rows"), ("", "prefix")],
+                                name, [_int(1)])
+        if isinstance(rows, bool) or not isinstance(rows, int):
+            raise TypeError("rows must be an int with order_by, not %s" % type(rows).__name__)
+        if rows > _INT_MAX:
+            raise OverflowError("rows must be at most %d, not %d" % (_INT_MAX, rows))
+        dag = self.dag
+        dag._require("dfq_topn")
+        texts = dag._texts((order_by, "order_by"))
+        table, schema, names = dag._output(name, "topn")
+        # A negative count is refused by the library (DFQ-1616).
+        node = dag._new_node("dfq_topn", [self._node, _fixed_texts("topn"), texts,
+                                          _c_int(max(rows, -_INT_MAX - 1)), *names])
+        return Frame(dag, node, "topn", table, schema, parents=(self,))
 
     def filter(self, condition, name=None):
         return self._single("dfq_filter", "filter", [(condition, "condition")], name)
@@ -338,15 +477,16 @@ class Frame:
         return self._single("dfq_aggregate", "aggregate", [(expressions, "expressions")], name)
 
     def group_by(self, columns, function=""):
-        """Groups by `columns` (with `function`, by function(columns)); a
-        later aggregate uses the grouping."""
+        """Groups by `columns` (with `function`, by function(columns)): a
+        GroupedFrame, which only aggregate and group_by_time take."""
         _text(columns, "columns")
         _text(function, "function")
         return self._grouping("dfq_groupby", "groupby",
                               [("%s|by %s" % (function, columns), "columns")])
 
     def group_by_time(self, interval, columns="", timecode="", timecode_option="", fill=""):
-        """Time-series grouping (for databases with "group by time")."""
+        """Time-series grouping (for databases with "group by time"): a
+        GroupedFrame, which only aggregate and group_by_time take."""
         return self._grouping("dfq_groupby_time", "groupbytime",
                               [(interval, "interval"), (columns, "columns"),
                                (timecode, "timecode"), (timecode_option, "timecode_option"),
@@ -357,10 +497,10 @@ class Frame:
         dag = self.dag
         texts = dag._texts(*values)
         size = max(_native.MIN_BUFFER, dag._longest + 1)
-        before = [_Strings([self.nodeid]), _Strings([op]), texts,
+        before = [self._node, _fixed_texts(op), texts,
                   _Strings.buffers(1, size, "-"), _Strings.buffers(1, size, "-")]
-        return Frame(dag, dag._new_node(entry, before), op, self.table, self.schema,
-                     parents=[self])
+        return GroupedFrame(dag, dag._new_node(entry, before), op, self.table, self.schema,
+                            parents=(self,))
 
     def sample(self, fractions="", cases=(), else_value="", columns="*",
                with_replacement=False, randomized=False, name=None):
@@ -374,29 +514,30 @@ class Frame:
         whens = [(c, "case condition") for c, _ in cases] or [("", "")]
         thens = [(n, "case size") for _, n in cases] or [("", "")]
         after = [dag._texts(*whens), dag._texts(*thens), _int(len(cases))]
-        table, schema = dag._output(name, "sample")
-        before = [_Strings([self.nodeid]),
-                  _Strings(["sample", "with_replacement", "randomized", "fractions", "else"]),
-                  values, dag._texts((table, "name")), dag._texts((schema, "name"))]
+        table, schema, names = dag._output(name, "sample")
+        before = [self._node,
+                  _fixed_texts("sample", "with_replacement", "randomized", "fractions", "else"),
+                  values, *names]
         return Frame(dag, dag._new_node("dfq_sample", before, after), "sample", table, schema,
-                     parents=[self])
+                     parents=(self,))
 
     # ---- multi-input operations --------------------------------------------
 
     def join(self, other, on="", how="inner", columns="*", aliases=("l", "r"), name=None):
-        """Join with `other` (inner, left, right, full, cross) under the two
-        aliases, selecting `columns`."""
+        """Join with `other` (inner, left, right, full, cross, semi, anti)
+        under the two aliases, selecting `columns`. A semi (anti) join keeps
+        the rows of this frame that have (have no) row of `other` meeting
+        `on`; its columns are this frame's only."""
         dag = self.dag
         self._others([other])
-        names = dag._texts((how, "how"), ("left_alias", ""), ("right_alias", ""),
-                           ("columns", ""))
+        tags = dag._texts((how, "how"), ("left_alias", ""), ("right_alias", ""),
+                          ("columns", ""))
         values = dag._texts((on, "on"), (aliases[0], "alias"), (aliases[1], "alias"),
                             (columns, "columns"))
-        table, schema = dag._output(name, "join")
-        before = [_Strings([self.nodeid, other.nodeid]), names, values,
-                  dag._texts((table, "name")), dag._texts((schema, "name"))]
+        table, schema, names = dag._output(name, "join")
+        before = [_ids((self, other)), tags, values, *names]
         return Frame(dag, dag._new_node("dfq_join", before), "join", table, schema,
-                     parents=[self, other])
+                     parents=(self, other))
 
     def setop(self, op, others, columns, name=None):
         """Set operation `op` over this frame and `others`; `columns` is one
@@ -409,9 +550,8 @@ class Frame:
         if len(columns) != len(frames):
             raise ValueError("%d column lists for %d inputs" % (len(columns), len(frames)))
         texts = [dag._texts((op, "op")), dag._texts(*[(c, "columns") for c in columns])]
-        table, schema = dag._output(name, op)
-        before = [_Strings([f.nodeid for f in frames]), *texts,
-                  dag._texts((table, "name")), dag._texts((schema, "name")), _int(len(frames))]
+        table, schema, names = dag._output(name, op)
+        before = [_ids(frames), *texts, *names, _int(len(frames))]
         return Frame(dag, dag._new_node("dfq_setop", before), op, table, schema, parents=frames)
 
     def union(self, *others, columns="*", all=False, name=None):
@@ -428,7 +568,7 @@ class Frame:
     def sql(self):
         """The statements that materialise this frame, in the library's order
         (they run from the last to the first)."""
-        dag, node = self.dag, _Strings([self.nodeid])
+        dag, node = self.dag, self._node
         count = _int()
         with _LOCK:
             dag._call("dfq_gen_exec_queries", node, count)
@@ -449,7 +589,7 @@ class Frame:
         node of the full path."""
         if option not in (1, 2, 3):
             raise ValueError("show option must be 1, 2 or 3, not %r" % (option,))
-        dag, node = self.dag, _Strings([self.nodeid])
+        dag, node = self.dag, self._node
         with _LOCK:
             path_nodes = _int()
             dag._call("dfq_gen_full_dagpath", node, path_nodes)
@@ -490,7 +630,7 @@ class Frame:
 
     def is_executed(self):
         state = _int()
-        self.dag._call("dfq_is_node_executed", _Strings([self.nodeid]), state)
+        self.dag._call("dfq_is_node_executed", self._node, state)
         return state.value == 1
 
     def run(self, conn, replace=False):
@@ -512,6 +652,7 @@ class Frame:
             feature = engine.unsupported(s)
             if feature:
                 raise NotRunnableError(engine.name, s.name, feature)
+        engine.check_statements(statements, self._queries)
         # The database work runs outside the library lock: other threads may
         # go on adding nodes meanwhile.
         work = [(q.schema or None, q.table, q.query) for q in self._queries]
@@ -536,3 +677,31 @@ class Frame:
             for nodeid in dict.fromkeys(s.nodeid for s in statements):
                 self.dag._call("dfq_update_node_state_single", _Strings([nodeid]), _int(1))
         return result
+
+
+class GroupedFrame(Frame):
+    """A grouping (group_by, group_by_time): rows grouped for an aggregate.
+    It feeds aggregate and group_by_time (the time-series form of the
+    grouping) only; every other operation, a join or set operation taking
+    it as an input, and run() raise TypeError saying to aggregate first
+    (anything else would drop the grouping; a grouping has no statement of
+    its own to run). sql() and show() reach the library as for any node."""
+
+    def _refuse(self, operation):
+        raise TypeError("%s() on a grouped frame: aggregate it first, e.g. "
+                        "frame.group_by(...).aggregate(\"count(*) as n\").%s(...)"
+                        % (operation, operation))
+
+
+def _refusal(operation):
+    def refuse(self, *args, **kwargs):
+        self._refuse(operation)
+    refuse.__name__ = operation
+    refuse.__doc__ = "Refused on a grouped frame: aggregate it first."
+    return refuse
+
+
+for _operation in ("select", "top", "filter", "assign", "order_by", "group_by", "sample", "join",
+                   "setop", "union", "intersect", "minus", "run"):
+    setattr(GroupedFrame, _operation, _refusal(_operation))
+del _operation

@@ -34,7 +34,8 @@ _SIGNATURES = {
     "dfq_is_node_executed": "sii", "dfq_get_tablename": "sssi",
 }
 # Functions of newer libraries; an older library simply lacks them.
-_OPTIONAL_SIGNATURES = {"dfq_set_option": "ssi", "dfq_get_option": "ssii"}
+_OPTIONAL_SIGNATURES = {"dfq_set_option": "ssi", "dfq_get_option": "ssii",
+                        "dfq_topn": "sssisssi"}
 
 # Names of the library inside the package directory (an installed package
 # may carry its library).
@@ -110,6 +111,75 @@ class Strings:
 
     def __len__(self):
         return len(self._buffers)
+
+
+_entries = {}
+
+
+def entries(lib):
+    """The library's functions as the binding calls them: the same symbols
+    without argument conversion (only arrays and `byref` values made by this
+    module are passed), which halves the cost of a call. `lib`'s own
+    function objects keep their argument checks for other callers. A
+    library object that cannot be indexed by name is used as it is."""
+    with LOCK:
+        found = _entries.get(id(lib))
+        if found is not None and found[0] is lib:
+            return found[1]
+        table = {}
+        for name in list(_SIGNATURES) + list(_OPTIONAL_SIGNATURES):
+            if getattr(lib, name, None) is None:
+                continue  # missing from this library
+            try:
+                fn = lib[name]
+                fn.restype = None
+            except (TypeError, AttributeError, KeyError):
+                fn = getattr(lib, name)
+            table[name] = fn
+        _entries[id(lib)] = (lib, table)
+        return table
+
+
+# Array types of `texts`, by the number of values.
+_TEXT_ARRAYS = [ctypes.c_char_p * (n + 1) for n in range(8)]
+
+
+def texts(values):
+    """A read-only `char **` array (null-terminated) of the encoded `values`;
+    the array keeps the bytes alive. For inputs only: the library never
+    writes them."""
+    n = len(values)
+    kind = _TEXT_ARRAYS[n] if n < len(_TEXT_ARRAYS) else ctypes.c_char_p * (n + 1)
+    return kind(*values)
+
+
+class NodeId(ctypes.Structure):
+    """A node id in one block: a `char **` array of one string (and its
+    terminating null) followed by the string's 21 bytes. Passed by
+    reference, it is the output of the call that adds a node (prefilled with
+    "0": some entries require a non-empty output) and then the input node id
+    of later calls, without building anything again."""
+
+    _fields_ = [("first", ctypes.c_void_p), ("end", ctypes.c_void_p),
+                ("text", ctypes.c_char * NODEID_SIZE)]
+
+    @classmethod
+    def of(cls, text=b"0"):
+        """A node id holding `text` (bytes), "0" for an output."""
+        if len(text) >= NODEID_SIZE:
+            raise ValueError("invalid node id %r: more than %d digits"
+                             % (text.decode(errors="replace"), NODEID_SIZE - 1))
+        node = cls()
+        node.first = ctypes.addressof(node) + _TEXT_OFFSET
+        node.text = text
+        return node
+
+    @property
+    def value(self):
+        return self.text.decode()
+
+
+_TEXT_OFFSET = NodeId.text.offset
 
 
 def c_int(value=0):

@@ -138,6 +138,17 @@ class BindingTest(unittest.TestCase):
             sales.union(sales, columns=["id"])
         # Nothing refused reached the library: the next default name is _1.
         self.assertEqual(sales.filter("amount > 1").table, "filter_1")
+        # A subclass of str is a text like any other, and a node id is digits.
+        Text = type("Text", (str,), {})
+        self.assertIn("amount > 7", sales.filter(Text("amount > 7"), name=Text("w.t")).sql()[0].sql)
+        with self.assertRaisesRegex(ValueError, "invalid node id"):
+            dfq.Frame(self.dag, "1" * 21, "table", "t", "")
+        # The library reads a text up to a zero character: refused, not cut.
+        for call in (lambda: sales.filter("amount > 1\0 and id < 3"),
+                     lambda: sales.join(sales, on="l.id = r.id\0"),
+                     lambda: sales.filter("amount > 1", name="work.a\0b")):
+            with self.assertRaisesRegex(ValueError, "zero character"):
+                call()
 
     def test_sample_sql_is_built_but_not_sqlite(self):
         s = self.dag.table("sales").sample(cases=[("region = 'north'", "1")], else_value="2",
@@ -176,6 +187,29 @@ class BindingTest(unittest.TestCase):
             conn = sqlite3.connect(os.path.join(folder, "shop.work.db"))
             self.assertEqual(conn.execute("select * from big").fetchall(), [(1, 150)])
             conn.close()
+
+    def test_a_grouped_frame_only_aggregates(self):
+        sales, regions = self.dag.table("sales"), self.dag.table("regions")
+        for grouped in (sales.group_by("region"), sales.filter("amount > 1").group_by("region")):
+            self.assertIsInstance(grouped, dfq.GroupedFrame)
+            refused = [lambda: grouped.filter("amount > 1"), lambda: grouped.select("region"),
+                       lambda: grouped.assign("1 as x"), lambda: grouped.order_by("region"),
+                       lambda: grouped.top(1), lambda: grouped.top(1, order_by="region"),
+                       lambda: grouped.group_by("id"), lambda: grouped.sample("0.5"),
+                       lambda: grouped.join(regions, on="l.region = r.region"),
+                       lambda: regions.join(grouped, on="l.region = r.region"),
+                       lambda: grouped.union(sales), lambda: sales.union(grouped),
+                       lambda: sales.minus(regions, grouped), lambda: grouped.run(self.conn)]
+            for call in refused:
+                with self.assertRaisesRegex(TypeError, "grouped frame.*aggregate it first"):
+                    call()
+            # Nothing reached the library or the database; the grouping
+            # still feeds its aggregate, and its time-series form is a
+            # grouping too.
+            self.assertIsInstance(grouped.group_by_time("1 hour"), dfq.GroupedFrame)
+            self.assertEqual(sorted(grouped.aggregate("count(*) as n").run(self.conn)),
+                             [("east", 1), ("north", 2), ("south", 2)])
+        self.assertEqual(self.conn.execute("select count(*) from sales").fetchone(), (5,))
 
     def test_query_node(self):
         q = self.dag.query("select region, count(*) as n from sales group by region")

@@ -14,6 +14,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
 import dfq  # noqa: E402
+from dfq import Result  # noqa: E402
 
 SALES = [(1, "north", 50), (2, "north", 150), (3, "south", 300), (4, "south", 120),
          (5, "east", 80), (6, "east", 80), (7, "west", 10)]
@@ -29,6 +30,10 @@ def load(cursor):
 
 def has_option_api():
     return hasattr(dfq.load_library(), "dfq_set_option")
+
+
+def has_topn():
+    return hasattr(dfq.load_library(), "dfq_topn")
 
 
 class Sqlite:
@@ -157,6 +162,38 @@ class RunContract:
         with self.assertRaisesRegex(dfq.NotRunnableError, "uses minus$"):
             sales.minus(sales.filter("id > 2")).run(self.conn)
 
+    def test_each_statement_runs_as_exactly_one(self):
+        schema = self.db.schema
+        sales = self.dag.table("sales")
+        sales.filter("amount > 100", name="%s.y" % schema).run(self.conn)
+        self.dag.close()
+        # The same output again, now with a second statement in a host text:
+        # refused before anything runs, also the drop that replace asks for.
+        self.dag = dfq.Dag(schema=schema)
+        sales = self.dag.table("sales")
+        bad = sales.filter("amount > 100; drop table sales", name="%s.y" % schema)
+        with self.assertRaises(dfq.NotRunnableError) as caught:
+            bad.run(self.conn, replace=True)
+        self.assertIsInstance(caught.exception, dfq._run.MultipleStatementsError)
+        self.assertEqual(str(caught.exception),
+                         "statement %s (node %s) is not one SQL statement: a second statement "
+                         "follows the ';' at character %d: drop table sales"
+                         % (bad.output_name, bad.nodeid, bad.sql()[0].sql.index(";") + 1))
+        self.assertFalse(bad.is_executed())
+        self.assertTrue(self.exists(bad))  # not dropped
+        self.assertTrue(self.exists(sales))
+        # A free query is checked too, before the statements that read it.
+        query = self.dag.query("select 1 as k; drop table sales", name="%s.q" % schema)
+        with self.assertRaisesRegex(dfq.NotRunnableError, r'^statement "%s"\."q" \(node %s\) is '
+                                    r"not one SQL statement: .*: drop table sales$"
+                                    % (schema, query.nodeid)):
+            query.filter("k > 0").run(self.conn)
+        self.assertFalse(self.exists(query))
+        self.assertEqual(len(sales.run(self.conn)), len(SALES))
+        # A ';' inside a quoted text or a quoted name is part of one statement.
+        quoted = sales.filter("region <> 'a;b' and amount > 100").select('id as "i;d"')
+        self.assertEqual(quoted.order_by("1").run(self.conn), Result(["i;d"], [(2,), (3,), (4,)]))
+
     @unittest.skipUnless(has_option_api(), "this libdfq has no options")
     def test_portable_dialect_runs_what_the_default_cannot(self):
         self.dag.close()
@@ -171,6 +208,49 @@ class RunContract:
         # An assign over an executed node, the usual incremental step.
         taxed = big.assign("amount / 10 as tax")
         self.assertEqual(sorted(r[-1] for r in taxed.run(self.conn)), [12, 15, 30])
+
+    @unittest.skipUnless(has_topn(), "this libdfq has no dfq_topn (top-n nodes)")
+    def test_top_n_is_a_node_later_operations_read(self):
+        self.dag.close()
+        self.dag = dfq.Dag(schema=self.db.schema, dialect=self.db.dialect)
+        sales = self.dag.table("sales")
+        # Ties at the last place (amount 80, ids 5 and 6): the ordering's
+        # tie-break picks; without one, either row.
+        self.assertEqual(sales.top(3, order_by="amount, id").select("id").run(self.conn),
+                         [(7,), (1,), (5,)])
+        loose = sales.top(3, order_by="amount").run(self.conn)
+        self.assertEqual(sorted(r[2] for r in loose), [10, 50, 80])
+        self.assertIn(max(loose, key=lambda r: r[2])[0], (5, 6))
+        top = sales.top(2, order_by="amount desc")
+        self.assertEqual(sorted(top.filter("region = 'south'").select("id").run(self.conn)),
+                         [(3,)])
+        self.assertEqual(len(sales.top(0, order_by="id").run(self.conn)), 0)
+        with self.assertRaises(dfq.DfqError) as caught:
+            sales.top(-1, order_by="id")
+        self.assertEqual(caught.exception.code, 1616)
+
+    @unittest.skipUnless(has_topn(), "this libdfq has no semi and anti joins")
+    def test_semi_and_anti_joins_split_the_rows_as_in_and_not_in_do(self):
+        cursor = self.conn.cursor()
+        cursor.execute("create table a(k integer, v text)")
+        cursor.execute("insert into a values (1, 'a'), (2, 'b'), (2, 'c'), (3, 'd'), "
+                       "(null, 'e'), (4, null)")
+        cursor.execute("create table b(k integer)")
+        cursor.execute("insert into b values (2), (2), (4), (null), (9)")
+        self.conn.commit()
+        self.dag.close()
+        self.dag = dfq.Dag(schema=self.db.schema, dialect=self.db.dialect)
+        a, b = self.dag.table("a"), self.dag.table("b")
+        semi = a.join(b, on="x.k = y.k", how="semi", aliases=("x", "y")).run(self.conn)
+        anti = a.join(b, on="x.k = y.k", how="anti", aliases=("x", "y")).run(self.conn)
+        key = repr
+        self.assertEqual(semi.columns, ["k", "v"])
+        self.assertEqual(sorted(semi, key=key), [(2, "b"), (2, "c"), (4, None)])
+        # An anti join keeps what a semi join leaves: the null key as well,
+        # where "not in" over b's null would keep nothing.
+        everything = self.dag.table("a").run(self.conn)
+        self.assertEqual(sorted(anti.rows + semi.rows, key=key), sorted(everything, key=key))
+        self.assertEqual(sorted(anti, key=key), [(1, "a"), (3, "d"), (None, "e")])
 
     @unittest.skipUnless(has_option_api(), "this libdfq has no options")
     def test_random_pipelines_give_the_rows_sqlite_gives(self):
@@ -259,7 +339,9 @@ class PostgresRunTest(RunContract, unittest.TestCase):
     engine = Postgres
 
 
-if __name__ == "__main__":
+def main():
+    """Runs the tests named on the command line (all without names); exits
+    77 when every test skipped, for CTest's SKIP_RETURN_CODE."""
     module = sys.modules["__main__"]
     loader = unittest.defaultTestLoader
     suite = (loader.loadTestsFromNames(sys.argv[1:], module) if sys.argv[1:]
@@ -269,3 +351,7 @@ if __name__ == "__main__":
         sys.exit(1)
     # Every test skipped: say so to CTest (SKIP_RETURN_CODE).
     sys.exit(77 if result.skipped and len(result.skipped) == result.testsRun else 0)
+
+
+if __name__ == "__main__":
+    main()

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -98,7 +99,7 @@ const std::map<std::string, OpRule> &opRules() {
       {"table", {Args::Source, Text::Forbidden, {}}},
       {"query", {Args::None, Text::Required, {}}},
       {"select", {Args::OneInput, Text::Required, {"prefix"}}},
-      {"top", {Args::OneInput, Text::Required, {}}},
+      {"top", {Args::OneInput, Text::Required, {"by"}}},
       {"filter", {Args::OneInput, Text::Required, {}}},
       {"assign", {Args::OneInput, Text::Required, {"drop"}}},
       {"orderby", {Args::OneInput, Text::Required, {}}},
@@ -211,6 +212,8 @@ class Parser {
     parseArgs(line, rule->second.args, trim(header.substr(header.find(node.op) + node.op.size())),
               node);
     checkText(line, rule->second.text, node);
+    checkGroupingInputs(line, node);
+    ops_[node.label] = node.op;
     pipeline_.steps.push_back({Step::Kind::Node, pipeline_.file, line, std::move(node), {}, "", ""});
   }
 
@@ -298,11 +301,23 @@ class Parser {
     if (type == "cross" && !node.text.empty())
       fail(line, "a cross join takes no condition; drop ': " + node.text +
                      "' or filter the joined rows in a node of its own");
-    const bool needsCondition = type == "inner" || type == "left" || type == "right" || type == "full";
+    const bool needsCondition = type == "inner" || type == "left" || type == "right" ||
+                                type == "full" || type == "semi" || type == "anti";
     if (needsCondition && node.text.empty())
-      fail(line, std::string(type == "inner" ? "an " : "a ") + type +
+      fail(line, std::string(type == "inner" || type == "anti" ? "an " : "a ") + type +
                      " join needs its condition after ':' (usage: label = join " + type +
                      " LEFT [as] A, RIGHT [as] B: CONDITION)");
+  }
+
+  // A grouping feeds an aggregate (or a time grouping) and nothing else.
+  void checkGroupingInputs(int line, const NodeStep &node) const {
+    if (node.op == "aggregate" || node.op == "groupbytime") return;
+    for (const auto &label : node.inputs) {
+      const auto op = ops_.find(label);
+      if (op != ops_.end() && (op->second == "groupby" || op->second == "groupbytime"))
+        fail(line, "'" + label + "' is a grouping: only aggregate and groupbytime read it; "
+                   "aggregate it first and " + node.op + " the aggregate");
+    }
   }
 
   void parseClause(int line, const std::string &content) {
@@ -364,6 +379,9 @@ class Parser {
 
   void checkComplete(const Step &step) {
     const NodeStep &node = step.node;
+    if (node.op == "top" && node.options.count("by") && !isRowCount(node.text))
+      fail(step.line, "'top' with 'by:' takes a whole number of rows after ':', got '" +
+                          node.text + "'");
     if (node.op != "setop") return;
     for (const auto &input : node.inputs)
       if (!node.hasText && !node.inputColumns.count(input))
@@ -386,10 +404,18 @@ class Parser {
 
   Pipeline pipeline_;
   std::set<std::string> labels_;
+  std::map<std::string, std::string> ops_;  // label -> operation
   std::string schema_ = kDefaultSchema;
 };
 
 }  // namespace
+
+bool isRowCount(const std::string &text) {
+  int value = 0;
+  const char *end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value);
+  return !text.empty() && error == std::errc() && at == end;
+}
 
 bool Pipeline::hasRequests() const {
   return std::any_of(steps.begin(), steps.end(), [](const Step &s) {

@@ -64,6 +64,10 @@ struct Pipeline {
 // Output schema of nodes defined before any "schema" line.
 inline constexpr const char *kDefaultSchema = "main";
 
+// Whether `text` is a row count as `top ... by:` takes it: a whole number
+// that fits an int (a negative one is the library's to refuse).
+bool isRowCount(const std::string &text);
+
 // Parses pipeline text; `file` only names it in errors. Throws PipelineError.
 Pipeline parsePipeline(const std::string &text, const std::string &file);
 

@@ -48,6 +48,9 @@ std::string option(const NodeStep &step, const std::string &key, const std::stri
   return it != step.options.end() ? it->second : fallback;
 }
 
+// The row count of a top-n, checked by the parser (isRowCount).
+int rowCount(const std::string &text) { return std::stoi(text); }
+
 // A pointer to --replace when the database met a table of the same name.
 std::string existsHint(const DatabaseError &e) {
   const std::string message = e.what();
@@ -204,7 +207,7 @@ void Runner::load(const std::string &path, const std::string &table, const std::
                                                                         : "no such file)")};
   try {
     if (endsWith(path, ".sql")) {
-      db_->exec(readFile(path));
+      db_->execScript(readFile(path));
     } else {
       const std::string name = table.empty() ? std::filesystem::path(path).stem().string() : table;
       const QualifiedName target = parseQualifiedName(name);
@@ -249,6 +252,8 @@ std::vector<dfq::Node> Runner::createNodes(const NodeStep &s) {
   if (s.op == "table") return {dag_.table(s.source)};
   if (s.op == "query") return {dag_.query(s.text, out)};
   if (s.op == "select") return {dag_.select(input(s.inputs[0]), s.text, out, option(s, "prefix"))};
+  if (s.op == "top" && s.options.count("by"))
+    return {dag_.topN(input(s.inputs[0]), option(s, "by"), rowCount(s.text), out)};
   if (s.op == "top") return {dag_.top(input(s.inputs[0]), s.text, out)};
   if (s.op == "filter") return {dag_.filter(input(s.inputs[0]), s.text, out)};
   if (s.op == "assign")
@@ -257,12 +262,20 @@ std::vector<dfq::Node> Runner::createNodes(const NodeStep &s) {
   if (s.op == "groupby") {
     // A plain column list groups by those columns; "F|word columns" passes as written.
     const bool raw = s.text.find('|') != std::string::npos;
-    return {dag_.groupBy(input(s.inputs[0]), raw ? s.text : "|by " + s.text)};
+    return {keep(s.label, dag_.groupBy(input(s.inputs[0]), raw ? s.text : "|by " + s.text))};
   }
-  if (s.op == "groupbytime")
-    return {dag_.groupByTime(input(s.inputs[0]), {s.text, option(s, "columns"), option(s, "timecode"),
-                                                  option(s, "option"), option(s, "fill")})};
-  if (s.op == "aggregate") return {dag_.aggregate(input(s.inputs[0]), s.text, out)};
+  if (s.op == "groupbytime") {
+    const dfq::GroupByTimeSpec request{s.text, option(s, "columns"), option(s, "timecode"),
+                                       option(s, "option"), option(s, "fill")};
+    const auto grouped = groupings_.find(s.inputs[0]);
+    return {keep(s.label, grouped != groupings_.end() ? dag_.groupByTime(grouped->second, request)
+                                                      : dag_.groupByTime(input(s.inputs[0]), request))};
+  }
+  if (s.op == "aggregate") {
+    const auto grouped = groupings_.find(s.inputs[0]);
+    if (grouped != groupings_.end()) return {dag_.aggregate(grouped->second, s.text, out)};
+    return {dag_.aggregate(input(s.inputs[0]), s.text, out)};
+  }
   if (s.op == "join")
     return {dag_.join({s.keyword, input(s.inputs[0]), input(s.inputs[1]), s.text, s.aliases[0],
                        s.aliases[1], option(s, "columns", "*")},
@@ -289,10 +302,19 @@ void Runner::materialiseQuery(const Step &step) {
   if (!options_.execute) return;
   const auto [table, schema] = outputOf(step.node.label, step.node.schema);
   const std::string name = "\"" + schema + "\".\"" + table + "\"";
-  create({step.node.text, name, "query", nodes_.at(step.node.label).node.id()});
+  const dfq::Statement statement{step.node.text, name, "query", nodes_.at(step.node.label).node.id()};
+  requireOneStatement(statement);
+  create(statement);
 }
 
 dfq::Node Runner::input(const std::string &label) const { return nodes_.at(label).node; }
+
+// A grouping is kept for the aggregate (or time grouping) that reads it;
+// its node stands for it in statements and inspection.
+dfq::Node Runner::keep(const std::string &label, const dfq::Grouping &grouping) {
+  groupings_.insert_or_assign(label, grouping);
+  return grouping.node();
+}
 
 std::vector<dfq::Node> Runner::inputs(const std::vector<std::string> &labels) const {
   std::vector<dfq::Node> result;
@@ -359,6 +381,7 @@ bool Runner::execute(const std::vector<dfq::Statement> &statements) {
       return false;
     }
   }
+  for (const auto &s : statements) requireOneStatement(s);
   for (size_t k = statements.size(); k-- > 0;) {
     const auto &s = statements[k];
     progress("[" + std::to_string(statements.size() - k) + "/" + std::to_string(statements.size()) +
@@ -367,6 +390,16 @@ bool Runner::execute(const std::vector<dfq::Statement> &statements) {
   }
   progress("");
   return true;
+}
+
+// Every statement runs as exactly one statement: a text of the host that
+// holds a ';' and more after it is refused before anything of the run is
+// created or dropped.
+void Runner::requireOneStatement(const dfq::Statement &s) const {
+  const std::string reason = secondStatementReason(s.sql, db_->flavor());
+  if (!reason.empty())
+    throw Failure{kExitDatabase, "statement " + s.name + " (node " + s.nodeid +
+                                     ") is not one SQL statement: " + reason};
 }
 
 // Creates one statement as a table (or view) named by its statement name.

@@ -71,6 +71,7 @@ class Runner {
   void addNode(const Step &step);
   std::vector<dfq::Node> createNodes(const NodeStep &step);
   dfq::Node input(const std::string &label) const;
+  dfq::Node keep(const std::string &label, const dfq::Grouping &grouping);
   std::vector<dfq::Node> inputs(const std::vector<std::string> &labels) const;
 
   void runNode(const std::string &label);
@@ -78,6 +79,7 @@ class Runner {
   void showNode(const std::string &label);
   void materialiseQuery(const Step &step);
   bool execute(const std::vector<dfq::Statement> &statements);
+  void requireOneStatement(const dfq::Statement &statement) const;
   void create(const dfq::Statement &statement);
   void printRows(const std::string &label);
   std::string rowsSource(const std::string &label);
@@ -94,6 +96,7 @@ class Runner {
   std::unique_ptr<Database> db_;
   std::string dialect_;  // the library's dialect for this run
   std::map<std::string, NodeInfo> nodes_;
+  std::map<std::string, dfq::Grouping> groupings_;  // groupby and groupbytime labels
   std::string baseDir_;
 };
 

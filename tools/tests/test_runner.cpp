@@ -82,6 +82,53 @@ TEST_F(RunnerTest, JoinGroupByAndAggregate) {
       << r.out;
 }
 
+// The analyst's shapes: rows with and without a match, the largest n, and
+// a grouping read only by its aggregate.
+TEST_F(RunnerTest, SemiAndAntiJoinsAndTopN) {
+  const auto r = run(
+      "s = table sales\n"
+      "g = table regions\n"
+      "managed = join semi s as x, g as y: x.region = y.region\n"
+      "  columns: x.id\n"
+      "unmanaged = join ANTI s x, g y: x.region = y.region\n"
+      "best = top s: 2\n"
+      "  by: amount desc, id\n"
+      "none = top s: 0\n"
+      "  by: id\n"
+      "counted = aggregate none: count(*) as n\n"
+      "run managed, unmanaged, best, counted\n",
+      [](RunOptions &o) { o.csv = true, o.printSql = false; });
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_TRUE(contains(r.out, "id\n1\n2\n3\n4\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "id,region,amount\n5,east,80\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "id,region,amount\n3,south,300\n2,north,150\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "n\n0\n")) << r.out;
+}
+
+TEST_F(RunnerTest, TopNCountsAndGroupingsAreCheckedBeforeAnythingRuns) {
+  const std::pair<const char *, const char *> mistakes[] = {
+      {"t = top s: ten\n  by: id\n", "p.dfq:4: 'top' with 'by:' takes a whole number of rows"},
+      {"t = top s: 99999999999\n  by: id\n", "'top' with 'by:' takes a whole number"},
+      {"by = groupby s: region\nf = filter by: amount > 1\n",
+       "p.dfq:5: 'by' is a grouping: only aggregate and groupbytime read it; aggregate it first"},
+      {"j = join semi s a, s b\n", "p.dfq:4: a semi join needs its condition after ':'"},
+  };
+  for (const auto &[pipeline, message] : mistakes) {
+    const auto r = run(std::string("s = table sales\n") + pipeline);
+    EXPECT_EQ(r.code, kExitInput) << pipeline;
+    EXPECT_TRUE(contains(r.err, message)) << r.err;
+  }
+  const auto negative = run("s = table sales\nt = top s: -1\n  by: id\n");
+  EXPECT_EQ(negative.code, kExitRefused);
+  EXPECT_TRUE(contains(negative.err, "DFQ-1616: Row count of topn must be 0 or more, got -1"))
+      << negative.err;
+  const auto second = run("s = table sales\ng = table regions\n"
+                          "j = join semi s as x, g as y: x.id = y.id\n  columns: y.manager\n");
+  EXPECT_EQ(second.code, kExitRefused);
+  EXPECT_TRUE(contains(second.err, "DFQ-1415: Select list of semi join names the second input y"))
+      << second.err;
+}
+
 TEST_F(RunnerTest, SetOperationsFreeQueriesAndSelectPrefix) {
   const auto r = run(
       "s = table sales\n"
@@ -315,6 +362,11 @@ TEST(SqliteDialect, FeaturesSqliteLacksAreRecognised) {
   EXPECT_EQ(unsupportedOnSqlite({"select $QZ_GROUP_BY_TIME from t", "n", "aggregate", "1"}),
             "time-series pseudo-columns");
   EXPECT_EQ(unsupportedOnSqlite({"select 1", "n", "reference", "1"}), "an ML function call");
+}
+
+TEST(RunnerStatements, OneStatementPerStatementOnSqlite) {
+  runnertest::ScratchDir dir;
+  runnertest::expectOneStatementPerStatement(dir.file("inj.db"), dir);
 }
 
 }  // namespace

@@ -17,6 +17,19 @@ foreach(source ${DFQ_HOST_TEST_SOURCES})
   gtest_discover_tests(${target} TEST_PREFIX "host." DISCOVERY_TIMEOUT 60)
 endforeach()
 
+# A grouping feeds only an aggregate: building anything else on it stops
+# the compilation with the wrapper's message (case 0 compiles).
+set(misuse ${CMAKE_CURRENT_LIST_DIR}/grouping_misuse.cpp)
+foreach(case 0 1 2 3 4 5)
+  add_test(NAME wrapper.grouping_misuse_${case}
+    COMMAND ${CMAKE_CXX_COMPILER} -std=c++17 -fsyntax-only -I${PROJECT_SOURCE_DIR}/include
+      -DMISUSE=${case} ${misuse})
+  if(NOT case EQUAL 0)
+    set_tests_properties(wrapper.grouping_misuse_${case} PROPERTIES
+      PASS_REGULAR_EXPRESSION "a Grouping feeds only aggregate[(][)] and groupByTime[(][)]; aggregate it first")
+  endif()
+endforeach()
+
 # dfq-run end to end: exit code and a line of output per case.
 set(expect ${CMAKE_CURRENT_LIST_DIR}/cli/expect.sh)
 set(cli ${CMAKE_CURRENT_LIST_DIR}/cli)
@@ -42,6 +55,7 @@ dfq_run_test(csv_output 0 "^region,revenue$" --csv -q ${cli}/csv.dfq ${cli}/poin
 dfq_run_test(log_level_word 1 "--log-level takes a level from 0 to 5, not 'abc'" --log-level abc ${cli}/csv.dfq)
 dfq_run_test(log_level_range 1 "--log-level takes a level from 0 to 5, not '6'" --log-level 6 ${cli}/csv.dfq)
 dfq_run_test(help 0 "show the library's log records of exactly level N" --help)
+dfq_run_test(version 0 "^dfq-run [(]libdfq[)] ${PROJECT_VERSION}$" --version)
 dfq_run_test(dialect_unknown 1 "--dialect takes default, sqlite or postgresql, not 'mysql'"
   --dialect mysql ${cli}/csv.dfq)
 dfq_run_test(form_unknown 1 "--form takes nested or cte, not 'inline'" --form inline ${cli}/csv.dfq)
@@ -63,6 +77,10 @@ dfq_run_test(no_connection 5 "cannot connect to PostgreSQL: "
 add_test(NAME cli.run_twice
   COMMAND bash ${expect} 0 "^schema work kept in shop.work.db$"
     bash ${cli}/twice.sh $<TARGET_FILE:dfq-run> ${PROJECT_SOURCE_DIR}/examples/sales.dfq)
+# scripts/setup.sh keeps standard output for the scripts that call it.
+add_test(NAME scripts.setup_output
+  COMMAND bash ${expect} 0 "^setup output on standard error only$"
+    bash ${cli}/setup_quiet.sh ${PROJECT_SOURCE_DIR}/scripts/setup.sh)
 # On the PostgreSQL server of the run (DFQ_PG_CONNINFO; skipped without one).
 add_test(NAME cli.postgres_example
   COMMAND bash ${cli}/on_postgres.sh 0 "^North +[|] online +[|] +2 [|] +468.00$" $<TARGET_FILE:dfq-run>
@@ -96,8 +114,14 @@ if(Python3_FOUND AND NOT DFQ_SANITIZE AND NOT DFQ_SANITIZE_THREAD)
   dfq_python_test(threads -m unittest -v test_threads)
   dfq_python_test(install -m unittest -v test_install)
   dfq_python_test(readme -m unittest -v test_readme)
+  dfq_python_test(statements -m unittest -v test_statements)
   dfq_python_test(sqlite test_run.py SqliteRunTest)
   dfq_python_test(postgresql test_run.py PostgresRunTest)
+  dfq_python_test(expressions test_expr.py SqliteExprTest ArgumentsTest)
+  dfq_python_test(expressions.postgresql test_expr.py PostgresExprTest)
+  # The binding's speed benchmark, briefly, so that it keeps running (its
+  # figures are read by hand: `python3 python/bench_binding.py`).
+  dfq_python_test(bench ../bench_binding.py 200 1)
   add_test(NAME python.example
     COMMAND bash ${expect} 0 "^North +online +2 +468.00$"
       env DFQ_LIBRARY=$<TARGET_FILE:dfq> ${DFQ_PYTHON} ${PROJECT_SOURCE_DIR}/python/example.py)

@@ -1,0 +1,4 @@
+library(testthat)
+library(dfq)
+
+test_check("dfq")
