@@ -579,8 +579,9 @@ TEST_P(RandomPipeline, StatementsGiveTheRowsOfOneTablePerNodeOnEitherEngine) {
 
 // ---- the cte form ------------------------------------------------------------------
 
-// Random pipelines where nodes are read by several later ones (joins and
-// set operations of any earlier nodes, some executed at once) give the
+// Random pipelines where nodes are read by several later ones (joins, semi
+// and anti joins and set operations of any earlier nodes, some executed at
+// once) give the
 // same rows in both statement forms. Filters and joins carry a marker
 // ("1003 = 1003") that tells how often their query is written.
 class CteForm : public RandomPipeline {
@@ -599,7 +600,7 @@ class CteForm : public RandomPipeline {
       const size_t nodes = n + 2;
       auto pick = [&] { return random() % 3 == 0 ? nodes - 1 : random() % nodes; };
       Step step;
-      step.kind = static_cast<int>(random() % 7);
+      step.kind = static_cast<int>(random() % 8);
       step.left = pick();
       step.right = pick();
       step.number = static_cast<int>(random() % 5);
@@ -628,6 +629,9 @@ class CteForm : public RandomPipeline {
       }
       case 3: return aggregate(groupby(in, "|w k"), "sum(v) as v", out);
       case 4: return assign(in, "k, v * 2 as v", out, "Y");
+      case 5:
+        return join(in, other, step.number % 2 ? "semi" : "anti", "l.k = r.k and " + marker(index),
+                    "l.k as k, l.v as v", out);
       default:
         return filter(in, "v % " + std::to_string(2 + step.number % 3) + " <> 1 and " + marker(index),
                       out);
