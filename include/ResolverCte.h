@@ -55,11 +55,11 @@ inline constexpr std::size_t kCopiesLeftToPlanner = 8;
 inline constexpr std::size_t kCopiesInOneStatement = 16;
 
 // The copies of each expression's query that the nested form would write,
-// counted from the statement's own query (the last expression) down; an
-// expression whose copies pass kCopiesInOneStatement is set in `cut` and
-// counts once for the expressions it reads, as the root of a statement of
-// its own would.
-std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions,
+// counted from the statement's own query (the last expression) down. With
+// `cutting`, an expression whose copies pass kCopiesInOneStatement is set in
+// `cut` and counts once for the expressions it reads, as the root of a
+// statement of its own would.
+std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions, bool cutting,
                                    std::vector<bool> &cut);
 
 // The statement: `with NAME as [not] materialized (QUERY),` one expression

@@ -874,12 +874,13 @@ class Resolver {
       expressions.push_back(
           CteExpression{dag.getNode(chain.inlinings[r].id), renumbered(std::move(bodies[r]))});
     expressions.push_back(CteExpression{nullptr, renumbered(std::move(own))});
-    std::vector<bool> cut;
-    cteCopies(expressions, cut);
-    if (dag.dialect() == Dialect::SQLite)
+    if (dag.dialect() == Dialect::SQLite) {
+      std::vector<bool> cut;
+      cteCopies(expressions, true, cut);
       for (size_t i = 0; i + 1 < expressions.size(); ++i)
         if (cut[i] && expressions[i].node != nullptr)
           cutsFound.insert(expressions[i].node->getNodeid());
+    }
     if (!cutsFound.empty()) return std::string();  // the statements are made again
     return writeCteStatement(dag, expressions);
   }

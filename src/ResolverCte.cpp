@@ -235,7 +235,7 @@ std::size_t cteReferenceCost(const Node *node, bool asSubquery) {
 // One copy of the statement's own query, and of every other as many as of
 // the queries that read it, summed over the places that read it. Readers
 // come after what they read, so the expressions are counted from the last.
-std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions,
+std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions, bool cutting,
                                    std::vector<bool> &cut) {
   constexpr std::size_t kManyCopies = std::size_t(1) << 40;
   std::vector<std::size_t> copies(expressions.size(), 0);
@@ -243,7 +243,7 @@ std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions
   if (expressions.empty()) return copies;
   copies.back() = 1;
   for (std::size_t i = expressions.size(); i-- > 0;) {
-    if (copies[i] > kCopiesInOneStatement) cut[i] = true;
+    if (cutting && copies[i] > kCopiesInOneStatement) cut[i] = true;
     const std::size_t counted = cut[i] ? 1 : copies[i];
     for (const CtePiece &piece : expressions[i].pieces)
       if (piece.expression != CtePiece::kText && piece.expression < expressions.size())
@@ -285,7 +285,7 @@ std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expres
   const std::size_t own = expressions.size() - 1;
 
   std::vector<bool> cut;
-  const std::vector<std::size_t> copies = cteCopies(expressions, cut);
+  const std::vector<std::size_t> copies = cteCopies(expressions, false, cut);
   std::vector<const Node *> nodes(own);
   for (std::size_t i = 0; i < own; ++i) nodes[i] = expressions[i].node;
   const std::vector<std::string> names =

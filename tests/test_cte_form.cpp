@@ -204,3 +204,29 @@ TEST_F(CteFormTest, ChainsWrittenFromTheirNodesAreTheScansStatements) {
 }
 
 }  // namespace
+
+namespace {
+
+// In a portable dialect an expression the nested form would copy up to 8
+// times is left to the planner, one copied more often is materialised: in a
+// ladder the copies double at every level down.
+TEST_F(CteFormTest, ExpressionsCopiedMoreThanEightTimesAreMaterialised) {
+  dag->setDialect(dfq::Dialect::PostgreSQL);
+  setForm(dfq::Form::Cte);
+  nodeid_t last = filter(base("\"d\".\"t\""), "a > 0", "l0");
+  for (int level = 1; level <= 6; ++level) {
+    std::string name = "l";
+    name += std::to_string(level);
+    last = join(last, last, "l.a = r.a", name);
+  }
+  const auto got = asmtest::hostStatements(std::to_string(last));
+  ASSERT_EQ(got.rc, 0);
+  ASSERT_EQ(got.list.size(), 1u);
+  const std::string &q = got.list[0].query;
+  for (const char *materialised : {"l0 as materialized (", "l1 as materialized (",
+                                   "l2 as materialized (", "l3 as not materialized (",
+                                   "l4 as not materialized (", "l5 as not materialized ("})
+    EXPECT_NE(q.find(materialised), std::string::npos) << materialised << " in " << q;
+}
+
+}  // namespace
