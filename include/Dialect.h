@@ -31,11 +31,16 @@ struct SampleSize {
 };
 SampleSize sampleSizeOf(const std::string &fractions);
 
+// A row count a portable dialect writes after "limit": digits only (blanks
+// around them aside), at most 9223372036854775807.
+bool isRowCount(const std::string &rows);
+
 // Refusals of the forms a dialect lacks, raised before the node is added
-// (codes 1611 to 1614). They accept everything in the default dialect.
+// (codes 1611 to 1615). They accept everything in the default dialect.
 void requireSetopInDialect(Dialect dialect, const std::string &operation);
 void requireSampleInDialect(Dialect dialect, bool withReplacement, int caseCount,
                             const std::string &fractions);
+void requireTopInDialect(Dialect dialect, const std::string &rows);
 void requireGroupbyTimeInDialect(Dialect dialect);
 void requireMlQueryInDialect(Dialect dialect);
 

@@ -89,8 +89,8 @@ DFQ_API void dfq_get_error_message(int *error_code, char **error_message);
  *                 a sample of one count as "order by random() limit n" and
  *                 of one fraction as a per-row random filter; forms the
  *                 engine lacks are refused when their node is added
- *                 (1611 to 1614, see dfq_setop, dfq_sample,
- *                 dfq_groupby_time, dfq_ml_query).
+ *                 (1611 to 1615, see dfq_setop, dfq_sample,
+ *                 dfq_groupby_time, dfq_ml_query, dfq_select).
  *  The dialect can be set while the graph has no nodes (right after
  *  init_dag); once it has nodes, setting another dialect is refused (1603)
  *  and setting the same one does nothing. There is no instance before
@@ -128,9 +128,13 @@ DFQ_API void print_dag_path(char **nodeid);
 
 /** Projection of node `nodeid_in[0]`: "select <arg_value[0]> from <input>";
  *  with `arg_name[0]` "top"/"TOP" a row limit of `arg_value[0]` rows
- *  ("select top n *", or "... limit n" in the portable dialects). When
- *  `*length` is 2, `arg_value[1]` is written in front of the query.
- *  `*ret_code`: 0, 1303, 1202, 1203, 15xx, 1302. */
+ *  ("select top n *", or "... limit n" in the portable dialects). The
+ *  default dialect writes the row count as given; the portable dialects
+ *  take only a count of rows, digits with nothing but blanks around them,
+ *  at most 9223372036854775807, and refuse any other text ("-1", "abc",
+ *  "+5", "1; drop table t") before a node is added (1615). When `*length`
+ *  is 2, `arg_value[1]` is written in front of the query.
+ *  `*ret_code`: 0, 1303, 1615, 1202, 1203, 15xx, 1302. */
 DFQ_API void dfq_select(char **nodeid_in, char **arg_name, char **arg_value,
                         char **output_table, char **output_schema,
                         char **nodeid_out_str, int *length, int *ret_code);

@@ -4,7 +4,8 @@
  *
  *  - `dfq::Dag` owns the process's DAG instance: its constructor calls
  *    init_dag, its destructor close_dag. There is one DAG instance per
- *    process, so keep at most one `dfq::Dag` alive at a time.
+ *    process, so a second `dfq::Dag` while one is alive throws
+ *    `dfq::DagError` and leaves the first one's graph as it was.
  *  - Nodes are `dfq::Node` handles holding the library's decimal id. A
  *    grouping (groupBy, groupByTime) is a `dfq::Grouping`, which only
  *    aggregate() and groupByTime() take: building anything else on it does
@@ -56,6 +57,12 @@ class Error : public std::runtime_error {
  private:
   int code_;
   std::string message_;
+};
+
+// A second `Dag` while one is alive: the process has one DAG instance.
+class DagError : public std::logic_error {
+ public:
+  using std::logic_error::logic_error;
 };
 
 class Grouping;
@@ -266,18 +273,30 @@ class Dag {
 
   // As above, with the log records `records` (Shown: the library's records
   // of level `logLevel` go to standard error, as without the wrapper).
+  // Throws `DagError` while another `Dag` is alive, before any library call.
   explicit Dag(LogRecords records, int logLevel = 4, const std::string &user = "",
                const std::string &arg2 = "", const std::string &arg3 = "") {
-    setLogQuiet(records == LogRecords::Quiet);
-    detail::Strings u{user}, a2{arg2}, a3{arg3};
-    int level = logLevel;
-    call([&](int *rc) { init_dag(u.data(), a2.data(), &level, a3.data(), rc); });
+    if (alive().exchange(true))
+      throw DagError("a dfq::Dag is already open: the process has one DAG instance, so close "
+                     "(destroy) it before opening another");
+    try {
+      setLogQuiet(records == LogRecords::Quiet);
+      detail::Strings u{user}, a2{arg2}, a3{arg3};
+      int level = logLevel;
+      call([&](int *rc) { init_dag(u.data(), a2.data(), &level, a3.data(), rc); });
+    } catch (...) {
+      alive() = false;
+      throw;
+    }
   }
   // init_dag, then the dialect (set before any node exists). Should the
   // library refuse, the delegated-to constructor has run and the destructor
   // closes the instance.
   explicit Dag(Dialect dialect, int logLevel = 4) : Dag(logLevel) { setDialect(dialect); }
-  ~Dag() { close_dag(); }
+  ~Dag() {
+    close_dag();
+    alive() = false;
+  }
   Dag(const Dag &) = delete;
   Dag &operator=(const Dag &) = delete;
 
@@ -732,6 +751,12 @@ class Dag {
     std::vector<NodeQuery> result;
     for (std::size_t i = 0; i < lengths.size(); ++i) result.push_back({sql[i], nodeids[i]});
     return result;
+  }
+
+  // Whether a `Dag` of this process is alive.
+  static std::atomic<bool> &alive() {
+    static std::atomic<bool> open{false};
+    return open;
   }
 
   std::atomic<std::size_t> longestText_{0};

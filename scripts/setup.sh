@@ -15,12 +15,17 @@ command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/postgresql/libpq-fe.h ] || need+=(libpq-dev)
 # The PostgreSQL server that scripts/test.sh starts for the run.
 ls /usr/lib/postgresql/*/bin/pg_ctl >/dev/null 2>&1 || need+=(postgresql)
-# The PostgreSQL driver of the system Python, for the binding's PostgreSQL tests.
+# The PostgreSQL driver of Debian's Python (/usr/bin/python3), for the
+# binding's PostgreSQL tests: CTest runs the Python tests with that
+# interpreter when it imports psycopg2 (another python3 first on the path
+# need not; the README says so).
 /usr/bin/python3 -c 'import psycopg2' >/dev/null 2>&1 || need+=(python3-psycopg2)
 command -v valgrind >/dev/null || need+=(valgrind)
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}" >&2
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}"
+  # apt-get writes its progress to standard output: it goes to standard
+  # error, so that the output of the scripts that call this one is theirs.
+  $SUDO apt-get update -qq >&2
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >&2
 fi

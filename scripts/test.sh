@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds, and runs every test: the normal build
-# with warnings as errors, the exported-symbol check, the whole suite again
+# with warnings as errors, the exported-symbol check, the README's shell
+# commands (scripts/readme-commands.sh), the whole suite again
 # under AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded test
 # with a few core suites under ThreadSanitizer. The PostgreSQL tests run on a
 # private server started here (DFQ_PG_CONNINFO).
@@ -27,6 +28,8 @@ cmake --build build/release -j "$jobs"
 scripts/check-exports.sh build/release/libdfq.so
 echo "== tests"
 ctest --test-dir build/release -j "$jobs" --output-on-failure
+echo "== the README's commands, as written"
+scripts/readme-commands.sh
 
 echo "== leak check (valgrind): misuse, resolver, operations, fuzz corpora"
 # The suites' own output and log records (the misuse checks write records at

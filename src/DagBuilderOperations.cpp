@@ -107,6 +107,12 @@ nodeid_t DagBuilder::dfqSelect(nodeid_t nodeid_in, char **argName, char **argVal
     const bool hasPrefix = length != nullptr && *length == 2;
     const std::string prefix = hasPrefix ? presentEntry(argValue, 1, "arg_value")
                                          : std::string();
+    const std::string kind = argName[0];
+    if (kind == "top" || kind == "TOP") {
+      const DAG *dag = checkDagInstance();
+      requireValidInput(nodeid_in, "select", 1303);
+      dfq::requireTopInDialect(dag->dialect(), argValue[0]);
+    }
     const nodeid_t id = addSingleInputNode(*this, "select", 1303, nodeid_in, argName, argValue,
                                            outputTable, outputSchema);
     checkDagInstance()->updateInputEdgeDetails(id, hasPrefix, prefix);

@@ -1,6 +1,7 @@
 #define DFQ_LOG_UNIT "../src/Dialect"
 #include "Dialect.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "DagException.h"
@@ -95,6 +96,21 @@ void requireSampleInDialect(Dialect dialect, bool withReplacement, int caseCount
     refuse(dialect, "a sample of several fractions or counts: " + size.text, 1612);
   refuse(dialect, "the sample size " + size.text + " (one count, or one fraction from 0 to 1)",
          1612);
+}
+
+bool isRowCount(const std::string &rows) {
+  const std::string_view count = trimmed(rows);
+  if (!allDigits(count)) return false;
+  // At most 9223372036854775807, the largest count either engine takes.
+  constexpr std::string_view largest = "9223372036854775807";
+  const size_t first = std::min(count.find_first_not_of('0'), count.size());
+  const std::string_view digits = count.substr(first);
+  return digits.size() < largest.size() || (digits.size() == largest.size() && digits <= largest);
+}
+
+void requireTopInDialect(Dialect dialect, const std::string &rows) {
+  if (dialect == Dialect::Default || isRowCount(rows)) return;
+  refuse(dialect, "the row count " + rows + " of top (digits only, at most 9223372036854775807)", 1615);
 }
 
 void requireGroupbyTimeInDialect(Dialect dialect) {

@@ -132,6 +132,10 @@ Outcome sample(const std::string &in, const std::string &fractions, bool withRep
   return opstest::outcome(rc, out[0]);
 }
 
+Outcome top(const std::string &in, const std::string &rows, const std::string &name = "top") {
+  return opstest::select(in, name, {rows}, 1, "tp", "w");
+}
+
 // The node texts of the operations the dialects change, over a filter that
 // is read by name ("w"."f") and a second one ("w"."g").
 struct Texts {
@@ -219,6 +223,18 @@ const std::vector<Refusal> &refusals() {
        "the sample size 1.5 (one count, or one fraction from 0 to 1)"},
       {"count as an expression", [](const std::string &in) { return sample(in, "2+1"); }, 1612,
        "the sample size 2+1 (one count, or one fraction from 0 to 1)"},
+      {"top of a negative count", [](const std::string &in) { return top(in, "-1"); }, 1615,
+       "the row count -1 of top (digits only, at most 9223372036854775807)"},
+      {"top of a word", [](const std::string &in) { return top(in, "abc"); }, 1615,
+       "the row count abc of top (digits only, at most 9223372036854775807)"},
+      {"top with a second statement",
+       [](const std::string &in) { return top(in, "1; drop table t"); }, 1615,
+       "the row count 1; drop table t of top (digits only, at most 9223372036854775807)"},
+      {"top of a signed count", [](const std::string &in) { return top(in, "+5"); }, 1615,
+       "the row count +5 of top (digits only, at most 9223372036854775807)"},
+      {"top beyond 64 bits",
+       [](const std::string &in) { return top(in, "9223372036854775808", "TOP"); }, 1615,
+       "the row count 9223372036854775808 of top (digits only, at most 9223372036854775807)"},
       {"group by time",
        [](const std::string &in) {
          CStrings nid{in}, name{"g"}, value{"1 hour", "", "", "", ""}, ot{"keep"}, os{"keep"};
@@ -269,10 +285,19 @@ TEST_F(DialectTest, FormsAnEngineLacksAreRefusedBeforeANodeIsAdded) {
   EXPECT_EQ(opstest::setop("minusall", {t, "0"}, {"k", "k"}).rc, 1326) << "ids are checked first";
   close_dag();
 
-  // The default dialect refuses none of them.
+  // The default dialect refuses none of them, and writes a row count as given.
   ASSERT_EQ(initDag(), 0);
   const std::string d = dfqtest::table("s.t");
   for (const Refusal &r : refusals()) EXPECT_EQ(r.add(d).rc, 0) << r.what;
+  EXPECT_EQ(sqlOf(top(d, "abc").id), "select top abc * from s.t");
+}
+
+TEST(DialectRowCount, DigitsUpToTheLargest64BitCountAreTheOnlyPortableRowCounts) {
+  for (const char *rows : {"10", " 7 ", "0", "007", "9223372036854775807", "0009223372036854775807"})
+    EXPECT_TRUE(dfq::isRowCount(rows)) << rows;
+  for (const char *rows : {"", " ", "-1", "+5", "1.0", "1e3", "1 2", "0x10", "9223372036854775808",
+                           "10000000000000000000", "3 -- c"})
+    EXPECT_FALSE(dfq::isRowCount(rows)) << rows;
 }
 
 TEST(DialectSampleSize, CountsAndSingleFractionsAreTheOnlyPortableSizes) {

@@ -505,6 +505,7 @@ class Frame:
             feature = engine.unsupported(s)
             if feature:
                 raise NotRunnableError(engine.name, s.name, feature)
+        engine.check_statements(statements, self._queries)
         # The database work runs outside the library lock: other threads may
         # go on adding nodes meanwhile.
         work = [(q.schema or None, q.table, q.query) for q in self._queries]

@@ -4,6 +4,8 @@ rows that come back."""
 
 import os
 
+from ._statements import FLAVORS, second_statement_reason
+
 
 class NotRunnableError(Exception):
     """A statement uses SQL the connection's database does not have (for
@@ -14,6 +16,19 @@ class NotRunnableError(Exception):
         self.engine = engine
         self.statement = statement
         self.feature = feature
+
+
+class MultipleStatementsError(NotRunnableError):
+    """A statement holds a second statement after a ';' (a host text such as
+    "a > 1; drop table t"); nothing was run, created, dropped or marked."""
+
+    def __init__(self, engine, statement, nodeid, reason):
+        Exception.__init__(self, "statement %s (node %s) is not one SQL statement: %s"
+                           % (statement, nodeid, reason))
+        self.engine = engine
+        self.statement = statement
+        self.nodeid = nodeid
+        self.feature = reason
 
 
 class Result:
@@ -92,6 +107,9 @@ class Engine:
 
     name = "this database"
     missing = (_TOP, _SAMPLE, _GROUP_BY_TIME, _TIME_COLUMNS, _MINUS)
+    # How the database reads quotes and comments; a driver unknown here must
+    # see one statement under every reading.
+    flavors = FLAVORS
 
     def __init__(self, conn):
         self.conn = conn
@@ -105,6 +123,17 @@ class Engine:
             if fragment in statement.sql:
                 return feature
         return ""
+
+    def check_statements(self, statements, queries=()):
+        """Refuses, before anything runs, a statement (or free query frame in
+        `queries`) that is more than one SQL statement: each runs as exactly
+        one, whatever the driver does with a ';'."""
+        texts = [(q.query, q.output_name, q.nodeid) for q in queries]
+        texts += [(s.sql, s.name, s.nodeid) for s in statements]
+        for sql, name, nodeid in texts:
+            reason = second_statement_reason(sql, self.flavors)
+            if reason:
+                raise MultipleStatementsError(self.name, name, nodeid, reason)
 
     def execute(self, sql):
         cursor = self.conn.cursor()
@@ -149,6 +178,7 @@ class Engine:
 
 class PostgreSQL(Engine):
     name = "PostgreSQL"
+    flavors = ("postgresql",)
 
 
 class SQLite(Engine):
@@ -159,6 +189,7 @@ class SQLite(Engine):
 
     name = "SQLite"
     missing = Engine.missing + (_INTERSECT_ALL, _TABLE_STAR)
+    flavors = ("sqlite",)
 
     def begin(self, schemas):
         files = {row[1]: row[2] for row in self.execute("pragma database_list")}

@@ -14,6 +14,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
 import dfq  # noqa: E402
+from dfq import Result  # noqa: E402
 
 SALES = [(1, "north", 50), (2, "north", 150), (3, "south", 300), (4, "south", 120),
          (5, "east", 80), (6, "east", 80), (7, "west", 10)]
@@ -156,6 +157,38 @@ class RunContract:
             sales.sample("0.5").run(self.conn)
         with self.assertRaisesRegex(dfq.NotRunnableError, "uses minus$"):
             sales.minus(sales.filter("id > 2")).run(self.conn)
+
+    def test_each_statement_runs_as_exactly_one(self):
+        schema = self.db.schema
+        sales = self.dag.table("sales")
+        sales.filter("amount > 100", name="%s.y" % schema).run(self.conn)
+        self.dag.close()
+        # The same output again, now with a second statement in a host text:
+        # refused before anything runs, also the drop that replace asks for.
+        self.dag = dfq.Dag(schema=schema)
+        sales = self.dag.table("sales")
+        bad = sales.filter("amount > 100; drop table sales", name="%s.y" % schema)
+        with self.assertRaises(dfq.NotRunnableError) as caught:
+            bad.run(self.conn, replace=True)
+        self.assertIsInstance(caught.exception, dfq._run.MultipleStatementsError)
+        self.assertEqual(str(caught.exception),
+                         "statement %s (node %s) is not one SQL statement: a second statement "
+                         "follows the ';' at character %d: drop table sales"
+                         % (bad.output_name, bad.nodeid, bad.sql()[0].sql.index(";") + 1))
+        self.assertFalse(bad.is_executed())
+        self.assertTrue(self.exists(bad))  # not dropped
+        self.assertTrue(self.exists(sales))
+        # A free query is checked too, before the statements that read it.
+        query = self.dag.query("select 1 as k; drop table sales", name="%s.q" % schema)
+        with self.assertRaisesRegex(dfq.NotRunnableError, r'^statement "%s"\."q" \(node %s\) is '
+                                    r"not one SQL statement: .*: drop table sales$"
+                                    % (schema, query.nodeid)):
+            query.filter("k > 0").run(self.conn)
+        self.assertFalse(self.exists(query))
+        self.assertEqual(len(sales.run(self.conn)), len(SALES))
+        # A ';' inside a quoted text or a quoted name is part of one statement.
+        quoted = sales.filter("region <> 'a;b' and amount > 100").select('id as "i;d"')
+        self.assertEqual(quoted.order_by("1").run(self.conn), Result(["i;d"], [(2,), (3,), (4,)]))
 
     @unittest.skipUnless(has_option_api(), "this libdfq has no options")
     def test_portable_dialect_runs_what_the_default_cannot(self):

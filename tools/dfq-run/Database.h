@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "Csv.h"
+#include "SqlText.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 struct pg_conn;
 
 namespace dfqrun {
@@ -69,13 +71,22 @@ class Database {
   virtual const char *engine() const = 0;
   // The library dialect that suits this database.
   virtual const char *dialect() const = 0;
+  // How this database reads quotes and comments.
+  virtual SqlFlavor flavor() const = 0;
   // Whether a view may read tables of another schema (SQLite: no).
   virtual bool viewsAcrossSchemas() const = 0;
 
-  // Runs one or more statements without results.
+  // Runs exactly one statement without results. A text that holds a
+  // second statement (after a ';') is refused before any of it runs
+  // (SQLite: the text after the prepared statement must hold only blanks
+  // and comments; PostgreSQL: the extended protocol, which takes one
+  // command).
   virtual void exec(const std::string &sql) = 0;
 
-  // Runs a query and collects every row.
+  // Runs a script of any number of statements (a .sql data file).
+  virtual void execScript(const std::string &sql) = 0;
+
+  // Runs exactly one query, as exec does, and collects every row.
   virtual ResultSet query(const std::string &sql) = 0;
 
   // Makes `schema` exist (SQLite: attaches a database for it; PostgreSQL:
@@ -115,8 +126,10 @@ class SqliteDatabase : public Database {
 
   const char *engine() const override { return "SQLite"; }
   const char *dialect() const override { return "sqlite"; }
+  SqlFlavor flavor() const override { return SqlFlavor::SQLite; }
   bool viewsAcrossSchemas() const override { return false; }
   void exec(const std::string &sql) override;
+  void execScript(const std::string &sql) override;
   ResultSet query(const std::string &sql) override;
   void ensureSchema(const std::string &schema) override;
   void useSchema(const std::string &schema) override { ensureSchema(schema); }
@@ -131,6 +144,8 @@ class SqliteDatabase : public Database {
 
  private:
   [[noreturn]] void fail() const;
+  // The one statement of `sql`, prepared; null for blanks and comments only.
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> prepareOne(const std::string &sql);
   bool hasSchema(const std::string &schema);
 
   sqlite3 *db_ = nullptr;
@@ -148,8 +163,10 @@ class PostgresDatabase : public Database {
 
   const char *engine() const override { return "PostgreSQL"; }
   const char *dialect() const override { return "postgresql"; }
+  SqlFlavor flavor() const override { return SqlFlavor::PostgreSQL; }
   bool viewsAcrossSchemas() const override { return true; }
   void exec(const std::string &sql) override;
+  void execScript(const std::string &sql) override;
   ResultSet query(const std::string &sql) override;
   void ensureSchema(const std::string &schema) override;
   std::string relationKind(const QualifiedName &name) override;

@@ -39,6 +39,13 @@ bool isNumericType(Oid type) {
 
 void ignoreNotice(void *, const char *) {}
 
+// One command through the extended protocol, which refuses a text of
+// several commands as a whole ("cannot insert multiple commands into a
+// prepared statement"), before any of them runs.
+Result execOne(pg_conn *conn, const std::string &sql) {
+  return Result(PQexecParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0), &PQclear);
+}
+
 }  // namespace
 
 PostgresDatabase::PostgresDatabase(const std::string &conninfo) {
@@ -64,14 +71,21 @@ PostgresDatabase::PostgresDatabase(const std::string &conninfo) {
 PostgresDatabase::~PostgresDatabase() { PQfinish(conn_); }
 
 void PostgresDatabase::exec(const std::string &sql) {
-  const Result result(PQexec(conn_, sql.c_str()), &PQclear);
+  const Result result = execOne(conn_, sql);
   const auto status = PQresultStatus(result.get());
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
     throw DatabaseError(errorOf(conn_, result.get()));
 }
 
-ResultSet PostgresDatabase::query(const std::string &sql) {
+void PostgresDatabase::execScript(const std::string &sql) {
   const Result result(PQexec(conn_, sql.c_str()), &PQclear);
+  const auto status = PQresultStatus(result.get());
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY)
+    throw DatabaseError(errorOf(conn_, result.get()));
+}
+
+ResultSet PostgresDatabase::query(const std::string &sql) {
+  const Result result = execOne(conn_, sql);
   PGresult *r = result.get();
   if (PQresultStatus(r) != PGRES_TUPLES_OK) throw DatabaseError(errorOf(conn_, r));
   ResultSet rows;

@@ -206,7 +206,7 @@ void Runner::load(const std::string &path, const std::string &table, const std::
                                                                         : "no such file)")};
   try {
     if (endsWith(path, ".sql")) {
-      db_->exec(readFile(path));
+      db_->execScript(readFile(path));
     } else {
       const std::string name = table.empty() ? std::filesystem::path(path).stem().string() : table;
       const QualifiedName target = parseQualifiedName(name);
@@ -301,7 +301,9 @@ void Runner::materialiseQuery(const Step &step) {
   if (!options_.execute) return;
   const auto [table, schema] = outputOf(step.node.label, step.node.schema);
   const std::string name = "\"" + schema + "\".\"" + table + "\"";
-  create({step.node.text, name, "query", nodes_.at(step.node.label).node.id()});
+  const dfq::Statement statement{step.node.text, name, "query", nodes_.at(step.node.label).node.id()};
+  requireOneStatement(statement);
+  create(statement);
 }
 
 dfq::Node Runner::input(const std::string &label) const { return nodes_.at(label).node; }
@@ -378,6 +380,7 @@ bool Runner::execute(const std::vector<dfq::Statement> &statements) {
       return false;
     }
   }
+  for (const auto &s : statements) requireOneStatement(s);
   for (size_t k = statements.size(); k-- > 0;) {
     const auto &s = statements[k];
     progress("[" + std::to_string(statements.size() - k) + "/" + std::to_string(statements.size()) +
@@ -386,6 +389,16 @@ bool Runner::execute(const std::vector<dfq::Statement> &statements) {
   }
   progress("");
   return true;
+}
+
+// Every statement runs as exactly one statement: a text of the host that
+// holds a ';' and more after it is refused before anything of the run is
+// created or dropped.
+void Runner::requireOneStatement(const dfq::Statement &s) const {
+  const std::string reason = secondStatementReason(s.sql, db_->flavor());
+  if (!reason.empty())
+    throw Failure{kExitDatabase, "statement " + s.name + " (node " + s.nodeid +
+                                     ") is not one SQL statement: " + reason};
 }
 
 // Creates one statement as a table (or view) named by its statement name.

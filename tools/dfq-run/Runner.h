@@ -78,6 +78,7 @@ class Runner {
   void showNode(const std::string &label);
   void materialiseQuery(const Step &step);
   bool execute(const std::vector<dfq::Statement> &statements);
+  void requireOneStatement(const dfq::Statement &statement) const;
   void create(const dfq::Statement &statement);
   void printRows(const std::string &label);
   std::string rowsSource(const std::string &label);

@@ -28,7 +28,40 @@ SqliteDatabase::~SqliteDatabase() { sqlite3_close(db_); }
 
 void SqliteDatabase::fail() const { throw DatabaseError(sqlite3_errmsg(db_)); }
 
+// SQLite's prepare reads one statement and points past it: whatever
+// follows must prepare to nothing (blanks, comments and ';' only).
+std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> SqliteDatabase::prepareOne(
+    const std::string &sql) {
+  const char *tail = nullptr;
+  sqlite3_stmt *raw = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()) + 1, &raw, &tail) !=
+      SQLITE_OK)
+    fail();
+  Statement stmt(raw, &sqlite3_finalize);
+  while (tail != nullptr && *tail != '\0') {
+    sqlite3_stmt *next = nullptr;
+    const char *after = nullptr;
+    const int status = sqlite3_prepare_v2(db_, tail, -1, &next, &after);
+    sqlite3_finalize(next);
+    if (status != SQLITE_OK || next != nullptr)
+      throw DatabaseError("more than one statement: a second one starts at character " +
+                          std::to_string(tail - sql.c_str() + 1) + " (nothing of it was run)");
+    if (after == tail) break;
+    tail = after;
+  }
+  return stmt;
+}
+
 void SqliteDatabase::exec(const std::string &sql) {
+  const Statement stmt = prepareOne(sql);
+  if (!stmt) return;
+  int status;
+  while ((status = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+  }
+  if (status != SQLITE_DONE) fail();
+}
+
+void SqliteDatabase::execScript(const std::string &sql) {
   char *error = nullptr;
   if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
     const std::string message = error ? error : sqlite3_errmsg(db_);
@@ -93,10 +126,9 @@ void SqliteDatabase::insertRows(const CsvTable &csv, const QualifiedName &name) 
 }
 
 ResultSet SqliteDatabase::query(const std::string &sql) {
-  sqlite3_stmt *raw = nullptr;
-  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) fail();
-  Statement stmt(raw, &sqlite3_finalize);
+  const Statement stmt = prepareOne(sql);
   ResultSet result;
+  if (!stmt) return result;
   const int columns = sqlite3_column_count(stmt.get());
   for (int c = 0; c < columns; ++c) result.columns.emplace_back(sqlite3_column_name(stmt.get(), c));
   int status;

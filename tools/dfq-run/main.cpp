@@ -36,12 +36,14 @@ const char *kUsage =
     "  --log-level N    show the library's log records of exactly level N\n"
     "                   (0 TRACE, 1 DEBUG, 2 INFO, 3 WARN, 4 ERROR, 5 FATAL;\n"
     "                   one level only, not N and above)\n"
+    "  --version        the version of libdfq\n"
     "  -h, --help       this text\n"
     "\n"
     "Exit codes: 0 success, 1 usage, 2 bad pipeline or data file,\n"
     "3 operation refused by the library, 4 database error (a statement\n"
-    "rejected, a SQLite file that cannot be opened), 5 no connection to the\n"
-    "PostgreSQL server.\n";
+    "rejected, or refused before the run as more than one SQL statement; a\n"
+    "SQLite file that cannot be opened), 5 no connection to the PostgreSQL\n"
+    "server.\n";
 
 struct CommandLine {
   dfqrun::RunOptions options;
@@ -54,12 +56,14 @@ bool missingValue(const std::string &option) {
 }
 
 // Fills `cl` from the arguments; false (after a message) on a usage error.
-bool parseArguments(int argc, char **argv, CommandLine &cl, bool &help) {
+bool parseArguments(int argc, char **argv, CommandLine &cl, bool &help, bool &version) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
     if (arg == "-h" || arg == "--help") {
       help = true;
+    } else if (arg == "--version") {
+      version = true;
     } else if (arg == "--db") {
       const char *path = value();
       if (!path) return missingValue(arg);
@@ -103,20 +107,24 @@ bool parseArguments(int argc, char **argv, CommandLine &cl, bool &help) {
       cl.options.dataFiles.push_back(arg);
     }
   }
-  return help || !cl.pipeline.empty();
+  return help || version || !cl.pipeline.empty();
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
   CommandLine cl;
-  bool help = false;
-  if (!parseArguments(argc, argv, cl, help)) {
+  bool help = false, version = false;
+  if (!parseArguments(argc, argv, cl, help, version)) {
     std::cerr << kUsage;
     return dfqrun::kExitUsage;
   }
   if (help) {
     std::cout << kUsage;
+    return dfqrun::kExitOk;
+  }
+  if (version) {
+    std::cout << "dfq-run (libdfq) " DFQ_VERSION "\n";
     return dfqrun::kExitOk;
   }
   cl.options.progress = isatty(fileno(stderr)) != 0;

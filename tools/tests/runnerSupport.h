@@ -58,6 +58,51 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
+// A host text with `;` and a second statement after it, on `database`
+// (file or server): refused before the run creates or drops anything, with
+// the statement, its node and the reason; nothing is marked executed. A
+// `;` inside a quoted text or a quoted name still runs.
+inline void expectOneStatementPerStatement(const std::string &database, const ScratchDir &dir) {
+  dfqrun::RunOptions options;
+  options.database = database;
+  options.replace = true;
+  options.csv = true;
+  dir.write("t.csv", "k,v\n1,x\n2,a;b\n");
+  const std::string head = "load t.csv\nschema inj\nt = table t\n";
+  dir.write("first.dfq", head + "y = filter t: k > 1\nrun y\n");
+  const Outcome first = runPipelineFile(dir.file("first.dfq"), options);
+  ASSERT_EQ(first.code, dfqrun::kExitOk) << first.err;
+  // The same node again, with --replace, now carrying a second statement.
+  dir.write("inject.dfq", head + "y = filter t: k > 1; drop table t\nrun y\n");
+  const Outcome injected = runPipelineFile(dir.file("inject.dfq"), options);
+  EXPECT_EQ(injected.code, dfqrun::kExitDatabase) << injected.out;
+  EXPECT_NE(injected.err.find("inject.dfq:5: statement \"inj\".\"y\" (node "), std::string::npos)
+      << injected.err;
+  EXPECT_NE(injected.err.find(") is not one SQL statement: a second statement follows the ';' at "
+                              "character "),
+            std::string::npos)
+      << injected.err;
+  EXPECT_NE(injected.err.find(": drop table t\n"), std::string::npos) << injected.err;
+  EXPECT_EQ(injected.out.find("created"), std::string::npos) << injected.out;
+  EXPECT_EQ(injected.out.find("marked executed"), std::string::npos) << injected.out;
+  {
+    const auto db = dfqrun::openDatabase(database);
+    db->useSchema("inj");
+    EXPECT_EQ(db->relationKind({"main", "t"}), "table") << "the second statement did not run";
+    EXPECT_EQ(db->relationKind({"inj", "y"}), "table") << "--replace dropped nothing";
+    // The database's own guard, below the runner's check.
+    EXPECT_THROW(db->exec("create table inj.z as select 1 as k; drop table main.t"),
+                 dfqrun::DatabaseError);
+    EXPECT_EQ(db->relationKind({"main", "t"}), "table");
+    EXPECT_EQ(db->relationKind({"inj", "z"}), "");
+  }
+  // A ';' in a quoted text and in a quoted name is part of one statement.
+  dir.write("quoted.dfq", head + "q = filter t: v = 'a;b'\ns = select q: k as \"k;1\"\nrun s\n");
+  const Outcome quoted = runPipelineFile(dir.file("quoted.dfq"), options);
+  ASSERT_EQ(quoted.code, dfqrun::kExitOk) << quoted.err;
+  EXPECT_NE(quoted.out.find("k;1\n2\n"), std::string::npos) << quoted.out;
+}
+
 }  // namespace runnertest
 
 #endif

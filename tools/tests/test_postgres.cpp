@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "runnerSupport.h"
+#include "sqlTextCases.h"
 
 using namespace dfqrun;
 using runnertest::Outcome;
@@ -204,6 +205,63 @@ TEST_F(PostgresTest, ViewsAcrossSchemasAndASecondRunWithoutReplace) {
   EXPECT_EQ(again.code, kExitDatabase);
   EXPECT_TRUE(again.err.find("already exists (--replace drops tables and views of the same name first)") !=
               std::string::npos) << again.err;
+}
+
+TEST_F(PostgresTest, OneStatementPerStatement) {
+  runnertest::expectOneStatementPerStatement(conninfo_, *scratch_);
+}
+
+// The extended protocol runs `sql` when it is one statement and refuses it
+// as a whole when it is more.
+void expectServerCount(PostgresDatabase &db, const std::string &sql, bool second) {
+  try {
+    db.query(sql);
+    EXPECT_FALSE(second) << sql;
+  } catch (const DatabaseError &e) {
+    EXPECT_TRUE(second) << sql << ": " << e.what();
+    EXPECT_NE(std::string(e.what()).find("multiple commands"), std::string::npos) << e.what();
+  }
+}
+
+// The server counts the statements of each text as the lexer's PostgreSQL
+// reading does: the extended protocol refuses exactly the texts of two.
+TEST_F(PostgresTest, TheServerCountsStatementsAsTheLexerDoes) {
+  PostgresDatabase db(conninfo_);
+  for (const auto &c : sqltext::cases()) {
+    if (!c.postgresRuns) continue;
+    ASSERT_EQ(dfqrun::secondStatement(c.sql, SqlFlavor::PostgreSQL) != std::string::npos,
+              c.secondOnPostgres) << c.sql;
+    expectServerCount(db, c.sql, c.secondOnPostgres);
+  }
+  // Random selects of quoted texts (also with ';' and quotes inside),
+  // dollar quotes, quoted names and comments, some followed by a second
+  // select: the lexer and the server both count what was generated.
+  static const char *values[] = {"'a;b'", "'it''s;'", "E'x\\';y'", "E'\\\\'", "$$;$$",
+                                 "$q$ $$; $q$", "1 as \"c;d\"", "1 as \"e\"\";\""};
+  static const char *comments[] = {" /* ; */", " /* /* ; */ ' */", " -- ; '\n", "/**/"};
+  std::mt19937 random(2023);
+  int seconds = 0;
+  for (int round = 0; round < 200; ++round) {
+    std::string sql = "select 1";
+    bool second = false;
+    for (int k = 0, count = 1 + static_cast<int>(random() % 6); k < count; ++k) {
+      switch (random() % 4) {
+        case 0: sql += comments[random() % std::size(comments)]; break;
+        case 1:
+          sql += std::string("; select ") + values[random() % std::size(values)];
+          second = true;
+          break;
+        default: sql += std::string(", ") + values[random() % std::size(values)];
+      }
+    }
+    if (random() % 3 == 0) sql += ";\n";
+    seconds += second;
+    ASSERT_EQ(dfqrun::secondStatement(sql, SqlFlavor::PostgreSQL) != std::string::npos, second)
+        << sql;
+    expectServerCount(db, sql, second);
+  }
+  EXPECT_GT(seconds, 50);
+  EXPECT_LT(seconds, 150);
 }
 
 }  // namespace

@@ -363,4 +363,9 @@ TEST(SqliteDialect, FeaturesSqliteLacksAreRecognised) {
   EXPECT_EQ(unsupportedOnSqlite({"select 1", "n", "reference", "1"}), "an ML function call");
 }
 
+TEST(RunnerStatements, OneStatementPerStatementOnSqlite) {
+  runnertest::ScratchDir dir;
+  runnertest::expectOneStatementPerStatement(dir.file("inj.db"), dir);
+}
+
 }  // namespace

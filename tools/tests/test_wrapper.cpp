@@ -1,4 +1,4 @@
-// The C++ wrapper dfq.hpp: ownership of the DAG instance, results sized from
+// The C++ wrapper dfq.hpp: ownership of the DAG instance (one at a time), results sized from
 // the library's own counts and lengths (also for very long texts), and
 // failures as dfq::Error with the library's code and message.
 #include <gtest/gtest.h>
@@ -44,6 +44,29 @@ TEST(WrapperLifetime, RefusedCreationThrows) {
   }
 }
 
+// The process has one DAG instance: a second Dag while one is alive is
+// refused before it touches the library, so the first one's graph stays
+// open, and a Dag can be made again once the first is gone (also after a
+// refused creation).
+TEST(WrapperLifetime, ASecondDagWhileOneIsAliveThrowsAndLeavesTheFirstOpen) {
+  std::string id;
+  {
+    dfq::Dag first;
+    const auto t = first.table("t");
+    EXPECT_THROW(dfq::Dag second, dfq::DagError);
+    EXPECT_THROW(dfq::Dag{dfq::Dialect::SQLite}, dfq::DagError);
+    EXPECT_THROW(dfq::Dag(9), dfq::DagError);
+    EXPECT_EQ(first.option("dialect"), "default") << "the second Dag set nothing";
+    id = first.filter(t, "a > 1", {"f", "s"}).id();  // no 1302: still open
+    EXPECT_EQ(first.statements(dfq::Node(id)).size(), 1u);
+  }
+  EXPECT_THROW(dfq::Dag(9), dfq::Error);
+  dfq::Dag again;
+  EXPECT_THROW(again.isExecuted(dfq::Node(id)), dfq::Error) << "a new graph";
+  std::thread other([] { EXPECT_THROW(dfq::Dag(), dfq::DagError); });
+  other.join();
+}
+
 // A refusal is thrown, not also written to standard error, unless the host
 // asks for the library's records.
 TEST(WrapperLogRecords, QuietByDefaultShownOnRequest) {
@@ -55,8 +78,10 @@ TEST(WrapperLogRecords, QuietByDefaultShownOnRequest) {
   {
     dfq::Dag dag;
     EXPECT_EQ(refusal(dag), "");
-    EXPECT_THROW(dfq::Dag(9), dfq::Error);  // a refused creation is quiet too
   }
+  ::testing::internal::CaptureStderr();
+  EXPECT_THROW(dfq::Dag(9), dfq::Error);  // a refused creation is quiet too
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   {
     dfq::Dag dag(dfq::LogRecords::Shown);
     const std::string records = refusal(dag);

@@ -55,6 +55,7 @@ dfq_run_test(csv_output 0 "^region,revenue$" --csv -q ${cli}/csv.dfq ${cli}/poin
 dfq_run_test(log_level_word 1 "--log-level takes a level from 0 to 5, not 'abc'" --log-level abc ${cli}/csv.dfq)
 dfq_run_test(log_level_range 1 "--log-level takes a level from 0 to 5, not '6'" --log-level 6 ${cli}/csv.dfq)
 dfq_run_test(help 0 "show the library's log records of exactly level N" --help)
+dfq_run_test(version 0 "^dfq-run [(]libdfq[)] ${PROJECT_VERSION}$" --version)
 dfq_run_test(dialect_unknown 1 "--dialect takes default, sqlite or postgresql, not 'mysql'"
   --dialect mysql ${cli}/csv.dfq)
 dfq_run_test(directory 2 "cli: cannot read the pipeline file: it is a directory$" ${cli})
@@ -75,6 +76,10 @@ dfq_run_test(no_connection 5 "cannot connect to PostgreSQL: "
 add_test(NAME cli.run_twice
   COMMAND bash ${expect} 0 "^schema work kept in shop.work.db$"
     bash ${cli}/twice.sh $<TARGET_FILE:dfq-run> ${PROJECT_SOURCE_DIR}/examples/sales.dfq)
+# scripts/setup.sh keeps standard output for the scripts that call it.
+add_test(NAME scripts.setup_output
+  COMMAND bash ${expect} 0 "^setup output on standard error only$"
+    bash ${cli}/setup_quiet.sh ${PROJECT_SOURCE_DIR}/scripts/setup.sh)
 # On the PostgreSQL server of the run (DFQ_PG_CONNINFO; skipped without one).
 add_test(NAME cli.postgres_example
   COMMAND bash ${cli}/on_postgres.sh 0 "^North +[|] online +[|] +2 [|] +468.00$" $<TARGET_FILE:dfq-run>
@@ -108,6 +113,7 @@ if(Python3_FOUND AND NOT DFQ_SANITIZE AND NOT DFQ_SANITIZE_THREAD)
   dfq_python_test(threads -m unittest -v test_threads)
   dfq_python_test(install -m unittest -v test_install)
   dfq_python_test(readme -m unittest -v test_readme)
+  dfq_python_test(statements -m unittest -v test_statements)
   dfq_python_test(sqlite test_run.py SqliteRunTest)
   dfq_python_test(postgresql test_run.py PostgresRunTest)
   add_test(NAME python.example
