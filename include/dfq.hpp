@@ -6,7 +6,10 @@
  *    init_dag, its destructor close_dag. There is one DAG instance per
  *    process, so a second `dfq::Dag` while one is alive throws
  *    `dfq::DagError` and leaves the first one's graph as it was.
- *  - Nodes are `dfq::Node` handles holding the library's decimal id.
+ *  - Nodes are `dfq::Node` handles holding the library's decimal id. A
+ *    grouping (groupBy, groupByTime) is a `dfq::Grouping`, which only
+ *    aggregate() and groupByTime() take: building anything else on it does
+ *    not compile.
  *  - Texts go in and come out as std::string; output buffers are sized from
  *    the library's count and length calls, and for outputs without such a
  *    call from the longest text this wrapper has handed to the library.
