@@ -3,9 +3,11 @@
 # open is closed by its finalizer, and dfq_dag() runs the collector first
 # when the open dag may be garbage, so a dropped dag never blocks the next.
 
-dfq_dag <- function(dialect = NULL, form = NULL, schema = "main", log_level = NULL) {
+dfq_dag <- function(dialect = NULL, form = "cte", schema = "main", log_level = NULL) {
   schema <- name_part(text_arg(schema, "schema"), schema)
   if (!is.null(dialect)) dialect <- text_arg(dialect, "dialect")
+  # Like the other hosts, the package writes common table expressions unless
+  # asked otherwise; NULL keeps the library's own default (nested).
   if (!is.null(form)) form <- text_arg(form, "form")
   # The library writes no record at level 5 (FATAL), so that level keeps
   # its log off standard error: each refusal is raised with its message.
