@@ -56,15 +56,6 @@ constexpr std::array<std::string_view, 96> kReserved = {
 constexpr std::array<std::string_view, 8> kReservedMore = {
     "using", "values", "when", "where", "window", "with", "trailing", "variadic"};
 
-bool isReserved(std::string_view word) {
-  static const std::unordered_set<std::string_view> reserved = [] {
-    std::unordered_set<std::string_view> all(kReserved.begin(), kReserved.end());
-    all.insert(kReservedMore.begin(), kReservedMore.end());
-    return all;
-  }();
-  return word.size() <= 17 && reserved.count(word) != 0;
-}
-
 // Characters of an unquoted word: letters, digits, '_', '$' and any byte
 // of a multi-byte character.
 struct WordChars {
@@ -80,6 +71,42 @@ constexpr WordChars kWordChars;
 bool isWordChar(unsigned char c) { return kWordChars.of[c]; }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// A set of words told apart first by their first two letters (in lower
+// case; a word of one letter by its letter alone): most words that are
+// not in the set are passed over without hashing.
+class WordSet {
+ public:
+  void insert(std::string_view word) {
+    pairs.set(pairKey(word));
+    words.insert(word, true);
+  }
+  bool holds(std::string_view word) const {
+    return !word.empty() && pairs.test(pairKey(word)) && words.find(word) != nullptr;
+  }
+  void reserve(std::size_t count) { words.reserve(count); }
+
+ private:
+  static std::size_t pairKey(std::string_view word) {
+    const auto at = [&](std::size_t i) {
+      return i < word.size() ? static_cast<unsigned char>(lower(word[i])) : 0u;
+    };
+    return at(0) * 256 + at(1);
+  }
+
+  std::bitset<256 * 256> pairs;
+  FlatMap<std::string_view, bool> words;  // views of words that outlive the set
+};
+
+bool isReserved(std::string_view word) {
+  static const WordSet reserved = [] {
+    WordSet all;
+    for (std::string_view w : kReserved) all.insert(w);
+    for (std::string_view w : kReservedMore) all.insert(w);
+    return all;
+  }();
+  return word.size() <= 17 && reserved.holds(word);
+}
 
 // A node's output name as an unquoted name: lower case, letters, digits and
 // '_', beginning with a letter.
@@ -114,7 +141,16 @@ class TakenWords {
       mayBe.set(key(base[0], base.size()));
       lengthsOf[static_cast<unsigned char>(base[0])] |= std::uint64_t(1) << std::min<std::size_t>(base.size(), 63);
       bases.insert(base);
+      startsBase[static_cast<unsigned char>(base[0])] = true;
+      startsBase[static_cast<unsigned char>(upper(base[0]))] = true;
       if (firstLetters.find(base[0]) == std::string::npos) firstLetters.push_back(base[0]);
+      const auto first = static_cast<unsigned char>(base[0]) * 256u;
+      if (base.size() > 1) {
+        starts.set(first + static_cast<unsigned char>(base[1]));
+      } else {
+        starts.set(first);
+        starts.set(first + '_');
+      }
     }
   }
 
@@ -126,13 +162,21 @@ class TakenWords {
         for (char c : {letter, upper(letter)}) readWordsStartingWith(text, c);
       return;
     }
+    // Else one pass: a word that cannot begin a base is skipped whole.
     const char *p = text.data(), *const end = p + text.size();
     while (p != end) {
-      p = isWordChar(static_cast<unsigned char>(*p)) ? readWord(p, end) : p + 1;
+      const auto c = static_cast<unsigned char>(*p);
+      if (!isWordChar(c)) {
+        ++p;
+      } else if (startsBase[c]) {
+        p = readWord(p, end);
+      } else {
+        while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
+      }
     }
   }
 
-  bool holds(const std::string &name) const { return taken.count(name) != 0; }
+  bool holds(const std::string &name) const { return !taken.empty() && taken.count(name) != 0; }
 
  private:
   void readWordsStartingWith(std::string_view text, char c) {
@@ -142,8 +186,18 @@ class TakenWords {
       p = static_cast<const char *>(std::memchr(p, c, static_cast<std::size_t>(end - p)));
       if (p == nullptr) return;
       const bool startsWord = p == begin || !isWordChar(static_cast<unsigned char>(p[-1]));
-      p = startsWord ? readWord(p, end) : p + 1;
+      p = startsWord && mayStart(p, end) ? readWord(p, end) : p + 1;
     }
+  }
+
+  // The word at `start` may have a base of `bases` by its first two
+  // characters: a base's first two, or its one letter followed by the
+  // suffix's '_' or by the word's end.
+  bool mayStart(const char *start, const char *end) const {
+    const auto second = start + 1 != end && isWordChar(static_cast<unsigned char>(start[1]))
+                            ? static_cast<unsigned char>(lower(start[1]))
+                            : 0u;
+    return starts.test(static_cast<unsigned char>(lower(*start)) * 256u + second);
   }
 
   // Reads the word that begins at `start`; returns its end. Most words are
@@ -178,12 +232,14 @@ class TakenWords {
     if (!mayBe.test(key(unlowered[0], unlowered.size()))) return;
     char lowered[kLongestBase + kSuffixRoom + 2];
     for (std::size_t i = 0; i < word.size(); ++i) lowered[i] = lower(word[i]);
-    if (bases.count(std::string_view(lowered, unlowered.size())) != 0)
+    if (bases.holds(std::string_view(lowered, unlowered.size())))
       taken.emplace(lowered, word.size());
   }
 
-  std::unordered_set<std::string_view> bases;  // views of the names the words are told from
+  WordSet bases;  // views of the names the words are told from
+  bool startsBase[256] = {};  // the first letters of the bases, in either case
   std::string firstLetters;  // of the bases, in lower case
+  std::bitset<256 * 256> starts;  // see mayStart
   std::bitset<256 * 64> mayBe;
   std::uint64_t lengthsOf[256] = {};  // per first letter, a bit per length of a base
   std::unordered_set<std::string> taken;
@@ -260,17 +316,17 @@ std::vector<std::string> cteNames(
   TakenWords words(names);
   texts([&](std::string_view text) { words.read(text); });
   // Views of the names settled so far, which do not change any more.
-  std::unordered_set<std::string_view> used;
+  FlatMap<std::string_view, bool> used;
   used.reserve(names.size());
   const auto taken = [&](const std::string &name) {
-    return words.holds(name) || used.count(name) != 0 || isReserved(name);
+    return words.holds(name) || used.find(name) != nullptr || isReserved(name);
   };
   for (std::string &name : names) {
     if (taken(name)) {
       const std::string base = name;
       for (std::size_t k = 2; taken(name); ++k) name = base + "_" + std::to_string(k);
     }
-    used.insert(name);
+    used.insert(name, true);
   }
   return names;
 }

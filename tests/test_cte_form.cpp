@@ -2,8 +2,10 @@
 // against the nested form's (the rows they give are compared on engines in
 // sqlite_dialects.cpp).
 #include <random>
+#include <set>
 
 #include "Resolver.h"
+#include "ResolverCte.h"
 #include "assemblySupport.h"
 #include "randomGraph.h"
 
@@ -203,6 +205,82 @@ TEST_F(CteFormTest, ChainsWrittenFromTheirNodesAreTheScansStatements) {
   EXPECT_GT(split, 20);
 }
 
+
+// The expressions' names against a plain reading of how they are made:
+// the node's output name lowered (other characters '_', "t_" before one
+// that does not begin with a letter), then "_2", "_3"... while it is an
+// earlier name, a reserved word, or a word of the texts (any case) whose
+// part before a "_<digits>" end is one of the names' bases. Names and
+// words are drawn from a few letters so that they clash often, with one
+// or two first letters (a chain's names) or many.
+TEST_F(CteFormTest, NamesAgreeWithAPlainReadingOverRandomNamesAndTexts) {
+  std::mt19937 rng(2626);
+  const auto pick = [&](std::string_view from) { return from[rng() % from.size()]; };
+  const auto word = [&](std::string_view letters) {
+    std::string w(1, pick(letters));
+    for (size_t n = rng() % 4; n > 0; --n) w += pick("fFgo1_");
+    if (rng() % 3 == 0) w += "_" + std::to_string(rng() % 4);
+    return w;
+  };
+  const auto lowered = [](std::string w) {
+    for (char &c : w) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return w;
+  };
+  const std::set<std::string> reserved = {"or", "order", "for", "from", "full", "on"};
+  int suffixed = 0;
+  for (int round = 0; round < 300; ++round) {
+    const std::string_view letters = round % 2 ? "fF" : "fFgGoOr1_$";
+    const nodeid_t t = base("db.t");
+    std::vector<const Node *> nodes;
+    std::set<std::string> bases;
+    for (size_t n = 1 + rng() % 12; n > 0; --n) {
+      const std::string table =
+          rng() % 8 == 0 ? std::string(1, pick("or")) + (rng() % 2 ? "r" : "n") : word(letters);
+      nodes.push_back(dag->getNode(filter(t, "x", table)));
+      ASSERT_NE(nodes.back(), nullptr);
+      std::string b;
+      for (char c : lowered(table)) b += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      if (!std::isalpha(static_cast<unsigned char>(b[0]))) b = "t_" + b;
+      bases.insert(b);
+    }
+    std::vector<std::string> texts(1 + rng() % 3);
+    for (std::string &text : texts)
+      for (size_t n = rng() % 12; n > 0; --n) text += word(letters) + std::string(1, pick(" .(\"\xc3"));
+
+    std::set<std::string> taken(reserved);
+    for (const std::string &text : texts)
+      for (size_t i = 0; i < text.size();) {
+        size_t j = i;
+        while (j < text.size() && (std::isalnum(static_cast<unsigned char>(text[j])) ||
+                                   text[j] == '_' || text[j] == '$' || (text[j] & 0x80)))
+          ++j;
+        const std::string w = lowered(text.substr(i, j - i));
+        const size_t underscore = w.rfind('_');
+        const bool suffix = underscore != std::string::npos && underscore + 1 < w.size() &&
+                            w.find_first_not_of("0123456789", underscore + 1) == std::string::npos;
+        if (bases.count(suffix ? w.substr(0, underscore) : w) != 0) taken.insert(w);
+        i = j == i ? i + 1 : j;
+      }
+    std::vector<std::string> expected;
+    for (const Node *node : nodes) {
+      std::string b;
+      for (char c : lowered(std::string(node->getOutputTable())))
+        b += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      if (!std::isalpha(static_cast<unsigned char>(b[0]))) b = "t_" + b;
+      std::string name = b;
+      for (int k = 2; taken.count(name) != 0; ++k) name = b + "_" + std::to_string(k);
+      suffixed += name != b ? 1 : 0;
+      taken.insert(name);
+      expected.push_back(name);
+    }
+    const std::vector<std::string> names =
+        dfq::cteNames(nodes, [&](const std::function<void(std::string_view)> &read) {
+          for (const std::string &text : texts) read(text);
+        });
+    ASSERT_EQ(names, expected) << "round " << round;
+  }
+  EXPECT_GT(suffixed, 100);
+}
 }  // namespace
 
 namespace {
