@@ -79,10 +79,10 @@ class WordSet {
  public:
   void insert(std::string_view word) {
     pairs.set(pairKey(word));
-    words.insert(word, true);
+    words.insert(word);
   }
   bool holds(std::string_view word) const {
-    return !word.empty() && pairs.test(pairKey(word)) && words.find(word) != nullptr;
+    return !word.empty() && pairs.test(pairKey(word)) && words.count(word) != 0;
   }
   void reserve(std::size_t count) { words.reserve(count); }
 
@@ -95,7 +95,7 @@ class WordSet {
   }
 
   std::bitset<256 * 256> pairs;
-  FlatMap<std::string_view, bool> words;  // views of words that outlive the set
+  std::unordered_set<std::string_view> words;  // views of words that outlive the set
 };
 
 bool isReserved(std::string_view word) {
@@ -316,17 +316,17 @@ std::vector<std::string> cteNames(
   TakenWords words(names);
   texts([&](std::string_view text) { words.read(text); });
   // Views of the names settled so far, which do not change any more.
-  FlatMap<std::string_view, bool> used;
+  std::unordered_set<std::string_view> used;
   used.reserve(names.size());
   const auto taken = [&](const std::string &name) {
-    return words.holds(name) || used.find(name) != nullptr || isReserved(name);
+    return words.holds(name) || used.count(name) != 0 || isReserved(name);
   };
   for (std::string &name : names) {
     if (taken(name)) {
       const std::string base = name;
       for (std::size_t k = 2; taken(name); ++k) name = base + "_" + std::to_string(k);
     }
-    used.insert(name, true);
+    used.insert(name);
   }
   return names;
 }
