@@ -228,11 +228,16 @@ class TakenWords {
     if (word.size() > kLongestBase + kSuffixRoom + 2) return;
     // Digits and '_' have no case: the base's first letter and length are
     // those of the lowered word's base.
+    // A word is taken when it is a base itself ("f_1" beside a node named
+    // f_1) or a base with a suffix ("f_2" beside a node named f).
     const std::string_view unlowered = withoutSuffix(word);
-    if (!mayBe.test(key(unlowered[0], unlowered.size()))) return;
+    const bool whole = mayBe.test(key(word[0], word.size()));
+    const bool suffixed = unlowered.size() != word.size() && mayBe.test(key(unlowered[0], unlowered.size()));
+    if (!whole && !suffixed) return;
     char lowered[kLongestBase + kSuffixRoom + 2];
     for (std::size_t i = 0; i < word.size(); ++i) lowered[i] = lower(word[i]);
-    if (bases.holds(std::string_view(lowered, unlowered.size())))
+    if ((whole && bases.holds(std::string_view(lowered, word.size()))) ||
+        (suffixed && bases.holds(std::string_view(lowered, unlowered.size()))))
       taken.emplace(lowered, word.size());
   }
 
