@@ -3,8 +3,10 @@
 #define DFQ_QUERY_LISTS_H
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -45,13 +47,22 @@ class SplicedStatement {
   SplicedStatement(std::vector<Node *> levels, std::size_t size)
       : levels_(std::move(levels)), size_(size) {}
   // The same chain in the cte form: each level below the outermost is an
-  // expression named `names[level]` (`names[0]` is not read), written from
-  // the innermost out as `NAME` + `opening` + its text + "),\n", the first
-  // after "with " and the last closed by ")\n"; a level reads the next
-  // level as `NAME as temp_table`; the outermost level's text follows.
-  SplicedStatement(std::vector<Node *> levels, std::vector<std::string> names,
+  // expression named by its node's output name (with the suffix `suffixes`
+  // give it, if any), written from the innermost out as `NAME` + `opening`
+  // + its text + "),\n", the first after "with " and the last closed by
+  // ")\n"; a level reads the next level as `NAME as temp_table`; the
+  // outermost level's text follows.
+  struct Suffix {
+    std::uint32_t index;  // of the level whose expression's name "_<k>" ends
+    std::uint32_t k;
+  };
+  SplicedStatement(std::vector<Node *> levels, std::vector<Suffix> suffixes,
                    std::string_view opening, std::size_t size)
-      : levels_(std::move(levels)), names_(std::move(names)), opening_(opening), size_(size) {}
+      : levels_(std::move(levels)),
+        suffixes_(std::move(suffixes)),
+        opening_(opening),
+        size_(size),
+        cte_(true) {}
 
   bool empty() const { return levels_.empty(); }
   std::size_t size() const { return size_; }
@@ -68,9 +79,10 @@ class SplicedStatement {
 
  private:
   std::vector<Node *> levels_;  // outermost first
-  std::vector<std::string> names_;  // the cte form's names, or none
+  std::vector<Suffix> suffixes_;  // the cte form's, by level
   std::string_view opening_;
   std::size_t size_ = 0;
+  bool cte_ = false;
 };
 
 // Name -> (query, node id); equal names keep their insertion order.

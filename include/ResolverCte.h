@@ -9,12 +9,15 @@
 #define DFQ_RESOLVER_CTE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "DAG.h"
+#include "QueryLists.h"
 #include "dfqCommon.h"
 
 namespace dfq {
@@ -70,11 +73,25 @@ std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions
 // differ from every word the statement's text holds besides them.
 std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expressions);
 
-// The names of the expressions of `nodes` in one statement, whose other
-// texts `texts` hands to the function it is given, one by one.
-std::vector<std::string> cteNames(
-    const std::vector<const Node *> &nodes,
-    const std::function<void(const std::function<void(std::string_view)> &)> &texts);
+// Hands every text of a statement but its expressions' names, one by one,
+// to the function it is given.
+using CteTexts = std::function<void(const std::function<void(std::string_view)> &)>;
+
+// The names of the expressions of `nodes` in one statement, in the
+// statement's order, whose other texts `texts` hands over. An expression is
+// named by its node's output name as an unquoted name (lower case, letters,
+// digits and '_', "t_" in front of one that does not begin with a letter),
+// or, where that is taken, by it and "_<k>" with the least k from 2 that is
+// not: a name is taken when it is reserved, names an earlier expression or
+// is a word of the texts. Only the suffixed names are listed.
+using CteSuffix = SplicedStatement::Suffix;
+std::vector<CteSuffix> cteSuffixes(std::span<const Node *const> nodes, const CteTexts &texts);
+// The same names, whole.
+std::vector<std::string> cteNames(const std::vector<const Node *> &nodes, const CteTexts &texts);
+// The length of the name of `node`'s expression with suffix `k` (0: none),
+// and the name written to `out`; returns past it.
+std::size_t cteNameLength(const Node *node, std::uint32_t k);
+char *writeCteName(const Node *node, std::uint32_t k, char *out);
 
 // What follows an expression's name up to its query: " as (" in the
 // default dialect, else " as materialized (" or " as not materialized ("

@@ -369,58 +369,6 @@ bool Node::piecesAroundInput(std::vector<std::string_view> &pieces, size_t &inpu
   return input != pieces.size();
 }
 
-// Each level's text before its input is written from the front, its text
-// after its input from the back (the size is known), the innermost text
-// whole where the two meet: every level's pieces are worked out once.
-char *SplicedStatement::write(char *out) const {
-  char *const end = out + size_;
-  char *back = end;
-  auto put = [&out](std::string_view piece) {
-    if (!piece.empty()) std::memcpy(out, piece.data(), piece.size());
-    out += piece.size();
-  };
-  auto putBack = [&back](std::string_view piece) {
-    back -= piece.size();
-    if (!piece.empty()) std::memcpy(back, piece.data(), piece.size());
-  };
-  std::vector<std::string_view> pieces;
-  size_t input = 0;
-  if (!names_.empty()) {
-    const size_t n = levels_.size();
-    for (size_t k = n; k-- > 0;) {
-      if (k + 1 == n && n > 1) put("with ");
-      if (k > 0) {
-        put(names_[k]);
-        put(opening_);
-      }
-      levels_[k]->piecesAroundInput(pieces, input);
-      for (size_t i = 0; i < input; ++i) put(pieces[i]);
-      if (k + 1 == n) {
-        put(levels_[k]->inputName(0));
-      } else {
-        put(names_[k + 1]);
-        put(" as temp_table");
-      }
-      for (size_t i = input + 1; i < pieces.size(); ++i) put(pieces[i]);
-      if (k > 0) put(k > 1 ? "),\n" : ")\n");
-    }
-    return end;
-  }
-  for (size_t k = 0; k < levels_.size(); ++k) {
-    levels_[k]->piecesAroundInput(pieces, input);
-    for (size_t i = 0; i < input; ++i) put(pieces[i]);
-    if (k + 1 == levels_.size()) {
-      put(levels_[k]->inputName(0));
-      for (size_t i = input + 1; i < pieces.size(); ++i) put(pieces[i]);
-      break;
-    }
-    put("(");
-    for (size_t i = pieces.size(); i-- > input + 1;) putBack(pieces[i]);
-    putBack(") as temp_table");
-  }
-  return end;
-}
-
 void Node::tableQuery(QueryFrame &f) { f.put({"select * from ", getArgValue()}); }
 
 void Node::freeQuery(QueryFrame &f) { f.put({getArgValue()}); }

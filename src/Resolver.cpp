@@ -1203,7 +1203,6 @@ std::vector<SplicedStatement> cteChainOf(DAG &dag, nodeid_t nodeid, size_t pathS
     const size_t first = starts[s], last = starts[s + 1] - 1;  // outermost, innermost
     std::vector<Node *> group(levels.begin() + static_cast<std::ptrdiff_t>(first),
                               levels.begin() + static_cast<std::ptrdiff_t>(last) + 1);
-    std::vector<const Node *> named(group.begin() + 1, group.end());
     const std::string innermostInput = group.back()->inputName(0);
     // Every text of the statement but the expressions' names: the nodes'
     // own pieces and the innermost level's input.
@@ -1221,10 +1220,17 @@ std::vector<SplicedStatement> cteChainOf(DAG &dag, nodeid_t nodeid, size_t pathS
         }
       }
     };
-    std::vector<std::string> names = cteNames(named, texts);
-    names.insert(names.begin(), std::string());
-    for (size_t k = 1; k < group.size(); ++k)
-      size += 2 * names[k].size() + opening.size() + kCloseAsSubquery.size() - 1 + (k > 1 ? 3 : 2);
+    // The expressions are the levels below the outermost; their suffixes
+    // are counted from it.
+    const std::span<const Node *const> named(group.data() + 1, group.size() - 1);
+    std::vector<CteSuffix> suffixes = cteSuffixes(named, texts);
+    for (CteSuffix &suffix : suffixes) ++suffix.index;
+    auto suffix = suffixes.begin();
+    for (size_t k = 1; k < group.size(); ++k) {
+      const std::uint32_t of = suffix != suffixes.end() && suffix->index == k ? (suffix++)->k : 0;
+      size += 2 * cteNameLength(group[k], of) + opening.size() + kCloseAsSubquery.size() - 1 +
+              (k > 1 ? 3 : 2);
+    }
     if (group.size() > 1) size += 5;  // "with "
     size_t input = 0;
     if (!group.front()->piecesAroundInput(pieces, input)) return {};
@@ -1232,7 +1238,7 @@ std::vector<SplicedStatement> cteChainOf(DAG &dag, nodeid_t nodeid, size_t pathS
     for (size_t i = 0; i < input; ++i) ownStart.append(pieces[i]);
     // A select's prefix that is a `with` list joins the statement's: the scan writes it.
     if (group.size() > 1 && withListStart(ownStart) != 0) return {};
-    statements.emplace_back(std::move(group), std::move(names), opening, size);
+    statements.emplace_back(std::move(group), std::move(suffixes), opening, size);
   }
   return statements;
 }
@@ -1245,3 +1251,64 @@ ResolvedQueries resolve(DAG &dag, nodeid_t nodeid, ViewQueryMap map, size_t spli
 }
 
 }  // namespace dfq
+
+// Each level's text before its input is written from the front, its text
+// after its input from the back (the size is known), the innermost text
+// whole where the two meet: every level's pieces are worked out once.
+char *SplicedStatement::write(char *out) const {
+  char *const end = out + size_;
+  char *back = end;
+  auto put = [&out](std::string_view piece) {
+    if (!piece.empty()) std::memcpy(out, piece.data(), piece.size());
+    out += piece.size();
+  };
+  auto putBack = [&back](std::string_view piece) {
+    back -= piece.size();
+    if (!piece.empty()) std::memcpy(back, piece.data(), piece.size());
+  };
+  std::vector<std::string_view> pieces;
+  size_t input = 0;
+  if (cte_) {
+    // From the innermost level out; the suffixes are met from the last.
+    auto suffix = suffixes_.rbegin();
+    const auto suffixOf = [&](size_t level) -> std::uint32_t {
+      while (suffix != suffixes_.rend() && suffix->index > level) ++suffix;
+      return suffix != suffixes_.rend() && suffix->index == level ? suffix->k : 0;
+    };
+    const size_t n = levels_.size();
+    std::uint32_t below = 0;  // the suffix of the level below
+    for (size_t k = n; k-- > 0;) {
+      if (k + 1 == n && n > 1) put("with ");
+      const std::uint32_t own = suffixOf(k);
+      if (k > 0) {
+        out = dfq::writeCteName(levels_[k], own, out);
+        put(opening_);
+      }
+      levels_[k]->piecesAroundInput(pieces, input);
+      for (size_t i = 0; i < input; ++i) put(pieces[i]);
+      if (k + 1 == n) {
+        put(levels_[k]->inputName(0));
+      } else {
+        out = dfq::writeCteName(levels_[k + 1], below, out);
+        put(" as temp_table");
+      }
+      for (size_t i = input + 1; i < pieces.size(); ++i) put(pieces[i]);
+      if (k > 0) put(k > 1 ? "),\n" : ")\n");
+      below = own;
+    }
+    return end;
+  }
+  for (size_t k = 0; k < levels_.size(); ++k) {
+    levels_[k]->piecesAroundInput(pieces, input);
+    for (size_t i = 0; i < input; ++i) put(pieces[i]);
+    if (k + 1 == levels_.size()) {
+      put(levels_[k]->inputName(0));
+      for (size_t i = input + 1; i < pieces.size(); ++i) put(pieces[i]);
+      break;
+    }
+    put("(");
+    for (size_t i = pieces.size(); i-- > input + 1;) putBack(pieces[i]);
+    putBack(") as temp_table");
+  }
+  return end;
+}

@@ -8,6 +8,7 @@
 #include <bitset>
 #include <cstring>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -79,10 +80,10 @@ class WordSet {
  public:
   void insert(std::string_view word) {
     pairs.set(pairKey(word));
-    words.insert(word);
+    words.insert(word, true);
   }
   bool holds(std::string_view word) const {
-    return !word.empty() && pairs.test(pairKey(word)) && words.count(word) != 0;
+    return !word.empty() && pairs.test(pairKey(word)) && words.find(word) != nullptr;
   }
   void reserve(std::size_t count) { words.reserve(count); }
 
@@ -95,7 +96,7 @@ class WordSet {
   }
 
   std::bitset<256 * 256> pairs;
-  std::unordered_set<std::string_view> words;  // views of words that outlive the set
+  FlatMap<std::string_view, bool> words;  // views of words that outlive the set
 };
 
 bool isReserved(std::string_view word) {
@@ -109,16 +110,44 @@ bool isReserved(std::string_view word) {
 }
 
 // A node's output name as an unquoted name: lower case, letters, digits and
-// '_', beginning with a letter.
-std::string baseNameOf(const Node *node) {
-  const std::string_view table = node ? node->getOutputTable() : std::string_view();
-  std::string base;
-  for (char c : table.substr(0, kLongestBase)) {
-    const char l = lower(c);
-    base.push_back((l >= 'a' && l <= 'z') || (l >= '0' && l <= '9') ? l : '_');
+// '_', beginning with a letter ("t_" is put in front of any other).
+std::string_view tableOf(const Node *node) {
+  return node ? node->getOutputTable().substr(0, kLongestBase) : std::string_view();
+}
+
+bool needsPrefix(std::string_view table) {
+  const char first = table.empty() ? '\0' : lower(table[0]);
+  return !(first >= 'a' && first <= 'z');
+}
+
+std::size_t baseLength(const Node *node) {
+  const std::string_view table = tableOf(node);
+  return table.size() + (needsPrefix(table) ? 2 : 0);
+}
+
+char *writeBase(const Node *node, char *out) {
+  const std::string_view table = tableOf(node);
+  if (needsPrefix(table)) {
+    *out++ = 't';
+    *out++ = '_';
   }
-  if (base.empty() || !(base[0] >= 'a' && base[0] <= 'z')) base.insert(0, "t_");
+  for (char c : table) {
+    const char l = lower(c);
+    *out++ = (l >= 'a' && l <= 'z') || (l >= '0' && l <= '9') ? l : '_';
+  }
+  return out;
+}
+
+std::string baseNameOf(const Node *node) {
+  std::string base(baseLength(node), '\0');
+  writeBase(node, base.data());
   return base;
+}
+
+std::size_t digitsOf(std::uint32_t k) {
+  std::size_t digits = 1;
+  for (; k >= 10; k /= 10) ++digits;
+  return digits;
 }
 
 // A word without a trailing "_<digits>": the base it could clash under.
@@ -135,9 +164,9 @@ std::string_view withoutSuffix(std::string_view word) {
 // passed over by their first letter and length alone.
 class TakenWords {
  public:
-  explicit TakenWords(const std::vector<std::string> &names) {
+  explicit TakenWords(const std::vector<std::string_view> &names) {
     bases.reserve(names.size());
-    for (const std::string &base : names) {
+    for (const std::string_view base : names) {
       mayBe.set(key(base[0], base.size()));
       lengthsOf[static_cast<unsigned char>(base[0])] |= std::uint64_t(1) << std::min<std::size_t>(base.size(), 63);
       bases.insert(base);
@@ -176,7 +205,9 @@ class TakenWords {
     }
   }
 
-  bool holds(const std::string &name) const { return !taken.empty() && taken.count(name) != 0; }
+  bool holds(std::string_view name) const {
+    return !taken.empty() && taken.count(std::string(name)) != 0;
+  }
 
  private:
   void readWordsStartingWith(std::string_view text, char c) {
@@ -313,27 +344,69 @@ std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions
   return copies;
 }
 
-std::vector<std::string> cteNames(
-    const std::vector<const Node *> &nodes,
-    const std::function<void(const std::function<void(std::string_view)> &)> &texts) {
+std::vector<CteSuffix> cteSuffixes(std::span<const Node *const> nodes,
+                                   const CteTexts &texts) {
+  // The bases, side by side in one buffer that outlives every view of them.
+  std::size_t total = 0;
+  for (const Node *node : nodes) total += baseLength(node);
+  std::string chars(total, '\0');
+  std::vector<std::string_view> bases;
+  bases.reserve(nodes.size());
+  char *out = chars.data();
+  for (const Node *node : nodes) {
+    char *const start = out;
+    out = writeBase(node, out);
+    bases.emplace_back(start, static_cast<std::size_t>(out - start));
+  }
+  TakenWords words(bases);
+  texts([&](std::string_view text) { words.read(text); });
+  // The names settled so far; a suffixed one is kept in `suffixed`, whose
+  // strings stay where they are.
+  FlatMap<std::string_view, bool> used;
+  used.reserve(bases.size());
+  std::deque<std::string> suffixed;
+  const auto taken = [&](std::string_view name) {
+    return words.holds(name) || used.find(name) != nullptr || isReserved(name);
+  };
+  std::vector<CteSuffix> suffixes;
+  for (std::size_t i = 0; i < bases.size(); ++i) {
+    std::string_view name = bases[i];
+    if (taken(name)) {
+      std::string candidate;
+      std::uint32_t k = 2;
+      for (;; ++k) {
+        candidate.assign(bases[i]).append("_").append(std::to_string(k));
+        if (!taken(candidate)) break;
+      }
+      name = suffixed.emplace_back(std::move(candidate));
+      suffixes.push_back(CteSuffix{static_cast<std::uint32_t>(i), k});
+    }
+    used.insert(name, true);
+  }
+  return suffixes;
+}
+
+std::vector<std::string> cteNames(const std::vector<const Node *> &nodes, const CteTexts &texts) {
   std::vector<std::string> names(nodes.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) names[i] = baseNameOf(nodes[i]);
-  TakenWords words(names);
-  texts([&](std::string_view text) { words.read(text); });
-  // Views of the names settled so far, which do not change any more.
-  std::unordered_set<std::string_view> used;
-  used.reserve(names.size());
-  const auto taken = [&](const std::string &name) {
-    return words.holds(name) || used.count(name) != 0 || isReserved(name);
-  };
-  for (std::string &name : names) {
-    if (taken(name)) {
-      const std::string base = name;
-      for (std::size_t k = 2; taken(name); ++k) name = base + "_" + std::to_string(k);
-    }
-    used.insert(name);
-  }
+  for (const CteSuffix &suffix : cteSuffixes(nodes, texts))
+    names[suffix.index].append("_").append(std::to_string(suffix.k));
   return names;
+}
+
+std::size_t cteNameLength(const Node *node, std::uint32_t k) {
+  return baseLength(node) + (k == 0 ? 0 : 1 + digitsOf(k));
+}
+
+char *writeCteName(const Node *node, std::uint32_t k, char *out) {
+  out = writeBase(node, out);
+  if (k == 0) return out;
+  *out++ = '_';
+  char digits[12];
+  std::size_t n = 0;
+  for (; k != 0; k /= 10) digits[n++] = static_cast<char>('0' + k % 10);
+  while (n != 0) *out++ = digits[--n];
+  return out;
 }
 
 std::string_view cteOpening(DAG &dag, std::size_t copies) {
