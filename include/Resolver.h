@@ -77,11 +77,8 @@ std::optional<ResolvedQueries> fastResolve(DAG &dag, nodeid_t nodeid, const Quer
 // statement to `splitLimit`, its name stays and it starts the next
 // statement, which the statements before it precede. Empty for any other
 // path.
-// `ownLengths`, when given, receives each level's text length without its
-// input's.
 std::vector<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, std::size_t pathSize,
-                                          std::size_t splitLimit = kSplitLimit,
-                                          std::vector<std::size_t> *ownLengths = nullptr);
+                                          std::size_t splitLimit = kSplitLimit);
 
 // The same statements in the cte form, as the resolvers make them of such
 // a chain, written from the nodes' pieces without a scan. Empty for any

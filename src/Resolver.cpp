@@ -1061,8 +1061,7 @@ bool holdsNoName(const std::string &text) {
 // `after` are working memory), the text before does not end with a dot and
 // the text after does not begin with one.
 std::optional<size_t> ownTextLength(Node &node, std::vector<std::string_view> &pieces,
-                                    std::string &before, std::string &after) {
-  size_t input = 0;
+                                    size_t &input, std::string &before, std::string &after) {
   if (isJoin(DAG::queryTypeOf(node)) || !node.piecesAroundInput(pieces, input)) return std::nullopt;
   size_t length = 0;
   bool quotes = false;
@@ -1086,6 +1085,63 @@ std::optional<size_t> ownTextLength(Node &node, std::vector<std::string_view> &p
   return length;
 }
 
+// One level of a chain as the scan inlines it.
+struct ChainLevel {
+  Node &node;
+  size_t nameSize;  // of the node's plain name
+  size_t ownLength;  // of its text without its input
+  size_t inputSize;  // of its input's name or text in its query
+  const std::vector<std::string_view> &pieces;  // its text, around its input
+  size_t inputPiece;  // where the input stands in `pieces`
+};
+
+// Follows `nodeid`'s path (the graph's last walk, `pathSize` nodes) from
+// the node inwards, handing each level to `visit`, when the path is a
+// chain the scan inlines level by level (see nodeChainOf); false for any
+// other path, which `visit` may have been shown a part of.
+template <class Visit>
+bool walkChain(DAG &dag, nodeid_t nodeid, size_t pathSize, Visit &&visit) {
+  Node *node = dag.getNode(nodeid);
+  std::optional<PlainName> name;
+  if (node != nullptr) name = plainName(node->getOutputSchema(), node->getOutputTable());
+  if (!name) return false;
+  DistinctNames names(pathSize);
+  names.insert(*name);
+  size_t listed = 0;
+  std::vector<std::string_view> pieces;
+  std::string before, after;
+  for (;;) {
+    if (listed == pathSize || !dag.isListed(*node)) return false;
+    size_t inputPiece = 0;
+    const std::optional<size_t> own = ownTextLength(*node, pieces, inputPiece, before, after);
+    if (!own) return false;
+    Node *input = node->firstInput();
+    const bool inlined = input != nullptr && dag.isListed(*input);
+    std::optional<PlainName> next;
+    size_t inputSize = 0;
+    if (inlined) {
+      next = plainName(input->getOutputSchema(), input->getOutputTable());
+      if (!next || !names.insert(*next)) return false;
+      inputSize = next->size();
+    } else {
+      // An input outside the path is written as it is read: a name the
+      // scan finds in it must be one that no node of the path bears.
+      const std::string text = node->inputName(0);
+      if (text.find('"') != std::string::npos) {
+        const std::optional<PlainName> outside = plainNameIn(text);
+        if (!outside || !names.insert(*outside)) return false;
+      }
+      inputSize = text.size();
+    }
+    ++listed;
+    visit(ChainLevel{*node, name->size(), *own, inputSize, pieces, inputPiece});
+    if (!inlined) break;
+    node = input;
+    name = next;
+  }
+  return listed == pathSize;
+}
+
 }  // namespace
 
 // As the scan makes the statements: the root's name becomes its query as a
@@ -1095,152 +1151,144 @@ std::optional<size_t> ownTextLength(Node &node, std::vector<std::string_view> &p
 // beyond is not made, except as a statement's first: the name stays, and
 // the next statement starts from it.
 std::vector<SplicedStatement> nodeChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize,
-                                          size_t splitLimit, std::vector<size_t> *ownLengths) {
-  Node *node = dag.getNode(nodeid);
-  std::optional<PlainName> name;
-  if (node != nullptr) name = plainName(node->getOutputSchema(), node->getOutputTable());
-  if (!name) return {};
-  DistinctNames names(pathSize);
-  names.insert(*name);
+                                          size_t splitLimit) {
   std::vector<SplicedStatement> statements;
   std::vector<Node *> levels;
-  levels.reserve(pathSize);
-  size_t listed = 0;  // levels of every statement
-  std::vector<std::string_view> pieces;
-  std::string before, after;
-  size_t size = name->size();  // of the working text
+  size_t size = 0;  // of the working text
   const size_t wrapper = kOpen.size() + kCloseAsSubquery.size();
-  for (;;) {
-    if (listed == pathSize || !dag.isListed(*node)) return {};
-    const std::optional<size_t> own = ownTextLength(*node, pieces, before, after);
-    if (!own) return {};
-    if (ownLengths != nullptr) ownLengths->push_back(*own);
-    Node *input = node->firstInput();
-    const bool inlined = input != nullptr && dag.isListed(*input);
-    std::optional<PlainName> next;
-    size_t inputSize = 0;  // of the input's name or text in the node's query
-    if (inlined) {
-      next = plainName(input->getOutputSchema(), input->getOutputTable());
-      if (!next || !names.insert(*next)) return {};
-      inputSize = next->size();
-    } else {
-      // An input outside the path is written as it is read: a name the
-      // scan finds in it must be one that no node of the path bears.
-      const std::string text = node->inputName(0);
-      if (text.find('"') != std::string::npos) {
-        const std::optional<PlainName> outside = plainNameIn(text);
-        if (!outside || !names.insert(*outside)) return {};
-      }
-      inputSize = text.size();
-    }
-    const size_t query = *own + inputSize + wrapper;  // the node's query, as a subquery
-    if (!levels.empty() && size < splitLimit && size - name->size() + query >= splitLimit) {
+  const bool chain = walkChain(dag, nodeid, pathSize, [&](const ChainLevel &level) {
+    if (levels.empty() && statements.empty()) size = level.nameSize;
+    const size_t query = level.ownLength + level.inputSize + wrapper;  // as a subquery
+    if (!levels.empty() && size < splitLimit && size - level.nameSize + query >= splitLimit) {
       statements.emplace_back(std::move(levels), size - wrapper);
       levels.clear();
-      size = name->size();
+      size = level.nameSize;
     }
-    levels.push_back(node);
-    ++listed;
-    size = size - name->size() + query;
-    if (!inlined) break;
-    node = input;
-    name = next;
-  }
-  if (listed != pathSize) return {};
+    levels.push_back(&level.node);
+    size = size - level.nameSize + query;
+  });
+  if (!chain) return {};
   statements.emplace_back(std::move(levels), size - wrapper);
   return statements;
 }
 
-// The scan's steps in the cte form, counted as it counts them: each level
-// grows the working text by its query as a subquery, and the statement by
-// what its expression adds (cteExpressionCost); a level that would take the
-// statement to the limit starts the next one.
-std::vector<SplicedStatement> cteChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize,
-                                         size_t splitLimit) {
-  std::vector<size_t> ownLengths;
-  ownLengths.reserve(pathSize);
-  const std::vector<SplicedStatement> whole =
-      nodeChainOf(dag, nodeid, pathSize, std::numeric_limits<size_t>::max(), &ownLengths);
-  if (whole.size() != 1) return {};
-  const std::vector<Node *> &levels = whole.front().levels();
-  const auto nameSize = [](const Node *n) {
-    return n->getOutputSchema().size() + n->getOutputTable().size() + 5;
-  };
-  std::vector<std::string_view> pieces;
-  std::string before, after;
-  std::vector<size_t> starts{0};  // the first level of each statement
-  const size_t wrapper = kOpen.size() + kCloseAsSubquery.size();
-  size_t size = 0;
-  long long extra = 0;
-  for (size_t j = 0; j < levels.size(); ++j) {
-    Node &node = *levels[j];
-    const std::optional<size_t> own = ownLengths[j];
-    const size_t input = j + 1 < levels.size() ? nameSize(levels[j + 1]) : node.inputName(0).size();
-    const size_t candidate = size - (j == starts.back() ? size : nameSize(&node)) + wrapper + *own + input;
-    if (j != starts.back()) {
-      const bool first = j - starts.back() <= 1;
+namespace {
+
+// The cte form of a chain, made as the chain is followed: each level grows
+// the working text by its query as a subquery, and the statement by what
+// its expression adds (cteExpressionCost); a level that would take the
+// statement to the limit starts the next one. A statement is named and
+// sized when its last level is known, from its levels' texts, which are
+// kept until then.
+class CteChain {
+ public:
+  CteChain(DAG &dag, size_t splitLimit)
+      : splitLimit(splitLimit), opening(cteOpening(dag, 1)) {}  // every level is read once
+
+  void add(const ChainLevel &level) {
+    Node *const node = &level.node;
+    const size_t candidate = size - (group.empty() ? size : level.nameSize) + kWrapper +
+                             level.ownLength + level.inputSize;
+    if (!group.empty()) {
       const long long extraAfter =
-          extra + static_cast<long long>(cteExpressionCost(&node, true, first));
-      const auto total = [](size_t s, long long e) {
-        const long long t = static_cast<long long>(s) + e;
-        return t < 0 ? size_t{0} : static_cast<size_t>(t);
-      };
+          extra + static_cast<long long>(cteExpressionCost(node, true, group.size() == 1));
       if (total(size, extra) < splitLimit && total(candidate, extraAfter) >= splitLimit) {
-        starts.push_back(j);
-        size = wrapper + *own + input;
+        finishStatement();
+        size = kWrapper + level.ownLength + level.inputSize;
         extra = 0;
-        continue;
+        startStatement(level);
+        return;
       }
       extra = extraAfter;
+    } else {
+      startStatement(level);
+      size = candidate;
+      return;
     }
     size = candidate;
+    keepTexts(level);
   }
-  starts.push_back(levels.size());
 
-  std::vector<SplicedStatement> statements;
-  const std::string_view opening = cteOpening(dag, 1);  // every level is read once
-  for (size_t s = 0; s + 1 < starts.size(); ++s) {
-    const size_t first = starts[s], last = starts[s + 1] - 1;  // outermost, innermost
-    std::vector<Node *> group(levels.begin() + static_cast<std::ptrdiff_t>(first),
-                              levels.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+  // The statements, once the last level was added; none when a statement
+  // cannot be written from its levels.
+  std::vector<SplicedStatement> finish() {
+    if (!group.empty()) finishStatement();
+    if (failed) statements.clear();
+    return std::move(statements);
+  }
+
+ private:
+  static constexpr size_t kWrapper = kOpen.size() + kCloseAsSubquery.size();
+
+  static size_t total(size_t size, long long extra) {
+    const long long t = static_cast<long long>(size) + extra;
+    return t < 0 ? size_t{0} : static_cast<size_t>(t);
+  }
+
+  void startStatement(const ChainLevel &level) {
+    // A select's prefix that is a `with` list joins the statement's: the
+    // scan writes it.
+    std::string ownStart;
+    for (size_t i = 0; i < level.inputPiece; ++i) ownStart.append(level.pieces[i]);
+    startsWithList = withListStart(ownStart) != 0;
+    keepTexts(level);
+  }
+
+  void keepTexts(const ChainLevel &level) {
+    group.push_back(&level.node);
+    ownLengths += level.ownLength;
+    for (size_t i = 0; i < level.pieces.size(); ++i)
+      if (i != level.inputPiece && !level.pieces[i].empty()) texts.push_back(level.pieces[i]);
+  }
+
+  void finishStatement() {
+    if (group.size() > 1 && startsWithList) failed = true;
     const std::string innermostInput = group.back()->inputName(0);
-    // Every text of the statement but the expressions' names: the nodes'
-    // own pieces and the innermost level's input.
-    size_t size = 0;
-    const auto texts = [&](const std::function<void(std::string_view)> &read) {
-      size += innermostInput.size();
-      read(innermostInput);
-      for (Node *node : group) {
-        size_t input = 0;
-        node->piecesAroundInput(pieces, input);
-        for (size_t i = 0; i < pieces.size(); ++i) {
-          if (i == input) continue;
-          size += pieces[i].size();
-          read(pieces[i]);
-        }
-      }
-    };
     // The expressions are the levels below the outermost; their suffixes
     // are counted from it.
     const std::span<const Node *const> named(group.data() + 1, group.size() - 1);
-    std::vector<CteSuffix> suffixes = cteSuffixes(named, texts);
+    std::vector<CteSuffix> suffixes =
+        cteSuffixes(named, [&](const std::function<void(std::string_view)> &read) {
+          read(innermostInput);
+          for (std::string_view text : texts) read(text);
+        });
     for (CteSuffix &suffix : suffixes) ++suffix.index;
+    size_t written = innermostInput.size() + ownLengths;
     auto suffix = suffixes.begin();
     for (size_t k = 1; k < group.size(); ++k) {
       const std::uint32_t of = suffix != suffixes.end() && suffix->index == k ? (suffix++)->k : 0;
-      size += 2 * cteNameLength(group[k], of) + opening.size() + kCloseAsSubquery.size() - 1 +
-              (k > 1 ? 3 : 2);
+      written += 2 * cteNameLength(group[k], of) + opening.size() + kCloseAsSubquery.size() - 1 +
+                 (k > 1 ? 3 : 2);
     }
-    if (group.size() > 1) size += 5;  // "with "
-    size_t input = 0;
-    if (!group.front()->piecesAroundInput(pieces, input)) return {};
-    std::string ownStart;
-    for (size_t i = 0; i < input; ++i) ownStart.append(pieces[i]);
-    // A select's prefix that is a `with` list joins the statement's: the scan writes it.
-    if (group.size() > 1 && withListStart(ownStart) != 0) return {};
-    statements.emplace_back(std::move(group), std::move(suffixes), opening, size);
+    if (group.size() > 1) written += 5;  // "with "
+    statements.emplace_back(std::move(group), std::move(suffixes), opening, written);
+    group.clear();
+    texts.clear();
+    ownLengths = 0;
   }
-  return statements;
+
+  const size_t splitLimit;
+  const std::string_view opening;
+  size_t size = 0;  // of the working text
+  long long extra = 0;  // what the statement adds to it
+  // The statement being made: its levels, the sum of their own texts'
+  // lengths, and those texts.
+  std::vector<Node *> group;
+  size_t ownLengths = 0;
+  std::vector<std::string_view> texts;
+  bool startsWithList = false;
+  bool failed = false;
+  std::vector<SplicedStatement> statements;
+};
+
+}  // namespace
+
+std::vector<SplicedStatement> cteChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize,
+                                         size_t splitLimit) {
+  CteChain chain(dag, splitLimit);
+  if (!walkChain(dag, nodeid, pathSize, [&](const ChainLevel &level) { chain.add(level); }))
+    return {};
+  return chain.finish();
 }
 
 bool useLiteralResolver = false;

@@ -4,6 +4,7 @@
 #include "ResolverCte.h"
 
 #include <algorithm>
+#include <bit>
 #include <array>
 #include <bitset>
 #include <cstring>
@@ -18,6 +19,10 @@
 #include "Dialect.h"
 #include "FlatMap.h"
 #include "Node.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace dfq {
 
@@ -184,15 +189,39 @@ class TakenWords {
   }
 
   void read(std::string_view text) {
-    if (firstLetters.size() <= 2) {
-      // Few first letters (a chain's names): only the words that begin
-      // with one of them are looked at.
-      for (char letter : firstLetters)
-        for (char c : {letter, upper(letter)}) readWordsStartingWith(text, c);
-      return;
+    const char *const begin = text.data(), *const end = begin + text.size();
+    const char *p = begin;
+#if defined(__SSE2__)
+    if (firstLetters.size() <= kLettersCompared) {
+      // Few first letters (a chain's names): sixteen characters at a time,
+      // only those that may begin a base are looked at. Setting the case
+      // bit of a character makes it equal to a lower-case letter only when
+      // it is that letter in either case.
+      const __m128i caseBit = _mm_set1_epi8(0x20);
+      __m128i letters[kLettersCompared];
+      for (std::size_t k = 0; k < firstLetters.size(); ++k)
+        letters[k] = _mm_set1_epi8(firstLetters[k]);
+      const char *resume = begin;  // where the last word read ends
+      for (; end - p >= 16; p += 16) {
+        const __m128i chars =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), caseBit);
+        __m128i hits = _mm_cmpeq_epi8(chars, letters[0]);
+        for (std::size_t k = 1; k < firstLetters.size(); ++k)
+          hits = _mm_or_si128(hits, _mm_cmpeq_epi8(chars, letters[k]));
+        for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits)); mask != 0;
+             mask &= mask - 1) {
+          const char *const at = p + std::countr_zero(mask);
+          if (at >= resume) resume = readCandidate(begin, at, end);
+        }
+      }
+      // A word that runs on past the last block was read, or passed over,
+      // where it begins.
+      if (resume > p) p = resume;
+      if (p != begin && isWordChar(static_cast<unsigned char>(p[-1])))
+        while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
     }
-    // Else one pass: a word that cannot begin a base is skipped whole.
-    const char *p = text.data(), *const end = p + text.size();
+#endif
+    // One character at a time: a word that cannot begin a base is skipped whole.
     while (p != end) {
       const auto c = static_cast<unsigned char>(*p);
       if (!isWordChar(c)) {
@@ -210,15 +239,17 @@ class TakenWords {
   }
 
  private:
-  void readWordsStartingWith(std::string_view text, char c) {
-    const char *const begin = text.data(), *const end = begin + text.size();
-    const char *p = begin;
-    while (p != end) {
-      p = static_cast<const char *>(std::memchr(p, c, static_cast<std::size_t>(end - p)));
-      if (p == nullptr) return;
-      const bool startsWord = p == begin || !isWordChar(static_cast<unsigned char>(p[-1]));
-      p = startsWord && mayStart(p, end) ? readWord(p, end) : p + 1;
-    }
+#if defined(__SSE2__)
+  static constexpr std::size_t kLettersCompared = 4;
+#endif
+
+  // A character of a base's first letter at `at`: reads the word when one
+  // begins there; returns where the next word can begin.
+  const char *readCandidate(const char *begin, const char *at, const char *end) {
+    if (at != begin && isWordChar(static_cast<unsigned char>(at[-1]))) return at + 1;
+    if (mayStart(at, end)) return readWord(at, end);
+    while (at != end && isWordChar(static_cast<unsigned char>(*at))) ++at;
+    return at;
   }
 
   // The word at `start` may have a base of `bases` by its first two
