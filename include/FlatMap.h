@@ -7,7 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 namespace dfq {
@@ -19,6 +21,22 @@ struct MixHash {
     x *= 0xff51afd7ed558ccdULL;
     x ^= x >> 33;
     return static_cast<std::size_t>(x);
+  }
+};
+
+// Hashes a short text (a name) eight bytes at a time.
+struct TextHash {
+  std::size_t operator()(std::string_view text) const {
+    std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ text.size();
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+      std::uint64_t chunk;
+      std::memcpy(&chunk, text.data() + i, 8);
+      h = (h ^ chunk) * 0xff51afd7ed558ccdULL;
+    }
+    std::uint64_t tail = 0;
+    if (i != text.size()) std::memcpy(&tail, text.data() + i, text.size() - i);
+    return MixHash()((h ^ tail) * 0xc4ceb9fe1a85ec53ULL);
   }
 };
 
@@ -53,7 +71,9 @@ class FlatMap {
   }
 
   void reserve(std::size_t n) {
-    while (n * 4 > slots.size() * 3) grow();
+    std::size_t want = slots.empty() ? 16 : slots.size();
+    while (n * 4 > want * 3) want *= 2;
+    if (want != slots.size()) rehash(want);
   }
   std::size_t size() const { return count; }
   std::size_t bytes() const { return slots.capacity() * sizeof(Slot); }
@@ -85,8 +105,10 @@ class FlatMap {
 
   std::size_t mask() const { return slots.size() - 1; }
 
-  void grow() {
-    std::vector<Slot> old(slots.empty() ? 16 : slots.size() * 2);
+  void grow() { rehash(slots.empty() ? 16 : slots.size() * 2); }
+
+  void rehash(std::size_t size) {
+    std::vector<Slot> old(size);
     old.swap(slots);
     const std::uint32_t filled = current;
     current = 1;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -86,6 +87,23 @@ using CteTexts = std::function<void(const std::function<void(std::string_view)> 
 // is a word of the texts. Only the suffixed names are listed.
 using CteSuffix = SplicedStatement::Suffix;
 std::vector<CteSuffix> cteSuffixes(std::span<const Node *const> nodes, const CteTexts &texts);
+// Names the expressions of one statement after another (as cteSuffixes),
+// keeping its working memory from one to the next.
+class CteNamer {
+ public:
+  CteNamer();
+  ~CteNamer();
+  CteNamer(const CteNamer &) = delete;
+  CteNamer &operator=(const CteNamer &) = delete;
+  // As cteSuffixes, for expressions of these bases (see appendCteBase).
+  std::vector<CteSuffix> suffixes(std::span<const std::string_view> bases, const CteTexts &texts);
+
+ private:
+  struct Memory;
+  std::unique_ptr<Memory> memory;
+};
+// Appends the base of the name of `node`'s expression to `to`.
+void appendCteBase(const Node *node, std::string &to);
 // The same names, whole.
 std::vector<std::string> cteNames(const std::vector<const Node *> &nodes, const CteTexts &texts);
 // The length of the name of `node`'s expression with suffix `k` (0: none),

@@ -1236,6 +1236,8 @@ class CteChain {
 
   void keepTexts(const ChainLevel &level) {
     group.push_back(&level.node);
+    appendCteBase(&level.node, baseChars);
+    baseEnds.push_back(baseChars.size());
     ownLengths += level.ownLength;
     for (size_t i = 0; i < level.pieces.size(); ++i)
       if (i != level.inputPiece && !level.pieces[i].empty()) texts.push_back(level.pieces[i]);
@@ -1246,9 +1248,11 @@ class CteChain {
     const std::string innermostInput = group.back()->inputName(0);
     // The expressions are the levels below the outermost; their suffixes
     // are counted from it.
-    const std::span<const Node *const> named(group.data() + 1, group.size() - 1);
+    bases.clear();
+    for (size_t k = 1; k < group.size(); ++k)
+      bases.emplace_back(baseChars.data() + baseEnds[k - 1], baseEnds[k] - baseEnds[k - 1]);
     std::vector<CteSuffix> suffixes =
-        cteSuffixes(named, [&](const std::function<void(std::string_view)> &read) {
+        namer.suffixes(bases, [&](const std::function<void(std::string_view)> &read) {
           read(innermostInput);
           for (std::string_view text : texts) read(text);
         });
@@ -1257,13 +1261,15 @@ class CteChain {
     auto suffix = suffixes.begin();
     for (size_t k = 1; k < group.size(); ++k) {
       const std::uint32_t of = suffix != suffixes.end() && suffix->index == k ? (suffix++)->k : 0;
-      written += 2 * cteNameLength(group[k], of) + opening.size() + kCloseAsSubquery.size() - 1 +
-                 (k > 1 ? 3 : 2);
+      const size_t name = bases[k - 1].size() + (of == 0 ? 0 : 1 + std::to_string(of).size());
+      written += 2 * name + opening.size() + kCloseAsSubquery.size() - 1 + (k > 1 ? 3 : 2);
     }
     if (group.size() > 1) written += 5;  // "with "
     statements.emplace_back(std::move(group), std::move(suffixes), opening, written);
     group.clear();
     texts.clear();
+    baseChars.clear();
+    baseEnds.clear();
     ownLengths = 0;
   }
 
@@ -1276,8 +1282,14 @@ class CteChain {
   std::vector<Node *> group;
   size_t ownLengths = 0;
   std::vector<std::string_view> texts;
+  // The bases of their expressions' names, side by side, each level's
+  // ending where `baseEnds` says; views of them.
+  std::string baseChars;
+  std::vector<size_t> baseEnds;
+  std::vector<std::string_view> bases;
   bool startsWithList = false;
   bool failed = false;
+  CteNamer namer;
   std::vector<SplicedStatement> statements;
 };
 

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -83,14 +85,20 @@ char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 // not in the set are passed over without hashing.
 class WordSet {
  public:
-  void insert(std::string_view word) {
+  // Inserts `word` with `index`; returns the index of the word's first insertion.
+  std::uint32_t insert(std::string_view word, std::uint32_t index = 0) {
     pairs.set(pairKey(word));
-    words.insert(word, true);
+    return words.insert(word, index);
   }
-  bool holds(std::string_view word) const {
-    return !word.empty() && pairs.test(pairKey(word)) && words.find(word) != nullptr;
+  bool holds(std::string_view word) const { return indexOf(word) != nullptr; }
+  const std::uint32_t *indexOf(std::string_view word) const {
+    return !word.empty() && pairs.test(pairKey(word)) ? words.find(word) : nullptr;
   }
   void reserve(std::size_t count) { words.reserve(count); }
+  void clear() {
+    pairs.reset();
+    words.clear();
+  }
 
  private:
   static std::size_t pairKey(std::string_view word) {
@@ -101,7 +109,7 @@ class WordSet {
   }
 
   std::bitset<256 * 256> pairs;
-  FlatMap<std::string_view, bool> words;  // views of words that outlive the set
+  FlatMap<std::string_view, std::uint32_t, TextHash> words;  // views of words that outlive the set
 };
 
 bool isReserved(std::string_view word) {
@@ -169,12 +177,22 @@ std::string_view withoutSuffix(std::string_view word) {
 // passed over by their first letter and length alone.
 class TakenWords {
  public:
-  explicit TakenWords(const std::vector<std::string_view> &names) {
+  // Reads the words of texts against `names`, forgetting what was read
+  // before; `firstOf[i]` becomes the first index of `names[i]`.
+  void restart(std::span<const std::string_view> names, std::vector<std::uint32_t> &firstOf) {
+    firstOf.clear();
+    bases.clear();
+    std::fill(std::begin(startsBase), std::end(startsBase), false);
+    firstLetters.clear();
+    starts.reset();
+    mayBe.reset();
+    std::fill(std::begin(lengthsOf), std::end(lengthsOf), 0);
+    taken.clear();
     bases.reserve(names.size());
     for (const std::string_view base : names) {
+      firstOf.push_back(bases.insert(base, static_cast<std::uint32_t>(firstOf.size())));
       mayBe.set(key(base[0], base.size()));
       lengthsOf[static_cast<unsigned char>(base[0])] |= std::uint64_t(1) << std::min<std::size_t>(base.size(), 63);
-      bases.insert(base);
       startsBase[static_cast<unsigned char>(base[0])] = true;
       startsBase[static_cast<unsigned char>(upper(base[0]))] = true;
       if (firstLetters.find(base[0]) == std::string::npos) firstLetters.push_back(base[0]);
@@ -237,6 +255,8 @@ class TakenWords {
   bool holds(std::string_view name) const {
     return !taken.empty() && taken.count(std::string(name)) != 0;
   }
+  // The first index of `name` among the names, if it is one.
+  const std::uint32_t *indexOf(std::string_view name) const { return bases.indexOf(name); }
 
  private:
 #if defined(__SSE2__)
@@ -375,46 +395,70 @@ std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions
   return copies;
 }
 
-std::vector<CteSuffix> cteSuffixes(std::span<const Node *const> nodes,
-                                   const CteTexts &texts) {
-  // The bases, side by side in one buffer that outlives every view of them.
-  std::size_t total = 0;
-  for (const Node *node : nodes) total += baseLength(node);
-  std::string chars(total, '\0');
-  std::vector<std::string_view> bases;
-  bases.reserve(nodes.size());
-  char *out = chars.data();
-  for (const Node *node : nodes) {
-    char *const start = out;
-    out = writeBase(node, out);
-    bases.emplace_back(start, static_cast<std::size_t>(out - start));
-  }
-  TakenWords words(bases);
-  texts([&](std::string_view text) { words.read(text); });
-  // The names settled so far; a suffixed one is kept in `suffixed`, whose
-  // strings stay where they are.
-  FlatMap<std::string_view, bool> used;
-  used.reserve(bases.size());
-  std::deque<std::string> suffixed;
-  const auto taken = [&](std::string_view name) {
-    return words.holds(name) || used.find(name) != nullptr || isReserved(name);
+struct CteNamer::Memory {
+  TakenWords words;
+  std::vector<std::uint32_t> firstOf;  // of each base, the first index it has
+  std::vector<char> suffixed;  // whether the name of an expression has a suffix
+  std::unordered_set<std::string> suffixedNames;
+};
+
+CteNamer::CteNamer() : memory(std::make_unique<Memory>()) {}
+CteNamer::~CteNamer() = default;
+
+// A name is taken when a word of the texts, a reserved word, an earlier
+// suffixed name, or the base of an earlier expression named by it alone.
+// Of the expressions of one base, the first is named by it when any is, so
+// that one alone is asked.
+std::vector<CteSuffix> CteNamer::suffixes(std::span<const std::string_view> bases,
+                                          const CteTexts &texts) {
+  Memory &m = *memory;
+  m.words.restart(bases, m.firstOf);
+  texts([&](std::string_view text) { m.words.read(text); });
+  m.suffixed.assign(bases.size(), 0);
+  m.suffixedNames.clear();
+  const auto namedAlone = [&](std::uint32_t first, std::size_t before) {
+    return first < before && m.suffixed[first] == 0;
+  };
+  const auto takenAlike = [&](std::string_view name) {
+    return m.words.holds(name) || isReserved(name) ||
+           (!m.suffixedNames.empty() && m.suffixedNames.count(std::string(name)) != 0);
   };
   std::vector<CteSuffix> suffixes;
+  std::string candidate;
   for (std::size_t i = 0; i < bases.size(); ++i) {
-    std::string_view name = bases[i];
-    if (taken(name)) {
-      std::string candidate;
-      std::uint32_t k = 2;
-      for (;; ++k) {
-        candidate.assign(bases[i]).append("_").append(std::to_string(k));
-        if (!taken(candidate)) break;
-      }
-      name = suffixed.emplace_back(std::move(candidate));
-      suffixes.push_back(CteSuffix{static_cast<std::uint32_t>(i), k});
+    if (!namedAlone(m.firstOf[i], i) && !takenAlike(bases[i])) continue;
+    std::uint32_t k = 2;
+    for (;; ++k) {
+      candidate.assign(bases[i]).append("_").append(std::to_string(k));
+      const std::uint32_t *first = m.words.indexOf(candidate);
+      if (!(first != nullptr && namedAlone(*first, i)) && !takenAlike(candidate)) break;
     }
-    used.insert(name, true);
+    m.suffixed[i] = 1;
+    m.suffixedNames.insert(candidate);
+    suffixes.push_back(CteSuffix{static_cast<std::uint32_t>(i), k});
   }
   return suffixes;
+}
+
+std::vector<CteSuffix> cteSuffixes(std::span<const Node *const> nodes, const CteTexts &texts) {
+  std::string chars;
+  std::vector<std::size_t> ends;
+  for (const Node *node : nodes) {
+    appendCteBase(node, chars);
+    ends.push_back(chars.size());
+  }
+  std::vector<std::string_view> bases;
+  for (std::size_t i = 0; i < ends.size(); ++i) {
+    const std::size_t start = i == 0 ? 0 : ends[i - 1];
+    bases.emplace_back(chars.data() + start, ends[i] - start);
+  }
+  return CteNamer().suffixes(bases, texts);
+}
+
+void appendCteBase(const Node *node, std::string &to) {
+  const std::size_t start = to.size();
+  to.resize(start + baseLength(node));
+  writeBase(node, to.data() + start);
 }
 
 std::vector<std::string> cteNames(const std::vector<const Node *> &nodes, const CteTexts &texts) {
