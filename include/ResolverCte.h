@@ -102,6 +102,24 @@ class CteNamer {
   struct Memory;
   std::unique_ptr<Memory> memory;
 };
+// Finds in texts the words that may be a base it was given, or one with a
+// suffix: a superset of the words that take names of those bases, which
+// reading them as texts of the statement (cteSuffixes) sorts out.
+class CteWordFinder {
+ public:
+  CteWordFinder();
+  ~CteWordFinder();
+  CteWordFinder(const CteWordFinder &) = delete;
+  CteWordFinder &operator=(const CteWordFinder &) = delete;
+  void add(std::string_view base);
+  // Appends the words of `text` found, in lower case, to `found`.
+  void find(std::string_view text, std::vector<std::string> &found) const;
+
+ private:
+  struct Filter;
+  std::unique_ptr<Filter> filter;
+};
+
 // Appends the base of the name of `node`'s expression to `to`.
 void appendCteBase(const Node *node, std::string &to);
 // The same names, whole.

@@ -1182,8 +1182,21 @@ namespace {
 // kept until then.
 class CteChain {
  public:
-  CteChain(DAG &dag, size_t splitLimit)
-      : splitLimit(splitLimit), opening(cteOpening(dag, 1)) {}  // every level is read once
+  // The chain of `nodeid`'s path: the bases of its levels' names, read
+  // first, tell which words of the levels' texts may take a name, so each
+  // level's texts are read once, when the level is met.
+  CteChain(DAG &dag, nodeid_t nodeid, size_t pathSize, size_t splitLimit)
+      : splitLimit(splitLimit), opening(cteOpening(dag, 1)) {  // every level is read once
+    std::string base;
+    Node *node = dag.getNode(nodeid);
+    for (size_t level = 0; node != nullptr && level < pathSize; ++level) {
+      base.clear();
+      appendCteBase(node, base);
+      finder.add(base);
+      node = node->firstInput();
+      if (node != nullptr && !dag.isListed(*node)) break;
+    }
+  }
 
   void add(const ChainLevel &level) {
     Node *const node = &level.node;
@@ -1240,7 +1253,7 @@ class CteChain {
     baseEnds.push_back(baseChars.size());
     ownLengths += level.ownLength;
     for (size_t i = 0; i < level.pieces.size(); ++i)
-      if (i != level.inputPiece && !level.pieces[i].empty()) texts.push_back(level.pieces[i]);
+      if (i != level.inputPiece) finder.find(level.pieces[i], words);
   }
 
   void finishStatement() {
@@ -1254,7 +1267,7 @@ class CteChain {
     std::vector<CteSuffix> suffixes =
         namer.suffixes(bases, [&](const std::function<void(std::string_view)> &read) {
           read(innermostInput);
-          for (std::string_view text : texts) read(text);
+          for (const std::string &word : words) read(word);
         });
     for (CteSuffix &suffix : suffixes) ++suffix.index;
     size_t written = innermostInput.size() + ownLengths;
@@ -1267,7 +1280,7 @@ class CteChain {
     if (group.size() > 1) written += 5;  // "with "
     statements.emplace_back(std::move(group), std::move(suffixes), opening, written);
     group.clear();
-    texts.clear();
+    words.clear();
     baseChars.clear();
     baseEnds.clear();
     ownLengths = 0;
@@ -1278,10 +1291,10 @@ class CteChain {
   size_t size = 0;  // of the working text
   long long extra = 0;  // what the statement adds to it
   // The statement being made: its levels, the sum of their own texts'
-  // lengths, and those texts.
+  // lengths, and the words of those texts that may take a name.
   std::vector<Node *> group;
   size_t ownLengths = 0;
-  std::vector<std::string_view> texts;
+  std::vector<std::string> words;
   // The bases of their expressions' names, side by side, each level's
   // ending where `baseEnds` says; views of them.
   std::string baseChars;
@@ -1289,6 +1302,7 @@ class CteChain {
   std::vector<std::string_view> bases;
   bool startsWithList = false;
   bool failed = false;
+  CteWordFinder finder;
   CteNamer namer;
   std::vector<SplicedStatement> statements;
 };
@@ -1297,7 +1311,7 @@ class CteChain {
 
 std::vector<SplicedStatement> cteChainOf(DAG &dag, nodeid_t nodeid, size_t pathSize,
                                          size_t splitLimit) {
-  CteChain chain(dag, splitLimit);
+  CteChain chain(dag, nodeid, pathSize, splitLimit);
   if (!walkChain(dag, nodeid, pathSize, [&](const ChainLevel &level) { chain.add(level); }))
     return {};
   return chain.finish();

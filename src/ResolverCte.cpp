@@ -172,25 +172,22 @@ std::string_view withoutSuffix(std::string_view word) {
   return word.substr(0, underscore);
 }
 
-// The words of the statement's text, in lower case, that an expression's
-// name could equal: those whose base is one of `bases`. Most words are
-// passed over by their first letter and length alone.
-class TakenWords {
+// Finds the words of texts that may be a base of the names it was given,
+// or such a base with a suffix, by their first letters and lengths: most
+// words are passed over by their first letter and length alone. Each word
+// found is handed to a sink in lower case, with its base's length when it
+// has a suffix.
+class WordFilter {
  public:
-  // Reads the words of texts against `names`, forgetting what was read
-  // before; `firstOf[i]` becomes the first index of `names[i]`.
-  void restart(std::span<const std::string_view> names, std::vector<std::uint32_t> &firstOf) {
-    firstOf.clear();
-    bases.clear();
+  void clear() {
     std::fill(std::begin(startsBase), std::end(startsBase), false);
     firstLetters.clear();
     starts.reset();
     mayBe.reset();
     std::fill(std::begin(lengthsOf), std::end(lengthsOf), 0);
-    taken.clear();
-    bases.reserve(names.size());
-    for (const std::string_view base : names) {
-      firstOf.push_back(bases.insert(base, static_cast<std::uint32_t>(firstOf.size())));
+  }
+
+  void add(std::string_view base) {
       mayBe.set(key(base[0], base.size()));
       lengthsOf[static_cast<unsigned char>(base[0])] |= std::uint64_t(1) << std::min<std::size_t>(base.size(), 63);
       startsBase[static_cast<unsigned char>(base[0])] = true;
@@ -203,10 +200,12 @@ class TakenWords {
         starts.set(first);
         starts.set(first + '_');
       }
-    }
   }
 
-  void read(std::string_view text) {
+  // `sink(word, whole, baseLength)`: `whole` when the word itself may be a
+  // base, `baseLength` (or npos) of the part before its suffix.
+  template <class Sink>
+  void read(std::string_view text, const Sink &sink) {
     const char *const begin = text.data(), *const end = begin + text.size();
     const char *p = begin;
 #if defined(__SSE2__)
@@ -229,7 +228,7 @@ class TakenWords {
         for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits)); mask != 0;
              mask &= mask - 1) {
           const char *const at = p + std::countr_zero(mask);
-          if (at >= resume) resume = readCandidate(begin, at, end);
+          if (at >= resume) resume = readCandidate(begin, at, end, sink);
         }
       }
       // A word that runs on past the last block was read, or passed over,
@@ -245,18 +244,13 @@ class TakenWords {
       if (!isWordChar(c)) {
         ++p;
       } else if (startsBase[c]) {
-        p = readWord(p, end);
+        p = readWord(p, end, sink);
       } else {
         while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
       }
     }
   }
 
-  bool holds(std::string_view name) const {
-    return !taken.empty() && taken.count(std::string(name)) != 0;
-  }
-  // The first index of `name` among the names, if it is one.
-  const std::uint32_t *indexOf(std::string_view name) const { return bases.indexOf(name); }
 
  private:
 #if defined(__SSE2__)
@@ -265,9 +259,10 @@ class TakenWords {
 
   // A character of a base's first letter at `at`: reads the word when one
   // begins there; returns where the next word can begin.
-  const char *readCandidate(const char *begin, const char *at, const char *end) {
+  template <class Sink>
+  const char *readCandidate(const char *begin, const char *at, const char *end, const Sink &sink) {
     if (at != begin && isWordChar(static_cast<unsigned char>(at[-1]))) return at + 1;
-    if (mayStart(at, end)) return readWord(at, end);
+    if (mayStart(at, end)) return readWord(at, end, sink);
     while (at != end && isWordChar(static_cast<unsigned char>(*at))) ++at;
     return at;
   }
@@ -284,11 +279,12 @@ class TakenWords {
 
   // Reads the word that begins at `start`; returns its end. Most words are
   // passed over by their first letter and length.
-  const char *readWord(const char *start, const char *end) {
+  template <class Sink>
+  const char *readWord(const char *start, const char *end, const Sink &sink) {
     const char *p = start;
     while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
     if (mayBeWord(*start, static_cast<std::size_t>(p - start)))
-      consider(std::string_view(start, static_cast<std::size_t>(p - start)));
+      consider(std::string_view(start, static_cast<std::size_t>(p - start)), sink);
     return p;
   }
 
@@ -306,7 +302,8 @@ class TakenWords {
     return static_cast<unsigned char>(lower(first)) * 64 + std::min<std::size_t>(length, 63);
   }
 
-  void consider(std::string_view word) {
+  template <class Sink>
+  void consider(std::string_view word, const Sink &sink) {
     if (word.size() > kLongestBase + kSuffixRoom + 2) return;
     // Digits and '_' have no case: the base's first letter and length are
     // those of the lowered word's base.
@@ -318,17 +315,52 @@ class TakenWords {
     if (!whole && !suffixed) return;
     char lowered[kLongestBase + kSuffixRoom + 2];
     for (std::size_t i = 0; i < word.size(); ++i) lowered[i] = lower(word[i]);
-    if ((whole && bases.holds(std::string_view(lowered, word.size()))) ||
-        (suffixed && bases.holds(std::string_view(lowered, unlowered.size()))))
-      taken.emplace(lowered, word.size());
+    sink(std::string_view(lowered, word.size()), whole,
+         suffixed ? unlowered.size() : std::string_view::npos);
   }
 
-  WordSet bases;  // views of the names the words are told from
   bool startsBase[256] = {};  // the first letters of the bases, in either case
   std::string firstLetters;  // of the bases, in lower case
   std::bitset<256 * 256> starts;  // see mayStart
   std::bitset<256 * 64> mayBe;
   std::uint64_t lengthsOf[256] = {};  // per first letter, a bit per length of a base
+};
+
+// The words of the statement's text, in lower case, that an expression's
+// name could equal: those whose base is one of `bases`.
+class TakenWords {
+ public:
+  // Reads the words of texts against `names`, forgetting what was read
+  // before; `firstOf[i]` becomes the first index of `names[i]`.
+  void restart(std::span<const std::string_view> names, std::vector<std::uint32_t> &firstOf) {
+    firstOf.clear();
+    bases.clear();
+    filter.clear();
+    taken.clear();
+    bases.reserve(names.size());
+    for (const std::string_view base : names) {
+      firstOf.push_back(bases.insert(base, static_cast<std::uint32_t>(firstOf.size())));
+      filter.add(base);
+    }
+  }
+
+  void read(std::string_view text) {
+    filter.read(text, [this](std::string_view word, bool whole, std::size_t baseLength) {
+      if ((whole && bases.holds(word)) ||
+          (baseLength != std::string_view::npos && bases.holds(word.substr(0, baseLength))))
+        taken.emplace(word);
+    });
+  }
+
+  bool holds(std::string_view name) const {
+    return !taken.empty() && taken.count(std::string(name)) != 0;
+  }
+  // The first index of `name` among the names, if it is one.
+  const std::uint32_t *indexOf(std::string_view name) const { return bases.indexOf(name); }
+
+ private:
+  WordFilter filter;
+  WordSet bases;  // views of the names the words are told from
   std::unordered_set<std::string> taken;
 };
 
@@ -453,6 +485,17 @@ std::vector<CteSuffix> cteSuffixes(std::span<const Node *const> nodes, const Cte
     bases.emplace_back(chars.data() + start, ends[i] - start);
   }
   return CteNamer().suffixes(bases, texts);
+}
+
+struct CteWordFinder::Filter : WordFilter {};
+
+CteWordFinder::CteWordFinder() : filter(std::make_unique<Filter>()) {}
+CteWordFinder::~CteWordFinder() = default;
+
+void CteWordFinder::add(std::string_view base) { filter->add(base); }
+
+void CteWordFinder::find(std::string_view text, std::vector<std::string> &found) const {
+  filter->read(text, [&](std::string_view word, bool, std::size_t) { found.emplace_back(word); });
 }
 
 void appendCteBase(const Node *node, std::string &to) {
