@@ -14,7 +14,8 @@
 //   dfq_host_view [NODES [RUNS]]      median of RUNS fresh processes
 //
 // With DFQ_FORM set (nested or cte), the statements are written in that
-// form (the `form` option, set after the first node).
+// form (the `form` option, set after the first node); DFQ_CONDITION_BYTES
+// sets the length of the filters' conditions.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,11 +52,16 @@ Usage sample() {
   return Usage{now(), u.ru_minflt, u.ru_maxrss};
 }
 
-// A 200-character condition that differs from node to node.
+// A condition of DFQ_CONDITION_BYTES characters (200 by default, at most
+// 200) that differs from node to node.
 std::string condition(int i) {
+  static const size_t bytes = [] {
+    const char *set = std::getenv("DFQ_CONDITION_BYTES");
+    return set ? std::min<size_t>(200, std::strtoul(set, nullptr, 10)) : 200;
+  }();
   std::string c = "amount > " + std::to_string(i) + " and region <> 'r" + std::to_string(i) + "'";
   while (c.size() < 200) c += " and flag_" + std::to_string(c.size()) + " = 1";
-  return c.substr(0, 200);
+  return c.substr(0, bytes);
 }
 
 // Everything the host passes and receives, allocated and touched up front.

@@ -1350,12 +1350,14 @@ char *SplicedStatement::write(char *out) const {
       return suffix != suffixes_.rend() && suffix->index == level ? suffix->k : 0;
     };
     const size_t n = levels_.size();
-    std::uint32_t below = 0;  // the suffix of the level below
+    std::string_view below;  // the name of the level below, as written
     for (size_t k = n; k-- > 0;) {
       if (k + 1 == n && n > 1) put("with ");
-      const std::uint32_t own = suffixOf(k);
+      std::string_view name;
       if (k > 0) {
-        out = dfq::writeCteName(levels_[k], own, out);
+        char *const start = out;
+        out = dfq::writeCteName(levels_[k], suffixOf(k), out);
+        name = std::string_view(start, static_cast<size_t>(out - start));
         put(opening_);
       }
       levels_[k]->piecesAroundInput(pieces, input);
@@ -1363,12 +1365,12 @@ char *SplicedStatement::write(char *out) const {
       if (k + 1 == n) {
         put(levels_[k]->inputName(0));
       } else {
-        out = dfq::writeCteName(levels_[k + 1], below, out);
+        put(below);
         put(" as temp_table");
       }
       for (size_t i = input + 1; i < pieces.size(); ++i) put(pieces[i]);
       if (k > 0) put(k > 1 ? "),\n" : ")\n");
-      below = own;
+      below = name;
     }
     return end;
   }

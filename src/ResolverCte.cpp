@@ -78,7 +78,7 @@ constexpr WordChars kWordChars;
 
 bool isWordChar(unsigned char c) { return kWordChars.of[c]; }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A set of words told apart first by their first two letters (in lower
 // case; a word of one letter by its letter alone): most words that are
@@ -138,16 +138,25 @@ std::size_t baseLength(const Node *node) {
   return table.size() + (needsPrefix(table) ? 2 : 0);
 }
 
+// Each character as a name's: letters in lower case, digits, '_' for any other.
+struct NameChars {
+  char of[256] = {};
+  constexpr NameChars() {
+    for (int c = 0; c < 256; ++c) {
+      const char l = lower(static_cast<char>(c));
+      of[c] = (l >= 'a' && l <= 'z') || (l >= '0' && l <= '9') ? l : '_';
+    }
+  }
+};
+constexpr NameChars kNameChars;
+
 char *writeBase(const Node *node, char *out) {
   const std::string_view table = tableOf(node);
   if (needsPrefix(table)) {
     *out++ = 't';
     *out++ = '_';
   }
-  for (char c : table) {
-    const char l = lower(c);
-    *out++ = (l >= 'a' && l <= 'z') || (l >= '0' && l <= '9') ? l : '_';
-  }
+  for (char c : table) *out++ = kNameChars.of[static_cast<unsigned char>(c)];
   return out;
 }
 
@@ -192,7 +201,13 @@ class WordFilter {
       lengthsOf[static_cast<unsigned char>(base[0])] |= std::uint64_t(1) << std::min<std::size_t>(base.size(), 63);
       startsBase[static_cast<unsigned char>(base[0])] = true;
       startsBase[static_cast<unsigned char>(upper(base[0]))] = true;
-      if (firstLetters.find(base[0]) == std::string::npos) firstLetters.push_back(base[0]);
+      if (firstLetters.find(base[0]) == std::string::npos) {
+#if defined(__SSE2__)
+        if (firstLetters.size() < kLettersCompared)
+          letterVectors[firstLetters.size()] = _mm_set1_epi8(base[0]);
+#endif
+        firstLetters.push_back(base[0]);
+      }
       const auto first = static_cast<unsigned char>(base[0]) * 256u;
       if (base.size() > 1) {
         starts.set(first + static_cast<unsigned char>(base[1]));
@@ -206,37 +221,30 @@ class WordFilter {
   // base, `baseLength` (or npos) of the part before its suffix.
   template <class Sink>
   void read(std::string_view text, const Sink &sink) {
+    if (firstLetters.empty()) return;  // no bases
     const char *const begin = text.data(), *const end = begin + text.size();
     const char *p = begin;
 #if defined(__SSE2__)
-    if (firstLetters.size() <= kLettersCompared) {
-      // Few first letters (a chain's names): sixteen characters at a time,
-      // only those that may begin a base are looked at. Setting the case
-      // bit of a character makes it equal to a lower-case letter only when
-      // it is that letter in either case.
-      const __m128i caseBit = _mm_set1_epi8(0x20);
-      __m128i letters[kLettersCompared];
-      for (std::size_t k = 0; k < firstLetters.size(); ++k)
-        letters[k] = _mm_set1_epi8(firstLetters[k]);
-      const char *resume = begin;  // where the last word read ends
-      for (; end - p >= 16; p += 16) {
-        const __m128i chars =
-            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), caseBit);
-        __m128i hits = _mm_cmpeq_epi8(chars, letters[0]);
-        for (std::size_t k = 1; k < firstLetters.size(); ++k)
-          hits = _mm_or_si128(hits, _mm_cmpeq_epi8(chars, letters[k]));
-        for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits)); mask != 0;
-             mask &= mask - 1) {
-          const char *const at = p + std::countr_zero(mask);
-          if (at >= resume) resume = readCandidate(begin, at, end, sink);
-        }
+    // Sixteen characters at a time: the words' first characters are found
+    // at once, and with few first letters (a chain's names) only those of
+    // a base's first letter are looked at.
+    unsigned before = 0;  // 1 when the block follows a word's character
+    for (; end - p >= 16; p += 16) {
+      const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+      const unsigned word = wordCharacters(chars);
+      unsigned starts = word & ~((word << 1) | before);
+      before = (word >> 15) & 1;
+      if (firstLetters.size() <= kLettersCompared) starts &= firstLetterCharacters(chars);
+      for (; starts != 0; starts &= starts - 1) {
+        const char *const at = p + std::countr_zero(starts);
+        if (startsBase[static_cast<unsigned char>(*at)] && mayStart(at, end))
+          readWord(at, end, sink);
       }
-      // A word that runs on past the last block was read, or passed over,
-      // where it begins.
-      if (resume > p) p = resume;
-      if (p != begin && isWordChar(static_cast<unsigned char>(p[-1])))
-        while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
     }
+    // The rest from the end of the word it may begin inside, which was
+    // read where it began.
+    if (before != 0)
+      while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
 #endif
     // One character at a time: a word that cannot begin a base is skipped whole.
     while (p != end) {
@@ -251,21 +259,38 @@ class WordFilter {
     }
   }
 
-
  private:
 #if defined(__SSE2__)
   static constexpr std::size_t kLettersCompared = 4;
-#endif
 
-  // A character of a base's first letter at `at`: reads the word when one
-  // begins there; returns where the next word can begin.
-  template <class Sink>
-  const char *readCandidate(const char *begin, const char *at, const char *end, const Sink &sink) {
-    if (at != begin && isWordChar(static_cast<unsigned char>(at[-1]))) return at + 1;
-    if (mayStart(at, end)) return readWord(at, end, sink);
-    while (at != end && isWordChar(static_cast<unsigned char>(*at))) ++at;
-    return at;
+  // A bit per character of `chars` that is a word's (see WordChars).
+  static unsigned wordCharacters(__m128i chars) {
+    const auto inRange = [](__m128i c, char low, char high) {
+      return _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8(static_cast<char>(low - 1))),
+                           _mm_cmplt_epi8(c, _mm_set1_epi8(static_cast<char>(high + 1))));
+    };
+    // Setting the case bit makes a letter of either case a lower-case one,
+    // and no other character one; bytes from 0x80 compare below zero and
+    // count by their high bit.
+    const __m128i letters = inRange(_mm_or_si128(chars, _mm_set1_epi8(0x20)), 'a', 'z');
+    const __m128i digits = inRange(chars, '0', '9');
+    const __m128i marks = _mm_or_si128(_mm_cmpeq_epi8(chars, _mm_set1_epi8('_')),
+                                       _mm_cmpeq_epi8(chars, _mm_set1_epi8('$')));
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(letters, digits), marks)) |
+        _mm_movemask_epi8(chars));
   }
+
+  // A bit per character of `chars` that is a base's first letter, in
+  // either case (at most kLettersCompared letters).
+  unsigned firstLetterCharacters(__m128i chars) const {
+    const __m128i lowered = _mm_or_si128(chars, _mm_set1_epi8(0x20));
+    __m128i hits = _mm_cmpeq_epi8(lowered, letterVectors[0]);
+    for (std::size_t k = 1; k < firstLetters.size(); ++k)
+      hits = _mm_or_si128(hits, _mm_cmpeq_epi8(lowered, letterVectors[k]));
+    return static_cast<unsigned>(_mm_movemask_epi8(hits));
+  }
+#endif
 
   // The word at `start` may have a base of `bases` by its first two
   // characters: a base's first two, or its one letter followed by the
@@ -321,6 +346,9 @@ class WordFilter {
 
   bool startsBase[256] = {};  // the first letters of the bases, in either case
   std::string firstLetters;  // of the bases, in lower case
+#if defined(__SSE2__)
+  __m128i letterVectors[kLettersCompared];  // the first letters, each in every lane
+#endif
   std::bitset<256 * 256> starts;  // see mayStart
   std::bitset<256 * 64> mayBe;
   std::uint64_t lengthsOf[256] = {};  // per first letter, a bit per length of a base
