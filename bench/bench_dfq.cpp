@@ -4,6 +4,7 @@
 // number of bytes as the floor.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -378,6 +379,38 @@ void BM_GenerateSetopOfChains(benchmark::State &state) {
   measureGeneration(state, top);
 }
 BENCHMARK(BM_GenerateSetopOfChains)->Arg(8)->Arg(32)->Unit(benchmark::kMillisecond);
+
+// The same chain in either statement form: range(1) 1 writes it as common
+// table expressions. Beside dfq_host_view's fresh processes, this is the
+// hot loop of the comparison.
+void setForm(const char *form) {
+  Args name({"form"}), value({form});
+  int rc = 0;
+  dfq_set_option(name, value, &rc);
+  if (rc != 0) std::abort();  // no instance yet: set it after the first node
+}
+
+void BM_GenerateFilterChainByForm(benchmark::State &state) {
+  close_dag();
+  const std::string last = filterChain(static_cast<int>(state.range(0)));
+  setForm(state.range(1) == 1 ? "cte" : "nested");
+  measureGeneration(state, last);
+}
+BENCHMARK(BM_GenerateFilterChainByForm)
+    ->ArgNames({"nodes", "cte"})
+    ->Args({10000, 0})->Args({10000, 1})->Args({100000, 0})->Args({100000, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// A table, a filter, then range(0) times a join of the last node with
+// itself, in the cte form: the statement grows by a level's bytes.
+void BM_GenerateSelfJoinLadderCte(benchmark::State &state) {
+  close_dag();
+  std::string top = filter(table("db.sales"), condition(0), "l0");
+  setForm("cte");
+  for (int i = 1; i <= state.range(0); ++i) top = join(top, top, label("l", i));
+  measureGeneration(state, top);
+}
+BENCHMARK(BM_GenerateSelfJoinLadderCte)->Arg(10)->Arg(30)->Unit(benchmark::kMicrosecond);
 
 void BM_GenerateDiamondLadder(benchmark::State &state) {
   close_dag();

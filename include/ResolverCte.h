@@ -111,9 +111,10 @@ class CteWordFinder {
   ~CteWordFinder();
   CteWordFinder(const CteWordFinder &) = delete;
   CteWordFinder &operator=(const CteWordFinder &) = delete;
-  void add(std::string_view base);
+  // Finds the words that may take the name of `node`'s expression too.
+  void add(const Node *node);
   // Appends the words of `text` found, in lower case, to `found`.
-  void find(std::string_view text, std::vector<std::string> &found) const;
+  void find(std::string_view text, std::vector<std::string> &found);
 
  private:
   struct Filter;

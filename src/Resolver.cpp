@@ -1187,12 +1187,9 @@ class CteChain {
   // level's texts are read once, when the level is met.
   CteChain(DAG &dag, nodeid_t nodeid, size_t pathSize, size_t splitLimit)
       : splitLimit(splitLimit), opening(cteOpening(dag, 1)) {  // every level is read once
-    std::string base;
     Node *node = dag.getNode(nodeid);
     for (size_t level = 0; node != nullptr && level < pathSize; ++level) {
-      base.clear();
-      appendCteBase(node, base);
-      finder.add(base);
+      finder.add(node);
       node = node->firstInput();
       if (node != nullptr && !dag.isListed(*node)) break;
     }

@@ -160,6 +160,20 @@ char *writeBase(const Node *node, char *out) {
   return out;
 }
 
+// What a word filter needs of a base: its first two characters and length.
+struct BaseHead {
+  char first, second;  // second: '\0' for a base of one character
+  std::size_t length;
+};
+
+BaseHead baseHeadOf(const Node *node) {
+  const std::string_view table = tableOf(node);
+  if (needsPrefix(table)) return BaseHead{'t', '_', table.size() + 2};
+  return BaseHead{kNameChars.of[static_cast<unsigned char>(table[0])],
+                  table.size() > 1 ? kNameChars.of[static_cast<unsigned char>(table[1])] : '\0',
+                  table.size()};
+}
+
 std::string baseNameOf(const Node *node) {
   std::string base(baseLength(node), '\0');
   writeBase(node, base.data());
@@ -196,25 +210,27 @@ class WordFilter {
     std::fill(std::begin(lengthsOf), std::end(lengthsOf), 0);
   }
 
-  void add(std::string_view base) {
-      mayBe.set(key(base[0], base.size()));
-      lengthsOf[static_cast<unsigned char>(base[0])] |= std::uint64_t(1) << std::min<std::size_t>(base.size(), 63);
-      startsBase[static_cast<unsigned char>(base[0])] = true;
-      startsBase[static_cast<unsigned char>(upper(base[0]))] = true;
-      if (firstLetters.find(base[0]) == std::string::npos) {
+  void add(std::string_view base) { add(BaseHead{base[0], base.size() > 1 ? base[1] : '\0', base.size()}); }
+
+  void add(const BaseHead &base) {
+    const auto letter = static_cast<unsigned char>(base.first);
+    mayBe.set(key(base.first, base.length));
+    lengthsOf[letter] |= std::uint64_t(1) << std::min<std::size_t>(base.length, 63);
+    startsBase[letter] = true;
+    startsBase[static_cast<unsigned char>(upper(base.first))] = true;
+    if (firstLetters.find(base.first) == std::string::npos) {
 #if defined(__SSE2__)
-        if (firstLetters.size() < kLettersCompared)
-          letterVectors[firstLetters.size()] = _mm_set1_epi8(base[0]);
+      if (firstLetters.size() < kLettersCompared)
+        letterVectors[firstLetters.size()] = _mm_set1_epi8(base.first);
 #endif
-        firstLetters.push_back(base[0]);
-      }
-      const auto first = static_cast<unsigned char>(base[0]) * 256u;
-      if (base.size() > 1) {
-        starts.set(first + static_cast<unsigned char>(base[1]));
-      } else {
-        starts.set(first);
-        starts.set(first + '_');
-      }
+      firstLetters.push_back(base.first);
+    }
+    if (base.length > 1) {
+      starts.set(letter * 256u + static_cast<unsigned char>(base.second));
+    } else {
+      starts.set(letter * 256u);
+      starts.set(letter * 256u + '_');
+    }
   }
 
   // `sink(word, whole, baseLength)`: `whole` when the word itself may be a
@@ -228,13 +244,14 @@ class WordFilter {
     // Sixteen characters at a time: the words' first characters are found
     // at once, and with few first letters (a chain's names) only those of
     // a base's first letter are looked at.
-    unsigned before = 0;  // 1 when the block follows a word's character
+    const bool fewLetters = firstLetters.size() <= kLettersCompared;
     for (; end - p >= 16; p += 16) {
       const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+      const unsigned letters = fewLetters ? firstLetterCharacters(chars) : ~0u;
+      if (letters == 0) continue;
       const unsigned word = wordCharacters(chars);
-      unsigned starts = word & ~((word << 1) | before);
-      before = (word >> 15) & 1;
-      if (firstLetters.size() <= kLettersCompared) starts &= firstLetterCharacters(chars);
+      const unsigned before = p != begin && isWordChar(static_cast<unsigned char>(p[-1])) ? 1 : 0;
+      unsigned starts = word & ~((word << 1) | before) & letters;
       for (; starts != 0; starts &= starts - 1) {
         const char *const at = p + std::countr_zero(starts);
         if (startsBase[static_cast<unsigned char>(*at)] && mayStart(at, end))
@@ -243,7 +260,7 @@ class WordFilter {
     }
     // The rest from the end of the word it may begin inside, which was
     // read where it began.
-    if (before != 0)
+    if (p != begin && isWordChar(static_cast<unsigned char>(p[-1])))
       while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
 #endif
     // One character at a time: a word that cannot begin a base is skipped whole.
@@ -354,6 +371,44 @@ class WordFilter {
   std::uint64_t lengthsOf[256] = {};  // per first letter, a bit per length of a base
 };
 
+// A statement's bases, found by their text: open addressing over indices
+// into them, a few bytes a base.
+class BaseIndex {
+ public:
+  static constexpr std::uint32_t kNone = ~std::uint32_t(0);
+
+  // Indexes `all`, which must outlive the index; `firstOf[i]` becomes the
+  // first index of `all[i]`.
+  void assign(std::span<const std::string_view> all, std::vector<std::uint32_t> &firstOf) {
+    bases = all;
+    std::size_t size = 16;
+    while (size < 2 * all.size()) size *= 2;
+    slots.assign(size, 0);
+    firstOf.clear();
+    for (std::uint32_t i = 0; i < all.size(); ++i) {
+      std::uint32_t &slot = find(all[i]);
+      if (slot == 0) slot = i + 1;
+      firstOf.push_back(slot - 1);
+    }
+  }
+
+  // The first index of `word` among the bases, or kNone.
+  std::uint32_t indexOf(std::string_view word) const {
+    return slots.empty() ? kNone : const_cast<BaseIndex *>(this)->find(word) - 1;
+  }
+
+ private:
+  // The slot of `word`: its first index + 1, or the free slot it would take.
+  std::uint32_t &find(std::string_view word) {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = TextHash()(word) & mask;; i = (i + 1) & mask)
+      if (slots[i] == 0 || bases[slots[i] - 1] == word) return slots[i];
+  }
+
+  std::span<const std::string_view> bases;
+  std::vector<std::uint32_t> slots;
+};
+
 // The words of the statement's text, in lower case, that an expression's
 // name could equal: those whose base is one of `bases`.
 class TakenWords {
@@ -361,21 +416,17 @@ class TakenWords {
   // Reads the words of texts against `names`, forgetting what was read
   // before; `firstOf[i]` becomes the first index of `names[i]`.
   void restart(std::span<const std::string_view> names, std::vector<std::uint32_t> &firstOf) {
-    firstOf.clear();
-    bases.clear();
+    bases.assign(names, firstOf);
     filter.clear();
     taken.clear();
-    bases.reserve(names.size());
-    for (const std::string_view base : names) {
-      firstOf.push_back(bases.insert(base, static_cast<std::uint32_t>(firstOf.size())));
-      filter.add(base);
-    }
+    for (const std::string_view base : names) filter.add(base);
   }
 
   void read(std::string_view text) {
     filter.read(text, [this](std::string_view word, bool whole, std::size_t baseLength) {
-      if ((whole && bases.holds(word)) ||
-          (baseLength != std::string_view::npos && bases.holds(word.substr(0, baseLength))))
+      if ((whole && bases.indexOf(word) != BaseIndex::kNone) ||
+          (baseLength != std::string_view::npos &&
+           bases.indexOf(word.substr(0, baseLength)) != BaseIndex::kNone))
         taken.emplace(word);
     });
   }
@@ -383,12 +434,12 @@ class TakenWords {
   bool holds(std::string_view name) const {
     return !taken.empty() && taken.count(std::string(name)) != 0;
   }
-  // The first index of `name` among the names, if it is one.
-  const std::uint32_t *indexOf(std::string_view name) const { return bases.indexOf(name); }
+  // The first index of `name` among the names, or BaseIndex::kNone.
+  std::uint32_t indexOf(std::string_view name) const { return bases.indexOf(name); }
 
  private:
   WordFilter filter;
-  WordSet bases;  // views of the names the words are told from
+  BaseIndex bases;
   std::unordered_set<std::string> taken;
 };
 
@@ -490,8 +541,8 @@ std::vector<CteSuffix> CteNamer::suffixes(std::span<const std::string_view> base
     std::uint32_t k = 2;
     for (;; ++k) {
       candidate.assign(bases[i]).append("_").append(std::to_string(k));
-      const std::uint32_t *first = m.words.indexOf(candidate);
-      if (!(first != nullptr && namedAlone(*first, i)) && !takenAlike(candidate)) break;
+      const std::uint32_t first = m.words.indexOf(candidate);
+      if (!(first != BaseIndex::kNone && namedAlone(first, i)) && !takenAlike(candidate)) break;
     }
     m.suffixed[i] = 1;
     m.suffixedNames.insert(candidate);
@@ -515,15 +566,38 @@ std::vector<CteSuffix> cteSuffixes(std::span<const Node *const> nodes, const Cte
   return CteNamer().suffixes(bases, texts);
 }
 
-struct CteWordFinder::Filter : WordFilter {};
+// A text as short as the texts the library writes around the nodes' own
+// ("select ", " from ") is met again at every level at the same place, so
+// what was found in it is kept by its place.
+struct CteWordFinder::Filter : WordFilter {
+  static constexpr std::size_t kKeptLongest = 16;
+  struct Kept {
+    const char *data = nullptr;
+    std::size_t size = 0;
+    std::vector<std::string> words;
+  };
+  std::array<Kept, 64> kept;
+};
 
 CteWordFinder::CteWordFinder() : filter(std::make_unique<Filter>()) {}
 CteWordFinder::~CteWordFinder() = default;
 
-void CteWordFinder::add(std::string_view base) { filter->add(base); }
+void CteWordFinder::add(const Node *node) { filter->add(baseHeadOf(node)); }
 
-void CteWordFinder::find(std::string_view text, std::vector<std::string> &found) const {
-  filter->read(text, [&](std::string_view word, bool, std::size_t) { found.emplace_back(word); });
+void CteWordFinder::find(std::string_view text, std::vector<std::string> &found) {
+  const auto read = [&](std::vector<std::string> &into) {
+    filter->read(text, [&](std::string_view word, bool, std::size_t) { into.emplace_back(word); });
+  };
+  if (text.size() > Filter::kKeptLongest) return read(found);
+  Filter::Kept &kept =
+      filter->kept[(reinterpret_cast<std::uintptr_t>(text.data()) >> 3) % filter->kept.size()];
+  if (kept.data != text.data() || kept.size != text.size()) {
+    kept.data = text.data();
+    kept.size = text.size();
+    kept.words.clear();
+    read(kept.words);
+  }
+  found.insert(found.end(), kept.words.begin(), kept.words.end());
 }
 
 void appendCteBase(const Node *node, std::string &to) {
