@@ -206,6 +206,8 @@ class WordFilter {
     std::fill(std::begin(startsBase), std::end(startsBase), false);
     firstLetters.clear();
     starts.reset();
+    seconds = 0;
+    std::fill(std::begin(alone), std::end(alone), false);
     mayBe.reset();
     std::fill(std::begin(lengthsOf), std::end(lengthsOf), 0);
   }
@@ -214,6 +216,10 @@ class WordFilter {
 
   void add(const BaseHead &base) {
     const auto letter = static_cast<unsigned char>(base.first);
+    seconds |= base.length == 1                            ? kSecondOther | kSecondMark
+               : base.second >= '0' && base.second <= '9' ? kSecondDigit
+               : base.second == '_'                       ? kSecondMark
+                                                          : kSecondLetter;
     mayBe.set(key(base.first, base.length));
     lengthsOf[letter] |= std::uint64_t(1) << std::min<std::size_t>(base.length, 63);
     startsBase[letter] = true;
@@ -225,11 +231,17 @@ class WordFilter {
 #endif
       firstLetters.push_back(base.first);
     }
-    if (base.length > 1) {
-      starts.set(letter * 256u + static_cast<unsigned char>(base.second));
-    } else {
-      starts.set(letter * 256u);
-      starts.set(letter * 256u + '_');
+    for (const char first : {base.first, upper(base.first)}) {
+      const unsigned at = static_cast<unsigned char>(first) * 256u;
+      if (base.length > 1) {
+        starts.set(at + static_cast<unsigned char>(base.second));
+        starts.set(at + static_cast<unsigned char>(upper(base.second)));
+        continue;
+      }
+      // One letter: then the suffix's '_' or the word's end.
+      alone[static_cast<unsigned char>(first)] = true;
+      for (unsigned c = 0; c < 256; ++c)
+        if (c == '_' || !isWordChar(static_cast<unsigned char>(c))) starts.set(at + c);
     }
   }
 
@@ -240,35 +252,54 @@ class WordFilter {
     if (firstLetters.empty()) return;  // no bases
     const char *const begin = text.data(), *const end = begin + text.size();
     const char *p = begin;
+    // A short text (such as those the library writes around the nodes'
+    // own: "select ", " where ") is most often passed over whole.
+    if (text.size() < 16 &&
+        std::none_of(begin, end, [&](char c) { return startsBase[static_cast<unsigned char>(c)]; }))
+      return;
 #if defined(__SSE2__)
     // Sixteen characters at a time: the words' first characters are found
     // at once, and with few first letters (a chain's names) only those of
-    // a base's first letter are looked at.
-    const bool fewLetters = firstLetters.size() <= kLettersCompared;
-    for (; end - p >= 16; p += 16) {
-      const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-      const unsigned letters = fewLetters ? firstLetterCharacters(chars) : ~0u;
-      if (letters == 0) continue;
-      const unsigned word = wordCharacters(chars);
-      const unsigned before = p != begin && isWordChar(static_cast<unsigned char>(p[-1])) ? 1 : 0;
-      unsigned starts = word & ~((word << 1) | before) & letters;
-      for (; starts != 0; starts &= starts - 1) {
-        const char *const at = p + std::countr_zero(starts);
-        if (startsBase[static_cast<unsigned char>(*at)] && mayStart(at, end))
-          readWord(at, end, sink);
+    // a base's first letter are looked at. The last block ends with the
+    // text, over characters already looked at, which it passes over.
+    if (text.size() >= 16) {
+      const bool fewLetters = firstLetters.size() <= kLettersCompared;
+      const char *const last = end - 16;
+      for (const char *done = begin;;) {
+        const char *const at = std::min(p, last);
+        const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+        // With few first letters, a character of one followed by a
+        // character of a kind that follows it in a base; with many, the
+        // words' first characters.
+        unsigned starts;
+        if (fewLetters) {
+          starts = firstLetterCharacters(chars);
+          if (starts != 0 && at != last)
+            starts &= secondCharacters(_mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 1)));
+        } else {
+          const unsigned word = wordCharacters(chars);
+          const unsigned before = at != begin && isWordChar(static_cast<unsigned char>(at[-1])) ? 1 : 0;
+          starts = word & ~((word << 1) | before);
+        }
+        if (at == last) starts &= ~0u << (done - at);  // passes over those looked at
+        for (; starts != 0; starts &= starts - 1) {
+          const char *const start = at + std::countr_zero(starts);
+          const bool inWord = start != begin && isWordChar(static_cast<unsigned char>(start[-1]));
+          if (!inWord && startsBase[static_cast<unsigned char>(*start)] && mayStart(start, end))
+            readWord(start, end, sink);
+        }
+        if (at == last) return;
+        p += 16;
+        done = p;
       }
     }
-    // The rest from the end of the word it may begin inside, which was
-    // read where it began.
-    if (p != begin && isWordChar(static_cast<unsigned char>(p[-1])))
-      while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
 #endif
     // One character at a time: a word that cannot begin a base is skipped whole.
     while (p != end) {
       const auto c = static_cast<unsigned char>(*p);
       if (!isWordChar(c)) {
         ++p;
-      } else if (startsBase[c]) {
+      } else if (startsBase[c] && mayStart(p, end)) {
         p = readWord(p, end, sink);
       } else {
         while (p != end && isWordChar(static_cast<unsigned char>(*p))) ++p;
@@ -300,6 +331,28 @@ class WordFilter {
 
   // A bit per character of `chars` that is a base's first letter, in
   // either case (at most kLettersCompared letters).
+  // A bit per character of `chars` of a kind that is a base's second:
+  // digits, letters, '_' or, after a base of one letter, any that ends a
+  // word.
+  unsigned secondCharacters(__m128i chars) const {
+    const auto inRange = [](__m128i c, char low, char high) {
+      return _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8(static_cast<char>(low - 1))),
+                           _mm_cmplt_epi8(c, _mm_set1_epi8(static_cast<char>(high + 1))));
+    };
+    if (seconds == kSecondDigit)  // a chain's generated names
+      return static_cast<unsigned>(_mm_movemask_epi8(inRange(chars, '0', '9')));
+    if (seconds == (kSecondDigit | kSecondLetter | kSecondMark | kSecondOther)) return ~0u;
+    unsigned kinds = 0;
+    if (seconds & kSecondDigit) kinds |= static_cast<unsigned>(_mm_movemask_epi8(inRange(chars, '0', '9')));
+    if (seconds & kSecondLetter)
+      kinds |= static_cast<unsigned>(
+          _mm_movemask_epi8(inRange(_mm_or_si128(chars, _mm_set1_epi8(0x20)), 'a', 'z')));
+    if (seconds & kSecondMark)
+      kinds |= static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('_'))));
+    if (seconds & kSecondOther) kinds |= ~wordCharacters(chars);
+    return kinds;
+  }
+
   unsigned firstLetterCharacters(__m128i chars) const {
     const __m128i lowered = _mm_or_si128(chars, _mm_set1_epi8(0x20));
     __m128i hits = _mm_cmpeq_epi8(lowered, letterVectors[0]);
@@ -310,13 +363,12 @@ class WordFilter {
 #endif
 
   // The word at `start` may have a base of `bases` by its first two
-  // characters: a base's first two, or its one letter followed by the
-  // suffix's '_' or by the word's end.
+  // characters, in either case: a base's first two, or its one letter
+  // followed by the suffix's '_' or by the word's end.
   bool mayStart(const char *start, const char *end) const {
-    const auto second = start + 1 != end && isWordChar(static_cast<unsigned char>(start[1]))
-                            ? static_cast<unsigned char>(lower(start[1]))
-                            : 0u;
-    return starts.test(static_cast<unsigned char>(lower(*start)) * 256u + second);
+    const auto first = static_cast<unsigned char>(*start);
+    return start + 1 == end ? alone[first]
+                            : starts.test(first * 256u + static_cast<unsigned char>(start[1]));
   }
 
   // Reads the word that begins at `start`; returns its end. Most words are
@@ -366,7 +418,11 @@ class WordFilter {
 #if defined(__SSE2__)
   __m128i letterVectors[kLettersCompared];  // the first letters, each in every lane
 #endif
-  std::bitset<256 * 256> starts;  // see mayStart
+  std::bitset<256 * 256> starts;  // by a word's first two characters as written; see mayStart
+  bool alone[256] = {};  // the letters of bases of one letter, in either case
+  // The kinds of the bases' second characters.
+  static constexpr unsigned kSecondDigit = 1, kSecondLetter = 2, kSecondMark = 4, kSecondOther = 8;
+  unsigned seconds = 0;
   std::bitset<256 * 64> mayBe;
   std::uint64_t lengthsOf[256] = {};  // per first letter, a bit per length of a base
 };
@@ -566,18 +622,7 @@ std::vector<CteSuffix> cteSuffixes(std::span<const Node *const> nodes, const Cte
   return CteNamer().suffixes(bases, texts);
 }
 
-// A text as short as the texts the library writes around the nodes' own
-// ("select ", " from ") is met again at every level at the same place, so
-// what was found in it is kept by its place.
-struct CteWordFinder::Filter : WordFilter {
-  static constexpr std::size_t kKeptLongest = 16;
-  struct Kept {
-    const char *data = nullptr;
-    std::size_t size = 0;
-    std::vector<std::string> words;
-  };
-  std::array<Kept, 64> kept;
-};
+struct CteWordFinder::Filter : WordFilter {};
 
 CteWordFinder::CteWordFinder() : filter(std::make_unique<Filter>()) {}
 CteWordFinder::~CteWordFinder() = default;
@@ -585,19 +630,7 @@ CteWordFinder::~CteWordFinder() = default;
 void CteWordFinder::add(const Node *node) { filter->add(baseHeadOf(node)); }
 
 void CteWordFinder::find(std::string_view text, std::vector<std::string> &found) {
-  const auto read = [&](std::vector<std::string> &into) {
-    filter->read(text, [&](std::string_view word, bool, std::size_t) { into.emplace_back(word); });
-  };
-  if (text.size() > Filter::kKeptLongest) return read(found);
-  Filter::Kept &kept =
-      filter->kept[(reinterpret_cast<std::uintptr_t>(text.data()) >> 3) % filter->kept.size()];
-  if (kept.data != text.data() || kept.size != text.size()) {
-    kept.data = text.data();
-    kept.size = text.size();
-    kept.words.clear();
-    read(kept.words);
-  }
-  found.insert(found.end(), kept.words.begin(), kept.words.end());
+  filter->read(text, [&](std::string_view word, bool, std::size_t) { found.emplace_back(word); });
 }
 
 void appendCteBase(const Node *node, std::string &to) {
