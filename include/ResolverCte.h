@@ -97,8 +97,13 @@ class CteNamer {
   CteNamer &operator=(const CteNamer &) = delete;
   // As cteSuffixes, for expressions of these bases (see appendCteBase).
   std::vector<CteSuffix> suffixes(std::span<const std::string_view> bases, const CteTexts &texts);
+  // The same, the statement's words that may take a name being `words`
+  // (found by a CteWordFinder that was given these bases, or more).
+  std::vector<CteSuffix> suffixes(std::span<const std::string_view> bases,
+                                  std::span<const std::string> words);
 
  private:
+  std::vector<CteSuffix> settle(std::span<const std::string_view> bases);
   struct Memory;
   std::unique_ptr<Memory> memory;
 };
@@ -115,6 +120,10 @@ class CteWordFinder {
   void add(const Node *node);
   // Appends the words of `text` found, in lower case, to `found`.
   void find(std::string_view text, std::vector<std::string> &found);
+  // The same for a text that stays where it is, with the same characters,
+  // as long as the finder lives (a node's, or one the library writes):
+  // what was found in a short one is kept by its place.
+  void findInPlace(std::string_view text, std::vector<std::string> &found);
 
  private:
   struct Filter;

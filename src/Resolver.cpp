@@ -1250,7 +1250,7 @@ class CteChain {
     baseEnds.push_back(baseChars.size());
     ownLengths += level.ownLength;
     for (size_t i = 0; i < level.pieces.size(); ++i)
-      if (i != level.inputPiece) finder.find(level.pieces[i], words);
+      if (i != level.inputPiece) finder.findInPlace(level.pieces[i], words);
   }
 
   void finishStatement() {
@@ -1261,11 +1261,8 @@ class CteChain {
     bases.clear();
     for (size_t k = 1; k < group.size(); ++k)
       bases.emplace_back(baseChars.data() + baseEnds[k - 1], baseEnds[k] - baseEnds[k - 1]);
-    std::vector<CteSuffix> suffixes =
-        namer.suffixes(bases, [&](const std::function<void(std::string_view)> &read) {
-          read(innermostInput);
-          for (const std::string &word : words) read(word);
-        });
+    finder.find(innermostInput, words);
+    std::vector<CteSuffix> suffixes = namer.suffixes(bases, words);
     for (CteSuffix &suffix : suffixes) ++suffix.index;
     size_t written = innermostInput.size() + ownLengths;
     auto suffix = suffixes.begin();

@@ -112,14 +112,33 @@ class WordSet {
   FlatMap<std::string_view, std::uint32_t, TextHash> words;  // views of words that outlive the set
 };
 
+// The first two letters of the reserved words, a bit each, known when the
+// library is built: most names are passed over by them.
+struct ReservedStarts {
+  std::uint64_t bits[26 * 26 / 64 + 1] = {};
+  static constexpr std::size_t indexOf(char a, char b) { return (a - 'a') * 26 + (b - 'a'); }
+  constexpr ReservedStarts() {
+    for (std::string_view w : kReserved) set(w);
+    for (std::string_view w : kReservedMore) set(w);
+  }
+  constexpr void set(std::string_view w) { bits[indexOf(w[0], w[1]) / 64] |= std::uint64_t(1) << (indexOf(w[0], w[1]) % 64); }
+  constexpr bool test(std::string_view w) const {
+    if (w.size() < 2 || w[0] < 'a' || w[0] > 'z' || w[1] < 'a' || w[1] > 'z') return false;
+    return (bits[indexOf(w[0], w[1]) / 64] >> (indexOf(w[0], w[1]) % 64)) & 1;
+  }
+};
+constexpr ReservedStarts kReservedStarts;
+
+// `word` (in lower case) is a reserved word.
 bool isReserved(std::string_view word) {
+  if (word.size() > 17 || !kReservedStarts.test(word)) return false;
   static const WordSet reserved = [] {
     WordSet all;
     for (std::string_view w : kReserved) all.insert(w);
     for (std::string_view w : kReservedMore) all.insert(w);
     return all;
   }();
-  return word.size() <= 17 && reserved.holds(word);
+  return reserved.holds(word);
 }
 
 // A node's output name as an unquoted name: lower case, letters, digits and
@@ -150,8 +169,7 @@ struct NameChars {
 };
 constexpr NameChars kNameChars;
 
-char *writeBase(const Node *node, char *out) {
-  const std::string_view table = tableOf(node);
+char *writeBase(std::string_view table, char *out) {
   if (needsPrefix(table)) {
     *out++ = 't';
     *out++ = '_';
@@ -160,10 +178,13 @@ char *writeBase(const Node *node, char *out) {
   return out;
 }
 
+char *writeBase(const Node *node, char *out) { return writeBase(tableOf(node), out); }
+
 // What a word filter needs of a base: its first two characters and length.
 struct BaseHead {
   char first, second;  // second: '\0' for a base of one character
   std::size_t length;
+  bool operator==(const BaseHead &) const = default;
 };
 
 BaseHead baseHeadOf(const Node *node) {
@@ -469,13 +490,24 @@ class BaseIndex {
 // name could equal: those whose base is one of `bases`.
 class TakenWords {
  public:
-  // Reads the words of texts against `names`, forgetting what was read
-  // before; `firstOf[i]` becomes the first index of `names[i]`.
-  void restart(std::span<const std::string_view> names, std::vector<std::uint32_t> &firstOf) {
+  // Takes words against `names`, forgetting those taken before;
+  // `firstOf[i]` becomes the first index of `names[i]`. Texts are read
+  // only when `reading`; else words are offered one by one.
+  void restart(std::span<const std::string_view> names, std::vector<std::uint32_t> &firstOf,
+               bool reading) {
     bases.assign(names, firstOf);
-    filter.clear();
     taken.clear();
+    if (!reading) return;
+    filter.clear();
     for (const std::string_view base : names) filter.add(base);
+  }
+
+  // A word in lower case, taken when it is a base or one with a suffix.
+  void offer(std::string_view word) {
+    const std::string_view base = withoutSuffix(word);
+    if (bases.indexOf(word) != BaseIndex::kNone ||
+        (base.size() != word.size() && bases.indexOf(base) != BaseIndex::kNone))
+      taken.emplace(word);
   }
 
   void read(std::string_view text) {
@@ -578,9 +610,20 @@ CteNamer::~CteNamer() = default;
 // that one alone is asked.
 std::vector<CteSuffix> CteNamer::suffixes(std::span<const std::string_view> bases,
                                           const CteTexts &texts) {
+  memory->words.restart(bases, memory->firstOf, true);
+  texts([&](std::string_view text) { memory->words.read(text); });
+  return settle(bases);
+}
+
+std::vector<CteSuffix> CteNamer::suffixes(std::span<const std::string_view> bases,
+                                          std::span<const std::string> words) {
+  memory->words.restart(bases, memory->firstOf, false);
+  for (const std::string &word : words) memory->words.offer(word);
+  return settle(bases);
+}
+
+std::vector<CteSuffix> CteNamer::settle(std::span<const std::string_view> bases) {
   Memory &m = *memory;
-  m.words.restart(bases, m.firstOf);
-  texts([&](std::string_view text) { m.words.read(text); });
   m.suffixed.assign(bases.size(), 0);
   m.suffixedNames.clear();
   const auto namedAlone = [&](std::uint32_t first, std::size_t before) {
@@ -622,21 +665,51 @@ std::vector<CteSuffix> cteSuffixes(std::span<const Node *const> nodes, const Cte
   return CteNamer().suffixes(bases, texts);
 }
 
-struct CteWordFinder::Filter : WordFilter {};
+struct CteWordFinder::Filter : WordFilter {
+  BaseHead lastAdded{'\0', '\0', 0};
+  // What was found in short texts that stay where they are, by their place.
+  struct Kept {
+    const char *data = nullptr;
+    std::size_t size = 0;
+    std::vector<std::string> words;
+  };
+  static constexpr std::size_t kKeptLongest = 16;
+  std::array<Kept, 32> kept;
+};
 
 CteWordFinder::CteWordFinder() : filter(std::make_unique<Filter>()) {}
 CteWordFinder::~CteWordFinder() = default;
 
-void CteWordFinder::add(const Node *node) { filter->add(baseHeadOf(node)); }
+void CteWordFinder::add(const Node *node) {
+  // The names of a chain's levels mostly begin alike.
+  const BaseHead head = baseHeadOf(node);
+  if (head == filter->lastAdded) return;
+  filter->add(head);
+  filter->lastAdded = head;
+}
 
 void CteWordFinder::find(std::string_view text, std::vector<std::string> &found) {
   filter->read(text, [&](std::string_view word, bool, std::size_t) { found.emplace_back(word); });
 }
 
+void CteWordFinder::findInPlace(std::string_view text, std::vector<std::string> &found) {
+  if (text.size() > Filter::kKeptLongest) return find(text, found);
+  const auto place = reinterpret_cast<std::uintptr_t>(text.data());
+  Filter::Kept &kept = filter->kept[(place ^ (place >> 7)) % filter->kept.size()];
+  if (kept.data != text.data() || kept.size != text.size()) {
+    kept.data = text.data();
+    kept.size = text.size();
+    kept.words.clear();
+    find(text, kept.words);
+  }
+  found.insert(found.end(), kept.words.begin(), kept.words.end());
+}
+
 void appendCteBase(const Node *node, std::string &to) {
+  const std::string_view table = tableOf(node);
   const std::size_t start = to.size();
-  to.resize(start + baseLength(node));
-  writeBase(node, to.data() + start);
+  to.resize(start + table.size() + (needsPrefix(table) ? 2 : 0));
+  writeBase(table, to.data() + start);
 }
 
 std::vector<std::string> cteNames(const std::vector<const Node *> &nodes, const CteTexts &texts) {
