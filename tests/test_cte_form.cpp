@@ -1,6 +1,7 @@
 // The cte statement form: the option, and the statements over random graphs
 // against the nested form's (the rows they give are compared on engines in
 // sqlite_dialects.cpp).
+#include <algorithm>
 #include <random>
 #include <set>
 
@@ -177,12 +178,21 @@ TEST_F(CteFormTest, ChainsWrittenFromTheirNodesAreTheScansStatements) {
     setForm(dfq::Form::Cte);
     nodeid_t last = base(rng() % 2 ? "db.t" : "\"db\".\"t\"");
     const int length = 1 + static_cast<int>(rng() % 30);
+    // Names of one first letter (words read sixteen characters at a time
+    // against it) or of many; texts read names of other levels in either
+    // case, some with a suffix.
+    const std::string firsts = rng() % 2 ? "f" : "fGhX_$";
+    const auto nameOf = [&](int i) { return std::string(1, firsts[i % firsts.size()]) + std::to_string(i); };
     for (int i = 0; i < length; ++i) {
       std::string text(rng() % 120, 'c');
       if (rng() % 4 == 0) text += " and \"q\" > 1 and f" + std::to_string(i) + " = 2";
+      if (rng() % 3 == 0) {
+        std::string other = nameOf(static_cast<int>(rng() % length));
+        if (rng() % 2) std::transform(other.begin(), other.end(), other.begin(), ::toupper);
+        text += std::string(rng() % 20, 'd') + " or " + other + (rng() % 2 ? "_2" : "") + " < 3";
+      }
       const char *kind = kinds[rng() % (rng() % 8 == 0 ? 5 : 4)];
-      last = std::string(kind) == "groupby" ? groupby(last, "x")
-                                              : node(kind, text, {last}, "f" + std::to_string(i));
+      last = std::string(kind) == "groupby" ? groupby(last, "x") : node(kind, text, {last}, nameOf(i));
       if (i + 1 < length && rng() % 10 == 0) dag->updateNodeState(last, 1);
     }
     const size_t limit = 50 + rng() % 3000;
