@@ -78,7 +78,7 @@ class SplicedStatement {
   }
 
  private:
-  std::vector<Node *> levels_;  // outermost first
+  std::vector<Node *> levels_;    // outermost first
   std::vector<Suffix> suffixes_;  // the cte form's, by level
   std::string_view opening_;
   std::size_t size_ = 0;

@@ -134,9 +134,8 @@ class CteWordFinder {
 void appendCteBase(const Node *node, std::string &to);
 // The same names, whole.
 std::vector<std::string> cteNames(const std::vector<const Node *> &nodes, const CteTexts &texts);
-// The length of the name of `node`'s expression with suffix `k` (0: none),
-// and the name written to `out`; returns past it.
-std::size_t cteNameLength(const Node *node, std::uint32_t k);
+// The name of `node`'s expression with suffix `k` (0: none), written to
+// `out`; returns past it.
 char *writeCteName(const Node *node, std::uint32_t k, char *out);
 
 // What follows an expression's name up to its query: " as (" in the

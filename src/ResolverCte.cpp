@@ -4,11 +4,11 @@
 #include "ResolverCte.h"
 
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
 #include <bitset>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <iterator>
@@ -48,6 +48,7 @@ constexpr std::size_t kSuffixRoom = 8;
 constexpr std::size_t kLongestBase = 48;
 
 // Words that cannot name an expression unquoted in either engine.
+// clang-format off
 constexpr std::array<std::string_view, 96> kReserved = {
     "all", "alter", "analyse", "analyze", "and", "any", "array", "as", "asc", "asymmetric",
     "autoincrement", "between", "both", "by", "case", "cast", "check", "collate", "column",
@@ -63,6 +64,7 @@ constexpr std::array<std::string_view, 96> kReserved = {
 };
 constexpr std::array<std::string_view, 8> kReservedMore = {
     "using", "values", "when", "where", "window", "with", "trailing", "variadic"};
+// clang-format on
 
 // Characters of an unquoted word: letters, digits, '_', '$' and any byte
 // of a multi-byte character.
@@ -121,7 +123,9 @@ struct ReservedStarts {
     for (std::string_view w : kReserved) set(w);
     for (std::string_view w : kReservedMore) set(w);
   }
-  constexpr void set(std::string_view w) { bits[indexOf(w[0], w[1]) / 64] |= std::uint64_t(1) << (indexOf(w[0], w[1]) % 64); }
+  constexpr void set(std::string_view w) {
+    bits[indexOf(w[0], w[1]) / 64] |= std::uint64_t(1) << (indexOf(w[0], w[1]) % 64);
+  }
   constexpr bool test(std::string_view w) const {
     if (w.size() < 2 || w[0] < 'a' || w[0] > 'z' || w[1] < 'a' || w[1] > 'z') return false;
     return (bits[indexOf(w[0], w[1]) / 64] >> (indexOf(w[0], w[1]) % 64)) & 1;
@@ -233,11 +237,13 @@ class WordFilter {
     std::fill(std::begin(lengthsOf), std::end(lengthsOf), 0);
   }
 
-  void add(std::string_view base) { add(BaseHead{base[0], base.size() > 1 ? base[1] : '\0', base.size()}); }
+  void add(std::string_view base) {
+    add(BaseHead{base[0], base.size() > 1 ? base[1] : '\0', base.size()});
+  }
 
   void add(const BaseHead &base) {
     const auto letter = static_cast<unsigned char>(base.first);
-    seconds |= base.length == 1                            ? kSecondOther | kSecondMark
+    seconds |= base.length == 1                           ? kSecondOther | kSecondMark
                : base.second >= '0' && base.second <= '9' ? kSecondDigit
                : base.second == '_'                       ? kSecondMark
                                                           : kSecondLetter;
@@ -299,7 +305,8 @@ class WordFilter {
             starts &= secondCharacters(_mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 1)));
         } else {
           const unsigned word = wordCharacters(chars);
-          const unsigned before = at != begin && isWordChar(static_cast<unsigned char>(at[-1])) ? 1 : 0;
+          const unsigned before =
+              at != begin && isWordChar(static_cast<unsigned char>(at[-1])) ? 1 : 0;
           starts = word & ~((word << 1) | before);
         }
         if (at == last) starts &= ~0u << (done - at);  // passes over those looked at
@@ -364,7 +371,8 @@ class WordFilter {
       return static_cast<unsigned>(_mm_movemask_epi8(inRange(chars, '0', '9')));
     if (seconds == (kSecondDigit | kSecondLetter | kSecondMark | kSecondOther)) return ~0u;
     unsigned kinds = 0;
-    if (seconds & kSecondDigit) kinds |= static_cast<unsigned>(_mm_movemask_epi8(inRange(chars, '0', '9')));
+    if (seconds & kSecondDigit)
+      kinds |= static_cast<unsigned>(_mm_movemask_epi8(inRange(chars, '0', '9')));
     if (seconds & kSecondLetter)
       kinds |= static_cast<unsigned>(
           _mm_movemask_epi8(inRange(_mm_or_si128(chars, _mm_set1_epi8(0x20)), 'a', 'z')));
@@ -426,7 +434,8 @@ class WordFilter {
     // f_1) or a base with a suffix ("f_2" beside a node named f).
     const std::string_view unlowered = withoutSuffix(word);
     const bool whole = mayBe.test(key(word[0], word.size()));
-    const bool suffixed = unlowered.size() != word.size() && mayBe.test(key(unlowered[0], unlowered.size()));
+    const bool suffixed =
+        unlowered.size() != word.size() && mayBe.test(key(unlowered[0], unlowered.size()));
     if (!whole && !suffixed) return;
     char lowered[kLongestBase + kSuffixRoom + 2];
     for (std::size_t i = 0; i < word.size(); ++i) lowered[i] = lower(word[i]);
@@ -435,12 +444,12 @@ class WordFilter {
   }
 
   bool startsBase[256] = {};  // the first letters of the bases, in either case
-  std::string firstLetters;  // of the bases, in lower case
+  std::string firstLetters;   // of the bases, in lower case
 #if defined(__SSE2__)
   __m128i letterVectors[kLettersCompared];  // the first letters, each in every lane
 #endif
   std::bitset<256 * 256> starts;  // by a word's first two characters as written; see mayStart
-  bool alone[256] = {};  // the letters of bases of one letter, in either case
+  bool alone[256] = {};           // the letters of bases of one letter, in either case
   // The kinds of the bases' second characters.
   static constexpr unsigned kSecondDigit = 1, kSecondLetter = 2, kSecondMark = 4, kSecondOther = 8;
   unsigned seconds = 0;
@@ -541,8 +550,8 @@ std::size_t boundedNameLength(const Node *node) {
 std::size_t withListStart(std::string_view query) {
   std::size_t i = 0;
   const auto blank = [&](std::size_t at) {
-    return at < query.size() && (query[at] == ' ' || query[at] == '\n' || query[at] == '\t' ||
-                                 query[at] == '\r');
+    return at < query.size() &&
+           (query[at] == ' ' || query[at] == '\n' || query[at] == '\t' || query[at] == '\r');
   };
   const auto word = [&](std::size_t at, std::string_view w) {
     if (at + w.size() > query.size()) return false;
@@ -597,7 +606,7 @@ std::vector<std::size_t> cteCopies(const std::vector<CteExpression> &expressions
 struct CteNamer::Memory {
   TakenWords words;
   std::vector<std::uint32_t> firstOf;  // of each base, the first index it has
-  std::vector<char> suffixed;  // whether the name of an expression has a suffix
+  std::vector<char> suffixed;          // whether the name of an expression has a suffix
   std::unordered_set<std::string> suffixedNames;
 };
 
@@ -758,7 +767,8 @@ std::string writeCteStatement(DAG &dag, const std::vector<CteExpression> &expres
   std::string text;
   std::size_t room = 0;
   for (std::size_t i = 0; i < expressions.size(); ++i) {
-    room += (i < own ? 2 * names[i].size() + kAsNotMaterialized.size() + kNextExpression.size() : 0);
+    room +=
+        (i < own ? 2 * names[i].size() + kAsNotMaterialized.size() + kNextExpression.size() : 0);
     for (const CtePiece &piece : expressions[i].pieces)
       room += piece.expression == CtePiece::kText ? piece.text.size() : 64;
   }

@@ -182,7 +182,9 @@ TEST_F(CteFormTest, ChainsWrittenFromTheirNodesAreTheScansStatements) {
     // against it) or of many; texts read names of other levels in either
     // case, some with a suffix.
     const std::string firsts = rng() % 2 ? "f" : "fGhX_$";
-    const auto nameOf = [&](int i) { return std::string(1, firsts[i % firsts.size()]) + std::to_string(i); };
+    const auto nameOf = [&](int i) {
+      return std::string(1, firsts[static_cast<size_t>(i) % firsts.size()]) + std::to_string(i);
+    };
     for (int i = 0; i < length; ++i) {
       std::string text(rng() % 120, 'c');
       if (rng() % 4 == 0) text += " and \"q\" > 1 and f" + std::to_string(i) + " = 2";
@@ -192,7 +194,8 @@ TEST_F(CteFormTest, ChainsWrittenFromTheirNodesAreTheScansStatements) {
         text += std::string(rng() % 20, 'd') + " or " + other + (rng() % 2 ? "_2" : "") + " < 3";
       }
       const char *kind = kinds[rng() % (rng() % 8 == 0 ? 5 : 4)];
-      last = std::string(kind) == "groupby" ? groupby(last, "x") : node(kind, text, {last}, nameOf(i));
+      last = std::string(kind) == "groupby" ? groupby(last, "x")
+                                              : node(kind, text, {last}, nameOf(i));
       if (i + 1 < length && rng() % 10 == 0) dag->updateNodeState(last, 1);
     }
     const size_t limit = 50 + rng() % 3000;
