@@ -11,7 +11,8 @@
 //    them must agree with the first (the literal one). A faster resolver is
 //    checked by adding one line to `kResolvers`.
 //  - Node chains: where the root's path is written from its nodes, the
-//    statements are the literal resolver's over the path's own queries.
+//    statements are the literal resolver's over the path's own queries,
+//    in the nested and in the cte form.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -334,13 +335,21 @@ void printScenario(const Scenario &s) {
 }
 
 // The statements written from the root's node chain, if it has one, against
-// the literal resolver over the names and queries of the root's path.
-void checkNodeChain(const Scenario &s) {
+// the literal resolver over the names and queries of the root's path, in
+// either statement form.
+void checkNodeChain(const Scenario &s, dfq::Form form) {
   DAG &dag = *dagInstance();
   if (dag.genDAGPath(s.root, false) == 0) return;
   const DAG::Path path = dag.getDAGPath(s.root, false);
-  const std::vector<SplicedStatement> chain = dfq::nodeChainOf(dag, s.root, path.size(), s.splitLimit);
-  if (chain.empty()) return;
+  const dfq::Form kept = dag.form();
+  dag.setForm(form);
+  const std::vector<SplicedStatement> chain =
+      form == dfq::Form::Cte ? dfq::cteChainOf(dag, s.root, path.size(), s.splitLimit)
+                             : dfq::nodeChainOf(dag, s.root, path.size(), s.splitLimit);
+  if (chain.empty()) {
+    dag.setForm(kept);
+    return;
+  }
   ViewQueryMap map;
   for (nodeid_t id : path) {
     std::string name;
@@ -348,8 +357,9 @@ void checkNodeChain(const Scenario &s) {
     map.emplace(name, std::make_pair(std::move(query), id));
   }
   const dfq::ResolvedQueries literal = dfq::literalResolve(dag, s.root, map, s.splitLimit);
+  dag.setForm(kept);
   bool same = literal.handOvers.empty() && literal.statements.size() == chain.size();
-  std::string detail;
+  std::string detail = form == dfq::Form::Cte ? "cte form" : "nested form";
   for (size_t i = 0; i < chain.size(); ++i) {
     const std::string written = chain[i].str();
     const nodeid_t root = chain[i].root()->getNodeid();
@@ -373,7 +383,8 @@ void checkResolvers(FuzzInput &in) {
             std::string(kResolvers[r].first) + "\n literal: " + describe(reference) + "\n other:   " +
                 describe(other));
   }
-  checkNodeChain(scenario);
+  checkNodeChain(scenario, dfq::Form::Nested);
+  checkNodeChain(scenario, dfq::Form::Cte);
   // The facade's entry to the resolver (the ML dependencies merged) stays
   // within its failures too.
   try {

@@ -1197,14 +1197,14 @@ class CteChain {
 
   void add(const ChainLevel &level) {
     Node *const node = &level.node;
-    const size_t candidate = size - (group.empty() ? size : level.nameSize) + kWrapper +
+    const size_t candidate = size - (group.empty() ? size : level.nameSize) + wrapper() +
                              level.ownLength + level.inputSize;
     if (!group.empty()) {
       const long long extraAfter =
           extra + static_cast<long long>(cteExpressionCost(node, true, group.size() == 1));
       if (total(size, extra) < splitLimit && total(candidate, extraAfter) >= splitLimit) {
         finishStatement();
-        size = kWrapper + level.ownLength + level.inputSize;
+        size = wrapper() + level.ownLength + level.inputSize;
         extra = 0;
         startStatement(level);
         return;
@@ -1228,7 +1228,8 @@ class CteChain {
   }
 
  private:
-  static constexpr size_t kWrapper = kOpen.size() + kCloseAsSubquery.size();
+  // What the nested form writes around a subquery: "(" and ") as temp_table".
+  static size_t wrapper() { return kOpen.size() + kCloseAsSubquery.size(); }
 
   static size_t total(size_t size, long long extra) {
     const long long t = static_cast<long long>(size) + extra;
