@@ -1257,19 +1257,23 @@ class CteChain {
   void finishStatement() {
     if (group.size() > 1 && startsWithList) failed = true;
     const std::string innermostInput = group.back()->inputName(0);
-    // The expressions are the levels below the outermost; their suffixes
-    // are counted from it.
+    // The expressions are the levels below the outermost, named in the
+    // order the statement lists them: from the innermost out.
+    const size_t levels = group.size();
     bases.clear();
-    for (size_t k = 1; k < group.size(); ++k)
+    for (size_t k = levels - 1; k >= 1; --k)
       bases.emplace_back(baseChars.data() + baseEnds[k - 1], baseEnds[k] - baseEnds[k - 1]);
     finder.find(innermostInput, words);
     std::vector<CteSuffix> suffixes = namer.suffixes(bases, words);
-    for (CteSuffix &suffix : suffixes) ++suffix.index;
+    // The statement keeps them by level, from the outermost in.
+    for (CteSuffix &suffix : suffixes)
+      suffix.index = static_cast<std::uint32_t>(levels - 1 - suffix.index);
+    std::reverse(suffixes.begin(), suffixes.end());
     size_t written = innermostInput.size() + ownLengths;
     auto suffix = suffixes.begin();
-    for (size_t k = 1; k < group.size(); ++k) {
+    for (size_t k = 1; k < levels; ++k) {
       const std::uint32_t of = suffix != suffixes.end() && suffix->index == k ? (suffix++)->k : 0;
-      const size_t name = bases[k - 1].size() + (of == 0 ? 0 : 1 + std::to_string(of).size());
+      const size_t name = bases[levels - 1 - k].size() + (of == 0 ? 0 : 1 + std::to_string(of).size());
       written += 2 * name + opening.size() + kCloseAsSubquery.size() - 1 + (k > 1 ? 3 : 2);
     }
     if (group.size() > 1) written += 5;  // "with "

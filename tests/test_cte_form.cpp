@@ -194,8 +194,14 @@ TEST_F(CteFormTest, ChainsWrittenFromTheirNodesAreTheScansStatements) {
         text += std::string(rng() % 20, 'd') + " or " + other + (rng() % 2 ? "_2" : "") + " < 3";
       }
       const char *kind = kinds[rng() % (rng() % 8 == 0 ? 5 : 4)];
-      last = std::string(kind) == "groupby" ? groupby(last, "x")
-                                              : node(kind, text, {last}, nameOf(i));
+      // Some levels take an earlier level's table name in another schema:
+      // equal names are told apart in the order the statement lists them.
+      const bool again = i > 0 && rng() % 5 == 0;
+      const std::string table =
+          again ? nameOf(static_cast<int>(rng() % static_cast<unsigned>(i))) : nameOf(i);
+      last = std::string(kind) == "groupby"
+                 ? groupby(last, "x")
+                 : node(kind, text, {last}, table, again ? "s" + std::to_string(i) : "s");
       if (i + 1 < length && rng() % 10 == 0) dag->updateNodeState(last, 1);
     }
     const size_t limit = 50 + rng() % 3000;
