@@ -40,8 +40,9 @@ const char *const kJoinTypes[] = {"inner", "Left",  "right", "FULL", "cross",
 const char *const kSetops[] = {"union", "UnionAll", "minus", "minusall", "intersect",
                                "intersectall", "union all"};
 const char *const kSwitches[] = {"1", "Y", "y", "0", ""};
-const char *const kOptions[] = {"dialect", "DIALECT", "colour", ""};
-const char *const kDialects[] = {"default", "postgresql", "sqlite", "SQLite", "mysql", ""};
+const char *const kOptions[] = {"dialect", "DIALECT", "form", "Form", "colour", ""};
+const char *const kOptionValues[] = {"default", "postgresql", "sqlite", "SQLite", "mysql", "",
+                                     "nested",  "cte",        "CTE"};
 
 bool isNodeId(const std::string &text) {
   if (text.empty() || text.size() > 19) return false;
@@ -165,20 +166,25 @@ class Host {
   }
 
   // The dialect changes what later nodes write, or is refused once there
-  // are nodes; what is read back is always one of the three.
+  // are nodes; the statement form may change at any time. What is read
+  // back is always one of the option's values.
   void option() {
-    HostArray name({pick(kOptions)}), value({pick(kDialects)});
+    HostArray name({pick(kOptions)}), value({pick(kOptionValues)});
     sloppy(name);
     sloppy(value);
     int rc = -1;
     dfq_set_option(name.get(), value.get(), &rc);
     lastCode_ = rc;
     int size = in_.number(-1, 16);
-    HostArray read({pick(kOptions)}), out = HostArray::buffers(1, 16);
+    const char *const asked = pick(kOptions);
+    HostArray read({asked}), out = HostArray::buffers(1, 16);
     dfq_get_option(read.get(), out.get(), &size, &rc);
     if (rc == 0) {
       const std::string got = out.at(0);
-      require(got == "default" || got == "postgresql" || got == "sqlite", "a known dialect", got);
+      if (asked[0] == 'f' || asked[0] == 'F')
+        require(got == "nested" || got == "cte", "a known form", got);
+      else
+        require(got == "default" || got == "postgresql" || got == "sqlite", "a known dialect", got);
       require(size == static_cast<int>(got.size()) + 1, "the size of the value read");
     }
   }
