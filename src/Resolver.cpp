@@ -1178,8 +1178,8 @@ namespace {
 // the working text by its query as a subquery, and the statement by what
 // its expression adds (cteExpressionCost); a level that would take the
 // statement to the limit starts the next one. A statement is named and
-// sized when its last level is known, from its levels' texts, which are
-// kept until then.
+// sized when its last level is known, from the words of its levels' texts
+// that may take a name, found as the levels were met.
 class CteChain {
  public:
   // The chain of `nodeid`'s path: the bases of its levels' names, read
@@ -1196,27 +1196,25 @@ class CteChain {
   }
 
   void add(const ChainLevel &level) {
-    Node *const node = &level.node;
     const size_t candidate = size - (group.empty() ? size : level.nameSize) + wrapper() +
                              level.ownLength + level.inputSize;
-    if (!group.empty()) {
-      const long long extraAfter =
-          extra + static_cast<long long>(cteExpressionCost(node, true, group.size() == 1));
-      if (total(size, extra) < splitLimit && total(candidate, extraAfter) >= splitLimit) {
-        finishStatement();
-        size = wrapper() + level.ownLength + level.inputSize;
-        extra = 0;
-        startStatement(level);
-        return;
-      }
-      extra = extraAfter;
-    } else {
+    if (group.empty()) {
       startStatement(level);
       size = candidate;
       return;
     }
+    const long long extraAfter =
+        extra + static_cast<long long>(cteExpressionCost(&level.node, true, group.size() == 1));
+    if (total(size, extra) < splitLimit && total(candidate, extraAfter) >= splitLimit) {
+      finishStatement();
+      size = wrapper() + level.ownLength + level.inputSize;
+      extra = 0;
+      startStatement(level);
+      return;
+    }
+    extra = extraAfter;
     size = candidate;
-    keepTexts(level);
+    keepLevel(level);
   }
 
   // The statements, once the last level was added; none when a statement
@@ -1242,10 +1240,12 @@ class CteChain {
     std::string ownStart;
     for (size_t i = 0; i < level.inputPiece; ++i) ownStart.append(level.pieces[i]);
     startsWithList = withListStart(ownStart) != 0;
-    keepTexts(level);
+    keepLevel(level);
   }
 
-  void keepTexts(const ChainLevel &level) {
+  // Keeps a level of the statement: its node, its name's base, the length
+  // of its own texts and the words in them that may take a name.
+  void keepLevel(const ChainLevel &level) {
     group.push_back(&level.node);
     appendCteBase(&level.node, baseChars);
     baseEnds.push_back(baseChars.size());
@@ -1273,7 +1273,8 @@ class CteChain {
     auto suffix = suffixes.begin();
     for (size_t k = 1; k < levels; ++k) {
       const std::uint32_t of = suffix != suffixes.end() && suffix->index == k ? (suffix++)->k : 0;
-      const size_t name = bases[levels - 1 - k].size() + (of == 0 ? 0 : 1 + std::to_string(of).size());
+      const size_t name =
+          bases[levels - 1 - k].size() + (of == 0 ? 0 : 1 + std::to_string(of).size());
       written += 2 * name + opening.size() + kCloseAsSubquery.size() - 1 + (k > 1 ? 3 : 2);
     }
     if (group.size() > 1) written += 5;  // "with "
