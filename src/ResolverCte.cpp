@@ -87,19 +87,12 @@ constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c
 // not in the set are passed over without hashing.
 class WordSet {
  public:
-  // Inserts `word` with `index`; returns the index of the word's first insertion.
-  std::uint32_t insert(std::string_view word, std::uint32_t index = 0) {
+  void insert(std::string_view word) {
     pairs.set(pairKey(word));
-    return words.insert(word, index);
+    words.insert(word, true);
   }
-  bool holds(std::string_view word) const { return indexOf(word) != nullptr; }
-  const std::uint32_t *indexOf(std::string_view word) const {
-    return !word.empty() && pairs.test(pairKey(word)) ? words.find(word) : nullptr;
-  }
-  void reserve(std::size_t count) { words.reserve(count); }
-  void clear() {
-    pairs.reset();
-    words.clear();
+  bool holds(std::string_view word) const {
+    return !word.empty() && pairs.test(pairKey(word)) && words.find(word) != nullptr;
   }
 
  private:
@@ -111,7 +104,7 @@ class WordSet {
   }
 
   std::bitset<256 * 256> pairs;
-  FlatMap<std::string_view, std::uint32_t, TextHash> words;  // views of words that outlive the set
+  FlatMap<std::string_view, bool, TextHash> words;  // views of words that outlive the set
 };
 
 // The first two letters of the reserved words, a bit each, known when the
@@ -203,12 +196,6 @@ std::string baseNameOf(const Node *node) {
   std::string base(baseLength(node), '\0');
   writeBase(node, base.data());
   return base;
-}
-
-std::size_t digitsOf(std::uint32_t k) {
-  std::size_t digits = 1;
-  for (; k >= 10; k /= 10) ++digits;
-  return digits;
 }
 
 // A word without a trailing "_<digits>": the base it could clash under.
@@ -727,10 +714,6 @@ std::vector<std::string> cteNames(const std::vector<const Node *> &nodes, const 
   for (const CteSuffix &suffix : cteSuffixes(nodes, texts))
     names[suffix.index].append("_").append(std::to_string(suffix.k));
   return names;
-}
-
-std::size_t cteNameLength(const Node *node, std::uint32_t k) {
-  return baseLength(node) + (k == 0 ? 0 : 1 + digitsOf(k));
 }
 
 char *writeCteName(const Node *node, std::uint32_t k, char *out) {
