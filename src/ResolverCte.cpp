@@ -9,7 +9,6 @@
 #include <bitset>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -210,8 +209,7 @@ std::string_view withoutSuffix(std::string_view word) {
 // Finds the words of texts that may be a base of the names it was given,
 // or such a base with a suffix, by their first letters and lengths: most
 // words are passed over by their first letter and length alone. Each word
-// found is handed to a sink in lower case, with its base's length when it
-// has a suffix.
+// found is handed to a sink in lower case.
 class WordFilter {
  public:
   void clear() {
@@ -259,8 +257,7 @@ class WordFilter {
     }
   }
 
-  // `sink(word, whole, baseLength)`: `whole` when the word itself may be a
-  // base, `baseLength` (or npos) of the part before its suffix.
+  // Hands each word found to `sink`, in lower case.
   template <class Sink>
   void read(std::string_view text, const Sink &sink) {
     if (firstLetters.empty()) return;  // no bases
@@ -426,8 +423,7 @@ class WordFilter {
     if (!whole && !suffixed) return;
     char lowered[kLongestBase + kSuffixRoom + 2];
     for (std::size_t i = 0; i < word.size(); ++i) lowered[i] = lower(word[i]);
-    sink(std::string_view(lowered, word.size()), whole,
-         suffixed ? unlowered.size() : std::string_view::npos);
+    sink(std::string_view(lowered, word.size()));
   }
 
   bool startsBase[256] = {};  // the first letters of the bases, in either case
@@ -507,12 +503,7 @@ class TakenWords {
   }
 
   void read(std::string_view text) {
-    filter.read(text, [this](std::string_view word, bool whole, std::size_t baseLength) {
-      if ((whole && bases.indexOf(word) != BaseIndex::kNone) ||
-          (baseLength != std::string_view::npos &&
-           bases.indexOf(word.substr(0, baseLength)) != BaseIndex::kNone))
-        taken.emplace(word);
-    });
+    filter.read(text, [this](std::string_view word) { offer(word); });
   }
 
   bool holds(std::string_view name) const {
@@ -685,7 +676,7 @@ void CteWordFinder::add(const Node *node) {
 }
 
 void CteWordFinder::find(std::string_view text, std::vector<std::string> &found) {
-  filter->read(text, [&](std::string_view word, bool, std::size_t) { found.emplace_back(word); });
+  filter->read(text, [&](std::string_view word) { found.emplace_back(word); });
 }
 
 void CteWordFinder::findInPlace(std::string_view text, std::vector<std::string> &found) {
